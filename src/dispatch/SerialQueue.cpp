@@ -1,0 +1,89 @@
+#include "dispatch/SerialQueue.h"
+
+#include <pthread.h>
+
+#include <asio/executor_work_guard.hpp>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <chrono>
+#include <future>
+
+namespace vistamo::dispatch {
+
+struct SerialQueue::State {
+    explicit State(std::string name) : label(std::move(name)), guard(io.get_executor()) {}
+
+    const std::string label;
+    asio::io_context io;
+    // Keeps `io.run()` going while the queue has nothing to do; reset at destruction.
+    asio::executor_work_guard<asio::io_context::executor_type> guard;
+};
+
+namespace {
+thread_local const void* tCurrentState = nullptr;
+}  // namespace
+
+std::shared_ptr<SerialQueue> SerialQueue::create(std::string label) {
+    return std::shared_ptr<SerialQueue>(new SerialQueue(std::move(label)));
+}
+
+SerialQueue::SerialQueue(std::string label) : state_(std::make_shared<State>(std::move(label))) {
+    thread_ = std::thread([state = state_] {
+        // Thread names are limited to 15 characters by the kernel.
+        pthread_setname_np(pthread_self(), state->label.substr(0, 15).c_str());
+        tCurrentState = state.get();
+        state->io.run();
+        tCurrentState = nullptr;
+    });
+}
+
+SerialQueue::~SerialQueue() {
+    // Work posted before this point runs first; then the loop stops, abandoning timers.
+    auto state = state_;
+    asio::post(state->io, [state] { state->io.stop(); });
+    state->guard.reset();
+    if (tCurrentState == state.get()) {
+        thread_.detach();
+    } else {
+        thread_.join();
+    }
+}
+
+void SerialQueue::async(Work work) { asio::post(state_->io, std::move(work)); }
+
+void SerialQueue::sync(Work work) {
+    if (isCurrent()) {
+        work();
+        return;
+    }
+    std::promise<void> done;
+    auto finished = done.get_future();
+    asio::post(state_->io, [&] {
+        work();
+        done.set_value();
+    });
+    finished.wait();
+}
+
+void SerialQueue::after(double seconds, Work work) {
+    if (seconds <= 0) {
+        async(std::move(work));
+        return;
+    }
+    auto timer = std::make_shared<asio::steady_timer>(
+        state_->io, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(seconds)));
+    timer->async_wait([timer, work = std::move(work)](const std::error_code& error) {
+        if (!error) {
+            work();
+        }
+    });
+}
+
+bool SerialQueue::isCurrent() const { return tCurrentState == state_.get(); }
+
+const std::string& SerialQueue::label() const { return state_->label; }
+
+asio::io_context& SerialQueue::context() { return state_->io; }
+
+}  // namespace vistamo::dispatch
