@@ -1,10 +1,19 @@
 #include "dispatch/DescriptorWatch.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
 
 #include "dispatch/SerialQueue.h"
 
 namespace vistamo::dispatch {
+
+namespace {
+// Whether the descriptor is ready now (an error or hang-up counts as ready).
+bool isReadyNow(int fd, bool reading) {
+    pollfd probe{fd, static_cast<short>(reading ? POLLIN : POLLOUT), 0};
+    return ::poll(&probe, 1, 0) != 0;
+}
+}  // namespace
 
 DescriptorWatch::DescriptorWatch(SerialQueue& queue, int fd)
     : fd_(fd), descriptor_(queue.context(), fd) {}
@@ -46,6 +55,14 @@ void DescriptorWatch::wait(asio::posix::descriptor_base::wait_type type,
             return;
         }
         (reading ? readArmed_ : writeArmed_) = false;
+        // The reactor reports readiness as it was when it collected the event; work that ran on
+        // the queue since then may have used it up (read the bytes that were waiting).
+        if (!error && !isReadyNow(fd_, reading)) {
+            wait(reading ? asio::posix::descriptor_base::wait_read
+                         : asio::posix::descriptor_base::wait_write,
+                 ready);
+            return;
+        }
         ready();
     });
 }

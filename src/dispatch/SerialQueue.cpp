@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <asio/executor_work_guard.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
@@ -21,6 +22,10 @@ struct SerialQueue::State {
 
 namespace {
 thread_local const void* tCurrentState = nullptr;
+
+// A delay longer than this (about 31 years) is cut to it: converting a larger or infinite number
+// of seconds to the clock's integer ticks would overflow.
+constexpr double kLongestDelaySeconds = 1e9;
 }  // namespace
 
 std::shared_ptr<SerialQueue> SerialQueue::create(std::string label) {
@@ -66,13 +71,13 @@ void SerialQueue::sync(Work work) {
 }
 
 void SerialQueue::after(double seconds, Work work) {
-    if (seconds <= 0) {
+    if (!(seconds > 0)) {  // also when not a number
         async(std::move(work));
         return;
     }
     auto timer = std::make_shared<asio::steady_timer>(
         state_->io, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                        std::chrono::duration<double>(seconds)));
+                        std::chrono::duration<double>(std::min(seconds, kLongestDelaySeconds))));
     timer->async_wait([timer, work = std::move(work)](const std::error_code& error) {
         if (!error) {
             work();

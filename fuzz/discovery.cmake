@@ -1,0 +1,1 @@
+vistamo_fuzzer(netlink_messages discovery vistamo_discovery)

@@ -1,0 +1,1 @@
+vistamo_fuzzer(session_stream session vistamo_session)

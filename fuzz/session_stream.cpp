@@ -1,0 +1,62 @@
+// Feeds arbitrary bytes to a session as its camera would send them: a 24-byte header read,
+// then the body it announces, and so on, through the session's framing and every handler.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "discovery/ZDeviceInfo.h"
+#include "session/SessionDecoder.h"
+#include "session/ZUnverifiedClient.h"
+#include "session/clientSocket.h"
+
+namespace {
+
+using namespace vistamo;
+
+// Touches every byte it is handed, so that a view past the message shows up under ASan.
+class TouchingDecoder : public SessionDecoder {
+public:
+    void setDelegate(std::weak_ptr<ZH264DecoderDelegate>) override {}
+    void start() override {}
+    void createFormatDesc(ByteView sps, ByteView pps) override { touch(sps), touch(pps); }
+    void decompressFrame(ByteView data) override { touch(data); }
+    void decodeFrameWidthMultipleSlice(ByteView data) override { touch(data); }
+    void takePicture(long) override {}
+    unsigned sum = 0;
+
+private:
+    void touch(ByteView bytes) {
+        for (uint8_t b : bytes) {
+            sum += b;
+        }
+    }
+};
+
+std::shared_ptr<clientSocket> makeSession() {
+    SessionParts parts;
+    parts.hasLocalAddress = [] { return false; };
+    parts.makeDecoder = [] { return std::make_shared<TouchingDecoder>(); };
+    parts.deviceIdentity = [] { return std::string(32, 'f'); };
+    auto session = clientSocket::init(parts);
+    // Without a socket the connect only records the camera, whose password the answers carry.
+    static auto device = std::make_shared<ZDeviceInfo>();
+    device->setMPassword("pw\xc3\xa9");
+    session->connectToServer(nullptr, device);
+    return session;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static std::shared_ptr<clientSocket> session = makeSession();
+    ZUnverifiedClient client;
+
+    clientSocket::ReadRequest next{kHeaderSize, kReadHeader};
+    size_t offset = 0;
+    while (size - offset >= next.length) {
+        const ByteView chunk(data + offset, static_cast<size_t>(next.length));
+        offset += static_cast<size_t>(next.length);
+        next = session->consume(nullptr, client, chunk, next.tag);
+    }
+    return 0;
+}

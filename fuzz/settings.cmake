@@ -1,0 +1,3 @@
+vistamo_fuzzer(server_file settings vistamo_settings)
+vistamo_fuzzer(byte_fields settings vistamo_settings)
+vistamo_fuzzer(keyed_archive settings vistamo_settings)

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Sets everything up and runs every test: the whole suite in a debug build and under
+# AddressSanitizer/UndefinedBehaviorSanitizer, the threaded core under ThreadSanitizer, and
+# every fuzz target's corpus through the libFuzzer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+# Runs one preset's tests; extra arguments go to ctest.
+run_preset() {
+  local preset=$1
+  shift
+  echo "== ${preset}"
+  cmake --preset "${preset}" >/dev/null
+  cmake --build --preset "${preset}"
+  ctest --test-dir "build/${preset}" --output-on-failure --timeout 600 "$@"
+}
+
+run_preset debug
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_preset asan
+# ThreadSanitizer needs the address layout it knows; setarch turns randomisation off for it.
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  setarch "$(uname -m)" -R bash -c "$(declare -f run_preset); run_preset tsan -L 'dispatch|session'"
+run_preset fuzz -L fuzz

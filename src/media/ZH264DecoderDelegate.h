@@ -1,0 +1,17 @@
+#pragma once
+
+#include "media/PixelBuffer.h"
+
+namespace vistamo {
+
+// Receives the decoder's frames in display order.
+class ZH264DecoderDelegate {
+public:
+    virtual ~ZH264DecoderDelegate() = default;
+
+    // Called on the decoder's own thread, one frame at a time; the frame stays valid as long as
+    // the receiver keeps the reference. Default: the frame is dropped.
+    virtual void render(const PixelBuffer& /*frame*/) {}
+};
+
+}  // namespace vistamo

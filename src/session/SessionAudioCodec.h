@@ -1,0 +1,24 @@
+#pragma once
+
+#include <memory>
+
+#include "media/opusCodecDelegate.h"
+#include "platform/Bytes.h"
+
+namespace vistamo {
+
+// The Opus codec that plays a camera's sound, as the session and its video controller use it.
+// `decodeOpusData` is called on the session's "Client Queue"; `startPlay`/`stopPlay` on the
+// main thread. Releasing the codec stops its playback.
+class SessionAudioCodec {
+public:
+    virtual ~SessionAudioCodec() = default;
+
+    virtual void setDelegate(std::weak_ptr<opusCodecDelegate> delegate) = 0;
+    virtual void startPlay() = 0;
+    virtual void stopPlay() = 0;
+    // One Opus packet; valid only during the call.
+    virtual void decodeOpusData(ByteView packet) = 0;
+};
+
+}  // namespace vistamo

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "session/SessionAudioCodec.h"
+#include "session/SessionDecoder.h"
+#include "session/SessionDialogs.h"
+
+namespace vistamo {
+
+class SoundPlayer;
+
+// The parts a session is made with. The application fills every field with the real parts;
+// a field left empty means the session goes without that part (no video decoding, no sound,
+// no alerts), which tests use to keep to what they examine.
+struct SessionParts {
+    std::function<std::shared_ptr<SessionDecoder>()> makeDecoder;
+    std::function<std::shared_ptr<SessionAudioCodec>()> makeCodec;
+    // The alarm sound ("alarm.mp3" from the resources).
+    std::function<std::shared_ptr<SoundPlayer>()> makeAlarmPlayer;
+    std::shared_ptr<SessionDialogs> dialogs;
+    // Local addresses of the first usable interface, then of the second: the session makes its
+    // socket only when one of them has an address. Empty: the computer's own addresses.
+    std::function<bool()> hasLocalAddress;
+    // The machine's identity for the client's challenge. Empty: getDeviceUUID.
+    std::function<std::string()> deviceIdentity;
+};
+
+}  // namespace vistamo

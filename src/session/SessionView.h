@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+
+#include "media/PixelBuffer.h"
+
+namespace vistamo {
+
+// Shows the camera's state: the control bar, or the view itself while it has no bar.
+// Main thread.
+class SessionStatusTarget {
+public:
+    virtual ~SessionStatusTarget() = default;
+
+    virtual void setFlash(bool /*on*/) {}
+    virtual void setScreen(bool /*on*/) {}
+    virtual void setAlarm(bool /*on*/) {}
+};
+
+// The frame renderer of a camera window.
+class SessionRenderer {
+public:
+    virtual ~SessionRenderer() = default;
+
+    // The camera's stream starts anew. Called on the session's "Client Queue": the
+    // implementation makes it safe to call from there.
+    virtual void setFirstFrame(bool /*first*/) {}
+
+    // A decoded frame to draw. Called on the decoder's thread; the renderer may keep the
+    // reference as long as it needs.
+    virtual void getframeWithVideoframe(const PixelBuffer& /*frame*/) {}
+};
+
+// The OpenGL view of a camera's window, as its session sees it. Main thread.
+class SessionView : public SessionStatusTarget {
+public:
+    // The control bar, or none before the bar exists.
+    virtual std::shared_ptr<SessionStatusTarget> bar() { return nullptr; }
+    // The view's renderer, or none.
+    virtual std::shared_ptr<SessionRenderer> video() { return nullptr; }
+    // Closes the camera's window.
+    virtual void closeWindow() {}
+};
+
+}  // namespace vistamo

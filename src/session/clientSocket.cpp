@@ -1,0 +1,531 @@
+#include "session/clientSocket.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+
+#include "discovery/ZDeviceInfo.h"
+#include "discovery/ZNetworkTools.h"
+#include "dispatch/MainQueue.h"
+#include "platform/DeviceIdentity.h"
+#include "platform/Log.h"
+#include "platform/SoundPlayer.h"
+#include "platform/Utf8.h"
+#include "session/CommandHeader.h"
+#include "session/SessionMessages.h"
+#include "session/ZUnverifiedClient.h"
+#include "settings/ZConfig.h"
+
+namespace vistamo {
+
+namespace {
+
+// The computer's addresses on "en0", else on "en1".
+bool computerHasLocalAddress() {
+    for (const char* name : {"en0", "en1"}) {
+        std::vector<std::string> ipv6, ipv4;
+        ZNetworkTools::getIpLocally(name, 6, ipv6);
+        ZNetworkTools::getIpLocally(name, 4, ipv4);
+        if (!ipv6.empty() || !ipv4.empty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::shared_ptr<ZUnverifiedClient> unverifiedClientOf(const std::shared_ptr<GCDAsyncSocket>& sock) {
+    return std::static_pointer_cast<ZUnverifiedClient>(sock->userData());
+}
+
+}  // namespace
+
+std::shared_ptr<clientSocket> clientSocket::init(SessionParts parts) {
+    auto session = std::shared_ptr<clientSocket>(new clientSocket(std::move(parts)));
+    session->setUp();
+    return session;
+}
+
+clientSocket::clientSocket(SessionParts parts)
+    : parts_(std::move(parts)), clientQueue_(dispatch::SerialQueue::create("Client Queue")) {}
+
+clientSocket::~clientSocket() = default;
+
+void clientSocket::setUp() {
+    const bool hasAddress =
+        parts_.hasLocalAddress ? parts_.hasLocalAddress() : computerHasLocalAddress();
+    if (hasAddress) {
+        socket_ = GCDAsyncSocket::create(weak_from_this(), clientQueue_);
+        socket_->setIPv4PreferredOverIPv6(false);
+    } else {
+        logLine("no local network address: the camera session has no socket");
+    }
+
+    if (parts_.makeDecoder) {
+        mH264Decorder = parts_.makeDecoder();
+    }
+    if (mH264Decorder) {
+        mH264Decorder->setDelegate(weak_from_this());
+        mH264Decorder->start();
+    }
+
+    if (parts_.makeAlarmPlayer) {
+        player = parts_.makeAlarmPlayer();
+    }
+    std::shared_ptr<SessionAudioCodec> codec;
+    if (parts_.makeCodec) {
+        codec = parts_.makeCodec();
+    }
+    if (codec) {
+        codec->setDelegate(weak_from_this());
+        codec->startPlay();
+    }
+    std::lock_guard guard(linksLock_);
+    OpusCodec_ = std::move(codec);
+}
+
+// ---- links -------------------------------------------------------------------------------
+
+void clientSocket::setMScanner(std::weak_ptr<SessionScanner> scanner) {
+    std::lock_guard guard(linksLock_);
+    mScanner_ = std::move(scanner);
+}
+
+void clientSocket::setGlv(std::weak_ptr<SessionView> view) {
+    std::lock_guard guard(linksLock_);
+    glv_ = std::move(view);
+}
+
+void clientSocket::setVideo(std::weak_ptr<SessionRenderer> video) {
+    std::lock_guard guard(linksLock_);
+    video_ = std::move(video);
+}
+
+void clientSocket::setIp(std::string ip) {
+    std::lock_guard guard(linksLock_);
+    ip_ = std::move(ip);
+}
+
+std::string clientSocket::ip() const {
+    std::lock_guard guard(linksLock_);
+    return ip_;
+}
+
+std::shared_ptr<SessionAudioCodec> clientSocket::OpusCodec() const {
+    std::lock_guard guard(linksLock_);
+    return OpusCodec_;
+}
+
+std::shared_ptr<ZDeviceInfo> clientSocket::selectedDevice() const {
+    std::lock_guard guard(linksLock_);
+    return selectedDevice_.lock();
+}
+
+std::shared_ptr<SessionScanner> clientSocket::scanner() const {
+    std::lock_guard guard(linksLock_);
+    return mScanner_.lock();
+}
+
+std::shared_ptr<SessionView> clientSocket::glv() const {
+    std::lock_guard guard(linksLock_);
+    return glv_.lock();
+}
+
+// ---- connecting --------------------------------------------------------------------------
+
+void clientSocket::connectToServer(const std::string& ip) {
+    mbDirectly = true;
+    setIp(ip);
+    if (!socket_) {
+        return;
+    }
+    Error error;
+    // A refused start is not reported: the socket's disconnect callback reports failures.
+    socket_->connectToHost(ip, kDefaultCameraPort, kConnectTimeoutSeconds, &error);
+}
+
+void clientSocket::connectToServer(const void* /*sender*/,
+                                   const std::shared_ptr<ZDeviceInfo>& device) {
+    {
+        std::lock_guard guard(linksLock_);
+        selectedDevice_ = device;
+    }
+    if (!socket_ || !device) {
+        return;
+    }
+    const auto port = static_cast<uint16_t>(device->mPort() & 0xFFFF);
+    Error error;
+    socket_->connectToHost(device->mDeviceIP().value_or(""), port, kConnectTimeoutSeconds,
+                           &error);
+}
+
+void clientSocket::socketDidConnectToHost(const std::shared_ptr<GCDAsyncSocket>& sock,
+                                          const std::string& /*host*/, uint16_t /*port*/) {
+    mbDirectly = false;
+    auto client = std::make_shared<ZUnverifiedClient>();
+    client->setMDevice(selectedDevice());
+    sock->setUserData(client);
+    sock->readDataToLength(kHeaderSize, -1, kReadHeader);
+    sock->performBlock([sock] {
+        const int on = 1;
+        if (setsockopt(sock->socketFD(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
+            logLine("could not switch on keep-alive for the camera connection");
+        }
+    });
+}
+
+// ---- reading -----------------------------------------------------------------------------
+
+void clientSocket::socketDidReadData(const std::shared_ptr<GCDAsyncSocket>& sock, Bytes data,
+                                     long tag) {
+    if (tag != kReadHeader && tag != kReadBody) {
+        return;
+    }
+    auto client = unverifiedClientOf(sock);
+    if (!client) {
+        return;
+    }
+    const ReadRequest next = consume(sock, *client, data, tag);
+    sock->readDataToLength(next.length, -1, next.tag);
+}
+
+clientSocket::ReadRequest clientSocket::consume(const std::shared_ptr<GCDAsyncSocket>& sock,
+                                                ZUnverifiedClient& client, ByteView data,
+                                                long tag) {
+    const ReadRequest nextHeader{kHeaderSize, kReadHeader};
+    Bytes& buffer = client.buffer();
+    buffer.insert(buffer.end(), data.begin(), data.end());
+
+    const std::optional<CommandHeader> header = decodeHeader(buffer);
+    if (!header || header->type != kMessageType) {
+        buffer.clear();
+        return nextHeader;
+    }
+    if (tag == kReadHeader && header->length != kHeaderSize) {
+        // A body follows, unless the length is garbage: above the limit, or too small to even
+        // hold the header. Garbage is skipped and the next 24 bytes read as a header.
+        if (header->length > kHeaderSize && header->length <= kMaxMessageLength &&
+            buffer.size() == kHeaderSize) {
+            return ReadRequest{header->length - kHeaderSize, kReadBody};
+        }
+        buffer.clear();
+        return nextHeader;
+    }
+    if (buffer.size() != header->length) {
+        // Only a reader that lost its place gets here; start again from a header.
+        buffer.clear();
+        return nextHeader;
+    }
+    // Handled from a copy: answering a challenge empties the buffer, and a challenge request
+    // replaces the user data (the next read then collects into the new, empty buffer).
+    const Bytes message = buffer;
+    handleMessage(sock, client, message, tag == kReadBody);
+    buffer.clear();
+    return nextHeader;
+}
+
+void clientSocket::handleMessage(const std::shared_ptr<GCDAsyncSocket>& sock,
+                                 ZUnverifiedClient& client, const Bytes& message, bool hasBody) {
+    const CommandHeader header = *decodeHeader(message);
+    if (!hasBody) {
+        switch (header.command) {
+            case CmdAlarm:
+                handleAlarm();
+                break;
+            case CmdPasswordError:
+                handlePasswordError();
+                break;
+            case CmdCameraStatus:
+                handleCameraStatus(message);
+                break;
+            case CmdChallengeResponse:
+                if (auto view = glv()) {
+                    dispatch::mainQueue().sync([view] {
+                        if (auto video = view->video()) {
+                            video->setFirstFrame(true);
+                        }
+                    });
+                }
+                break;
+            default:
+                break;
+        }
+        return;
+    }
+
+    const ByteView body = ByteView(message).subspan(kHeaderSize);
+    switch (header.command) {
+        case CmdChallenge:
+            answerChallenge(client);
+            break;
+        case CmdVerified:
+            handleVerified();
+            break;
+        case CmdChallengeRequest:
+            sendChallenge(sock);
+            break;
+        case CmdStreamParameters:
+            if (const auto sets = splitStreamParameters(header, body)) {
+                if (mH264Decorder) {
+                    mH264Decorder->createFormatDesc(sets->sps, sets->pps);
+                }
+                bRequested = true;
+            } else {
+                logLine("stream parameters whose SPS size runs past the message: dropped");
+            }
+            break;
+        case CmdVideoFrame:
+            if (mH264Decorder) {
+                if (header.details == 1) {
+                    mH264Decorder->decodeFrameWidthMultipleSlice(body);
+                } else {
+                    mH264Decorder->decompressFrame(body);
+                }
+            }
+            break;
+        case CmdOpusAudio:
+            if (auto codec = OpusCodec()) {
+                codec->decodeOpusData(body);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void clientSocket::handleAlarm() {
+    if (bAlerted_ == 0) {
+        bAlerted_ = 1;
+        dispatch::mainQueue().async([weakScanner = std::weak_ptr(scanner()), sound = player] {
+            if (auto owner = weakScanner.lock()) {
+                owner->runAlarmActions(sound);
+            }
+        });
+        return;
+    }
+    auto owner = scanner();
+    if (owner && owner->bOnceAlarm()) {
+        startMonitor(false);
+    } else {
+        bAlerted_ = 0;
+    }
+}
+
+void clientSocket::handlePasswordError() {
+    std::optional<std::string> typed;
+    if (parts_.dialogs) {
+        dispatch::mainQueue().sync([&] { typed = parts_.dialogs->askPassword(); });
+    }
+    if (!typed) {
+        disconnect();
+        return;
+    }
+    if (auto device = selectedDevice()) {
+        device->setMPassword(*typed);
+    }
+    sendCommandTCP(CmdNewPassword, 0);
+    bNewPassword = true;
+}
+
+void clientSocket::handleVerified() {
+    if (bNewPassword) {
+        bNewPassword = false;
+        const auto device = selectedDevice();
+        const auto owner = scanner();
+        // A camera reached by a typed address has no record and so no identity to store.
+        if (device && owner && device->mUUID() && device->mPassword()) {
+            dispatch::mainQueue().sync([&] {
+                if (ZConfig* store = owner->config()) {
+                    store->appendUUID(*device->mUUID(), *device->mPassword());
+                }
+            });
+        }
+    }
+    requestCameraInfo();
+}
+
+void clientSocket::handleCameraStatus(const Bytes& message) {
+    const CameraStatus status = cameraStatusFrom(*decodeHeader(message));
+    bScreen_ = status.screen();
+    bFlashing_ = status.flashing();
+    bGuarding_ = status.guarding();
+    if (auto view = glv()) {
+        dispatch::mainQueue().async(
+            [view, flashing = status.flashing(), screen = status.screen(),
+             guarding = status.guarding()] {
+                std::shared_ptr<SessionStatusTarget> target = view->bar();
+                SessionStatusTarget& shown = target ? *target : *view;
+                shown.setFlash(flashing);
+                shown.setScreen(!screen);
+                shown.setAlarm(guarding);
+            });
+    }
+    if (!bRequested) {
+        sendCommandTCP(CmdRequestStream, 0);
+    }
+}
+
+// ---- challenge ---------------------------------------------------------------------------
+
+void clientSocket::verifyServer(const std::shared_ptr<GCDAsyncSocket>& sock) {
+    if (auto client = unverifiedClientOf(sock)) {
+        answerChallenge(*client);
+    }
+}
+
+void clientSocket::answerChallenge(ZUnverifiedClient& client) {
+    const Bytes message = client.buffer();
+    const std::optional<ChallengeMessage> challenge = parseChallengeMessage(message);
+    if (!challenge) {
+        // Too short to hold a challenge block: nothing to answer.
+        logLine("camera challenge without its block: dropped");
+        client.buffer().clear();
+        return;
+    }
+
+    const auto device = selectedDevice();
+    const std::string password = device ? device->mPassword().value_or("") : "";
+    const size_t p = utf16Length(password);
+
+    Bytes response = makeMessage(CmdChallengeResponse, 0, 0, Bytes(16 + p, 0));
+    uint8_t* block = response.data() + kChallengeBlockOffset;
+    std::copy(challenge->block.begin(), challenge->block.end(), block);
+
+    if (!challengeBlockChecks(challenge->block)) {
+        // Answer with random words, keeping the camera's check word, and leave in 5 seconds.
+        clientQueue_->after(kBadChallengeCloseSeconds, [weakSock = std::weak_ptr(socket_)] {
+            if (auto s = weakSock.lock()) {
+                s->disconnect();
+            }
+        });
+        ChallengeBlock scrambled = challenge->block;
+        for (int i = 0; i < 3; ++i) {
+            setChallengeWord(scrambled, i, ZUnverifiedClient::randomWord());
+        }
+        std::copy(scrambled.begin(), scrambled.end(), block);
+    } else {
+        ZUnverifiedClient::encryptData(block);
+        if (challenge->identityReadable && device) {
+            device->setMUUID(challenge->identity);
+            device->setMDeviceName(challenge->name);
+        }
+    }
+
+    // The first p bytes of the password's UTF-8 form, p counted in UTF-16 code units; the rest
+    // of the field stays zero when the UTF-8 form is shorter.
+    std::copy_n(password.begin(), std::min(p, password.size()),
+                response.begin() + kResponsePasswordOffset);
+    send(std::move(response), kTagCommand);
+    client.buffer().clear();
+}
+
+void clientSocket::sendChallenge(const std::shared_ptr<GCDAsyncSocket>& sock) {
+    const auto owner = scanner();
+    const std::string name = owner ? owner->serviceName().value_or("") : "";
+    const std::string identity = getDeviceUUID();
+
+    auto client = std::make_shared<ZUnverifiedClient>();
+    if (sock) {
+        sock->setUserData(client);
+    }
+    send(buildChallengeMessage(client->getPlaintext(), identity, name), kTagCommand);
+}
+
+std::string clientSocket::getDeviceUUID() const {
+    return parts_.deviceIdentity ? parts_.deviceIdentity() : vistamo::getDeviceUUID();
+}
+
+// ---- commands ----------------------------------------------------------------------------
+
+void clientSocket::send(Bytes message, long tag) {
+    if (socket_) {
+        socket_->writeData(std::move(message), -1, tag);
+    }
+}
+
+void clientSocket::sendCommandTCP(uint32_t command, uint32_t details) {
+    send(makeMessage(command, details), kTagSendCommand);
+}
+
+void clientSocket::requestCameraInfo() { send(makeMessage(CmdRequestCameraInfo), kTagCommand); }
+
+void clientSocket::flashSwitch() { send(makeMessage(CmdFlashSwitch), kTagCommand); }
+
+void clientSocket::screenSwitch() { send(makeMessage(CmdScreenSwitch), kTagCommand); }
+
+void clientSocket::switchCamera() { send(makeMessage(CmdSwitchCamera), kTagCommand); }
+
+void clientSocket::startMonitor(bool start) {
+    bAlerted_ = 0;
+    send(makeMessage(start ? CmdStartMonitor : CmdStopMonitor, 1), kTagCommand);
+}
+
+void clientSocket::sendTapFocus(double x, double y) {
+    send(makeMessage(CmdTapFocus, floatBits(static_cast<float>(x)),
+                     floatBits(static_cast<float>(y))),
+         kTagCommand);
+}
+
+void clientSocket::sendOpus(ByteView packet) {
+    send(makeMessage(CmdOpusAudio, 0, 0, packet), kTagOpus);
+}
+
+void clientSocket::disconnect() {
+    if (!socket_) {
+        return;
+    }
+    send(makeMessage(CmdDisconnect, kDisconnectDetails), kTagDisconnect);
+    socket_->disconnect();
+}
+
+void clientSocket::socketDidDisconnect(const std::shared_ptr<GCDAsyncSocket>& /*sock*/,
+                                       const std::optional<Error>& /*error*/) {
+    if (mbDirectly.exchange(false) && parts_.dialogs) {
+        dispatch::mainQueue().async([dialogs = parts_.dialogs] { dialogs->showConnectError(); });
+    }
+    if (auto owner = scanner()) {
+        owner->deviceDownWithDevice(selectedDevice());
+    }
+    dispatch::mainQueue().async([self = shared_from_this()] {
+        if (auto view = self->glv()) {
+            view->closeWindow();
+        }
+        std::shared_ptr<SessionAudioCodec> released;
+        {
+            std::lock_guard guard(self->linksLock_);
+            released = std::move(self->OpusCodec_);
+        }
+        // Dropped here, outside the lock: releasing the codec stops its playback.
+    });
+}
+
+// ---- snapshots and frames ----------------------------------------------------------------
+
+void clientSocket::takePicture() {
+    long id = 0;
+    if (auto owner = scanner()) {
+        id = owner->picID() + 1;
+        if (id >= 10000) {
+            id = 0;
+        }
+        owner->setPicID(id);
+    }
+    if (mH264Decorder) {
+        mH264Decorder->takePicture(id);
+    }
+}
+
+void clientSocket::render(const PixelBuffer& frame) {
+    if (!frame) {
+        return;
+    }
+    std::shared_ptr<SessionRenderer> renderer;
+    {
+        std::lock_guard guard(linksLock_);
+        renderer = video_.lock();
+    }
+    if (renderer) {
+        renderer->getframeWithVideoframe(frame);
+    }
+}
+
+}  // namespace vistamo

@@ -1,0 +1,177 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "dispatch/SerialQueue.h"
+#include "media/ZH264DecoderDelegate.h"
+#include "media/opusCodecDelegate.h"
+#include "session/GCDAsyncSocket.h"
+#include "session/GCDAsyncSocketDelegate.h"
+#include "session/SessionParts.h"
+#include "session/SessionScanner.h"
+#include "session/SessionView.h"
+
+namespace vistamo {
+
+class ZDeviceInfo;
+class ZUnverifiedClient;
+
+// Write tags of the session's messages.
+inline constexpr long kTagCommand = 0;
+inline constexpr long kTagOpus = 88;
+inline constexpr long kTagSendCommand = 89;
+inline constexpr long kTagDisconnect = 200;
+// Read tags: a 24-byte header, or the body it announced.
+inline constexpr long kReadHeader = 0;
+inline constexpr long kReadBody = 1;
+
+inline constexpr uint16_t kDefaultCameraPort = 7341;
+inline constexpr double kConnectTimeoutSeconds = 3.0;
+// A camera whose challenge fails its check is answered and left after this long.
+inline constexpr double kBadChallengeCloseSeconds = 5.0;
+
+// One TCP session with one camera: connects, answers the camera's challenge and sends its own,
+// reads the message stream and hands video, sound, state and alarms on, and sends the user's
+// commands.
+//
+// Threads:
+// - Socket callbacks and all message handling run on `clientQueue` ("Client Queue").
+// - Commands may be sent from any thread (the socket keeps them in call order).
+// - The password alert and storing an accepted password run on the main queue while
+//   `clientQueue` waits; the alarm actions, the connect-error alert, status display and window
+//   closing run on the main queue without waiting.
+// - `render` runs on the decoder's thread.
+class clientSocket final : public GCDAsyncSocketDelegate,
+                           public ZH264DecoderDelegate,
+                           public opusCodecDelegate,
+                           public std::enable_shared_from_this<clientSocket> {
+public:
+    // Creates the queue, the socket (when this computer has a local address), the decoder
+    // (started), the alarm sound and the codec (playing).
+    static std::shared_ptr<clientSocket> init(SessionParts parts);
+    ~clientSocket() override;
+
+    // Links set by the scanner, the camera window and the video controller; any thread.
+    void setMScanner(std::weak_ptr<SessionScanner> scanner);
+    void setGlv(std::weak_ptr<SessionView> view);
+    void setVideo(std::weak_ptr<SessionRenderer> video);
+    void setIp(std::string ip);
+    std::string ip() const;
+
+    std::shared_ptr<GCDAsyncSocket> socket() const { return socket_; }
+    std::shared_ptr<SessionAudioCodec> OpusCodec() const;
+    const std::shared_ptr<dispatch::SerialQueue>& clientQueue() const { return clientQueue_; }
+
+    // Connects to a typed address, port 7341.
+    void connectToServer(const std::string& ip);
+    // Connects to a discovered camera (its address, the low 16 bits of its port). `sender` is
+    // the clicked button; unused.
+    void connectToServer(const void* sender, const std::shared_ptr<ZDeviceInfo>& device);
+    // Sends CmdDisconnect and closes.
+    void disconnect();
+
+    // Commands.
+    void sendCommandTCP(uint32_t command, uint32_t details);
+    void requestCameraInfo();
+    void flashSwitch();
+    void screenSwitch();
+    void switchCamera();
+    void startMonitor(bool start);
+    void sendTapFocus(double x, double y);
+    void sendOpus(ByteView packet);
+
+    // Raises the scanner's snapshot number (wrapping at 10000) and asks the decoder for a
+    // snapshot with it. Main thread.
+    void takePicture();
+
+    // The machine's identity sent in the client's challenge.
+    std::string getDeviceUUID() const;
+
+    // State reported by the camera; read on `clientQueue` (tests read it after the queue has
+    // handled the status).
+    bool bScreen() const { return bScreen_; }
+    bool bFlashing() const { return bFlashing_; }
+    bool bGuarding() const { return bGuarding_; }
+    int32_t bAlerted() const { return bAlerted_; }
+
+    // GCDAsyncSocketDelegate, on `clientQueue`.
+    void socketDidConnectToHost(const std::shared_ptr<GCDAsyncSocket>& sock,
+                                const std::string& host, uint16_t port) override;
+    void socketDidReadData(const std::shared_ptr<GCDAsyncSocket>& sock, Bytes data,
+                           long tag) override;
+    void socketDidDisconnect(const std::shared_ptr<GCDAsyncSocket>& sock,
+                             const std::optional<Error>& error) override;
+
+    // ZH264DecoderDelegate, on the decoder's thread.
+    void render(const PixelBuffer& frame) override;
+
+    // Answers the camera's challenge held in the user data's buffer; sends the client's own.
+    // On `clientQueue`.
+    void verifyServer(const std::shared_ptr<GCDAsyncSocket>& sock);
+    void sendChallenge(const std::shared_ptr<GCDAsyncSocket>& sock);
+
+    // What to read next: a header (24 bytes, tag 0) or the body it announced (tag 1).
+    struct ReadRequest {
+        uint64_t length;
+        long tag;
+    };
+    // One completed read of the session's stream: collects it in `client`'s buffer, acts on
+    // the message once it is whole, and says what to read next. The socket's read callback
+    // runs it on `clientQueue`; `sock` may be none (the stream fuzzer drives it directly).
+    ReadRequest consume(const std::shared_ptr<GCDAsyncSocket>& sock, ZUnverifiedClient& client,
+                        ByteView data, long tag);
+
+private:
+    explicit clientSocket(SessionParts parts);
+    void setUp();
+
+    void send(Bytes message, long tag);
+    void handleMessage(const std::shared_ptr<GCDAsyncSocket>& sock, ZUnverifiedClient& client,
+                       const Bytes& message, bool hasBody);
+    void answerChallenge(ZUnverifiedClient& client);
+    void handleAlarm();
+    void handlePasswordError();
+    void handleCameraStatus(const Bytes& message);
+    void handleVerified();
+
+    std::shared_ptr<ZDeviceInfo> selectedDevice() const;
+    std::shared_ptr<SessionScanner> scanner() const;
+    std::shared_ptr<SessionView> glv() const;
+
+    // Set once in `init`, then read-only.
+    SessionParts parts_;
+    std::shared_ptr<dispatch::SerialQueue> clientQueue_;
+    std::shared_ptr<GCDAsyncSocket> socket_;
+    std::shared_ptr<SessionDecoder> mH264Decorder;
+    std::shared_ptr<SoundPlayer> player;
+
+    // Links to neighbours, set from other threads: guarded by `linksLock_`.
+    mutable std::mutex linksLock_;
+    std::shared_ptr<SessionAudioCodec> OpusCodec_;  // released when the connection ends
+    std::weak_ptr<SessionRenderer> video_;
+    std::weak_ptr<SessionView> glv_;
+    std::weak_ptr<SessionScanner> mScanner_;
+    std::weak_ptr<ZDeviceInfo> selectedDevice_;
+    std::string ip_;
+
+    // Set on the caller's thread when connecting, cleared on `clientQueue`.
+    std::atomic<bool> mbDirectly{false};
+    // Changed on `clientQueue` by alarms and on the caller's thread by `startMonitor`.
+    std::atomic<int32_t> bAlerted_{0};
+
+    // Written on `clientQueue` only; atomic so that others may read the last reported state.
+    std::atomic<bool> bScreen_{false};
+    std::atomic<bool> bFlashing_{false};
+    std::atomic<bool> bGuarding_{false};
+
+    // `clientQueue` only.
+    bool bRequested = false;
+    bool bNewPassword = false;
+};
+
+}  // namespace vistamo

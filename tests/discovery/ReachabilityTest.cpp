@@ -1,0 +1,369 @@
+#include "discovery/Reachability.h"
+
+#include <gtest/gtest.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <sys/un.h>
+
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <vector>
+
+#include "discovery/ManualReachabilitySource.h"
+#include "discovery/NetlinkReachabilitySource.h"
+#include "dispatch/MainQueue.h"
+#include "dispatch/SerialQueue.h"
+#include "support/NetNamespace.h"
+#include "support/Wait.h"
+
+namespace vistamo {
+namespace {
+
+using test::waitUntil;
+
+constexpr ReachabilityFlags kReachable = kReachabilityFlagsReachable;
+constexpr ReachabilityFlags kRequired = kReachabilityFlagsConnectionRequired;
+
+// What observers were given, recorded on the main queue.
+class Recorder {
+public:
+    struct Seen {
+        bool onMainQueue;
+        std::string name;
+        const Reachability* object;
+        NetworkStatus status;  // read when the notification arrived
+    };
+
+    explicit Recorder(const std::shared_ptr<Reachability>& watcher) : watcher_(watcher) {
+        id_ = watcher->addObserver([this](const ReachabilityNotification& notification) {
+            const Seen seen{dispatch::mainQueue().isCurrent(), std::string(notification.name),
+                            notification.object.get(),
+                            notification.object->currentReachabilityStatus()};
+            std::lock_guard guard(lock_);
+            seen_.push_back(seen);
+        });
+    }
+    ~Recorder() { watcher_->removeObserver(id_); }
+
+    std::vector<Seen> seen() const {
+        std::lock_guard guard(lock_);
+        return seen_;
+    }
+    size_t count() const { return seen().size(); }
+    std::optional<NetworkStatus> lastStatus() const {
+        std::lock_guard guard(lock_);
+        return seen_.empty() ? std::nullopt : std::optional(seen_.back().status);
+    }
+
+private:
+    std::shared_ptr<Reachability> watcher_;
+    Reachability::ObserverId id_ = 0;
+    mutable std::mutex lock_;
+    std::vector<Seen> seen_;  // guarded by lock_
+};
+
+// Holds the main queue until released, so that work posted meanwhile waits behind it.
+class MainQueueGate {
+public:
+    MainQueueGate() {
+        dispatch::mainQueue().async([opened = opened_.get_future().share()] { opened.wait(); });
+    }
+    ~MainQueueGate() { release(); }
+    void release() {
+        if (!released_) {
+            released_ = true;
+            opened_.set_value();
+        }
+    }
+
+private:
+    std::promise<void> opened_;
+    bool released_ = false;
+};
+
+size_t entriesIn(const char* folder) {
+    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder),
+                                             std::filesystem::directory_iterator()));
+}
+
+class ReachabilityTest : public ::testing::Test {
+protected:
+    void SetUp() override { dispatch::setMainQueue(dispatch::SerialQueue::create("main")); }
+
+    // Lets what a manual source posted run through the watcher's queue, then the main queue.
+    static void settle(const Reachability& watcher) {
+        (void)watcher.currentReachabilityStatus();
+        dispatch::mainQueue().sync([] {});
+    }
+};
+
+TEST_F(ReachabilityTest, StatusFromFlags) {
+    const auto status = &Reachability::networkStatusForFlags;
+    EXPECT_EQ(status(0), NotReachable);
+    EXPECT_EQ(status(kRequired | kReachabilityFlagsConnectionOnDemand), NotReachable);
+    EXPECT_EQ(status(kReachable), Reachable);
+    EXPECT_EQ(status(kReachable | kRequired), NotReachable);
+    EXPECT_EQ(status(kReachable | kRequired | kReachabilityFlagsConnectionOnDemand), Reachable);
+    EXPECT_EQ(status(kReachable | kRequired | kReachabilityFlagsConnectionOnTraffic), Reachable);
+    EXPECT_EQ(status(kReachable | kRequired | kReachabilityFlagsConnectionOnDemand |
+                     kReachabilityFlagsInterventionRequired),
+              NotReachable);
+    EXPECT_EQ(status(kReachable | kReachabilityFlagsConnectionOnTraffic |
+                     kReachabilityFlagsInterventionRequired),
+              Reachable);
+}
+
+TEST_F(ReachabilityTest, RefusesTargetsThatAreNotWhole) {
+    EXPECT_FALSE(Reachability::reachabilityWithHostName(""));
+    EXPECT_TRUE(Reachability::reachabilityWithHostName("cameras.example"));
+    sockaddr_in6 ipv6{};
+    ipv6.sin6_family = AF_INET6;
+    const auto* address = reinterpret_cast<const sockaddr*>(&ipv6);
+    EXPECT_TRUE(Reachability::reachabilityWithAddress(address, sizeof ipv6));
+    EXPECT_FALSE(Reachability::reachabilityWithAddress(address, sizeof(sockaddr_in)));
+    EXPECT_FALSE(Reachability::reachabilityWithAddress(nullptr, sizeof ipv6));
+    sockaddr_un local{};
+    local.sun_family = AF_UNIX;
+    EXPECT_FALSE(Reachability::reachabilityWithAddress(reinterpret_cast<const sockaddr*>(&local),
+                                                       sizeof local));
+    EXPECT_TRUE(Reachability::reachabilityForInternetConnection());
+}
+
+TEST_F(ReachabilityTest, ReachableNeedsAUsableLinkWithAnAddressAndARouteOutOfIt) {
+    const uint32_t up = IFF_UP | IFF_RUNNING | IFF_MULTICAST;
+    auto ipv4Route = [](int32_t index) {
+        NetlinkRoute route;
+        route.family = AF_INET;
+        route.type = RTN_UNICAST;
+        route.table = RT_TABLE_MAIN;
+        route.outputInterfaces = {index};
+        return route;
+    };
+    auto ipv6Address = [](int32_t index, uint8_t first, uint8_t second) {
+        NetlinkAddress address;
+        address.index = index;
+        address.family = AF_INET6;
+        address.address[0] = first;
+        address.address[1] = second;
+        return address;
+    };
+    NetworkSnapshot state;
+    state.links = {{1, up | IFF_LOOPBACK, "lo"}, {2, up, "en0"}, {3, up, "docker0"}};
+    state.addresses = {{1, AF_INET, 8, {127, 0, 0, 1}}, {2, AF_INET, 24, {10, 213, 0, 1}}};
+    const auto flags = &NetlinkReachabilitySource::flagsForState;
+
+    state.routes = {ipv4Route(2)};
+    EXPECT_EQ(flags(state), kReachable);
+    // Routes that lead out of loopback or a virtual interface, or nowhere, do not count.
+    state.routes = {ipv4Route(1), ipv4Route(3)};
+    state.routes.push_back(ipv4Route(2));
+    state.routes.back().type = RTN_BLACKHOLE;
+    state.routes.push_back(ipv4Route(2));
+    state.routes.back().table = RT_TABLE_LOCAL;
+    EXPECT_EQ(flags(state), 0u);
+    // A hop of a multipath route counts.
+    state.routes.push_back(ipv4Route(7));
+    state.routes.back().outputInterfaces.push_back(2);
+    EXPECT_EQ(flags(state), kReachable);
+    // Without carrier, en0 does not count.
+    state.links[1].flags = IFF_UP | IFF_MULTICAST;
+    EXPECT_EQ(flags(state), 0u);
+
+    // IPv6: link-local addresses and the routes every link has do not make a way out.
+    state.links[1].flags = up;
+    state.addresses = {ipv6Address(2, 0xfe, 0x80)};
+    NetlinkRoute linkScope = ipv4Route(2);
+    linkScope.family = AF_INET6;
+    linkScope.destinationLength = 64;
+    linkScope.destination[0] = 0xfe;
+    linkScope.destination[1] = 0x80;
+    NetlinkRoute defaultRoute = linkScope;
+    defaultRoute.destinationLength = 0;
+    defaultRoute.destination = {};
+    state.routes = {linkScope, defaultRoute};
+    EXPECT_EQ(flags(state), 0u);
+    state.addresses.push_back(ipv6Address(2, 0xfd, 0x00));
+    EXPECT_EQ(flags(state), kReachable);
+    state.routes = {linkScope};
+    EXPECT_EQ(flags(state), 0u);
+}
+
+TEST_F(ReachabilityTest, PostsEachChangeOfFlagsToObserversOnTheMainQueue) {
+    const auto source = std::make_shared<ManualReachabilitySource>(kReachable);
+    const auto watcher = Reachability::reachabilityWithSource(source);
+    Recorder recorder(watcher);
+    EXPECT_EQ(watcher->currentReachabilityStatus(), Reachable);
+    ASSERT_TRUE(watcher->startNotifier());
+    EXPECT_TRUE(watcher->startNotifier());  // already started
+
+    source->setFlags(kReachable);
+    settle(*watcher);
+    EXPECT_EQ(recorder.count(), 0u) << "the flags did not change";
+
+    source->setFlags(0);
+    settle(*watcher);
+    source->setFlags(kReachable | kRequired);
+    settle(*watcher);
+    EXPECT_TRUE(watcher->connectionRequired());
+    source->setFlags(std::nullopt);
+    settle(*watcher);
+    EXPECT_FALSE(watcher->connectionRequired());
+    source->setFlags(kReachable);
+    settle(*watcher);
+
+    const auto seen = recorder.seen();
+    ASSERT_EQ(seen.size(), 4u);
+    const NetworkStatus expected[] = {NotReachable, NotReachable, NotReachable, Reachable};
+    for (size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_TRUE(seen[i].onMainQueue);
+        EXPECT_EQ(seen[i].name, "kNetworkReachabilityChangedNotification");
+        EXPECT_EQ(seen[i].object, watcher.get());
+        EXPECT_EQ(seen[i].status, expected[i]) << i;
+    }
+}
+
+TEST_F(ReachabilityTest, DeliversOnlyBetweenStartAndStop) {
+    const auto source = std::make_shared<ManualReachabilitySource>(kReachable);
+    const auto watcher = Reachability::reachabilityWithSource(source);
+    Recorder recorder(watcher);
+
+    source->setFlags(0);
+    settle(*watcher);
+    ASSERT_TRUE(watcher->startNotifier());
+    watcher->stopNotifier();
+    source->setFlags(kReachable);
+    settle(*watcher);
+    EXPECT_EQ(recorder.count(), 0u);
+
+    // A notification already waiting for the main queue when the notifier stops is dropped.
+    ASSERT_TRUE(watcher->startNotifier());
+    {
+        MainQueueGate gate;
+        source->setFlags(0);
+        (void)watcher->currentReachabilityStatus();  // the change is now behind the gate
+        watcher->stopNotifier();
+    }
+    settle(*watcher);
+    EXPECT_EQ(recorder.count(), 0u);
+
+    // A restart compares with the flags it found.
+    ASSERT_TRUE(watcher->startNotifier());
+    source->setFlags(0);
+    settle(*watcher);
+    EXPECT_EQ(recorder.count(), 0u);
+    source->setFlags(kReachable);
+    settle(*watcher);
+    EXPECT_EQ(recorder.count(), 1u);
+
+    watcher->stopNotifier();
+    source->setStartFails(true);
+    EXPECT_FALSE(watcher->startNotifier());
+    source->setFlags(0);
+    settle(*watcher);
+    EXPECT_EQ(recorder.count(), 1u);
+}
+
+TEST_F(ReachabilityTest, ObserversRemovedDuringADeliveryAreNotCalled) {
+    const auto source = std::make_shared<ManualReachabilitySource>(kReachable);
+    const auto watcher = Reachability::reachabilityWithSource(source);
+    int firstCalls = 0;  // the counters are touched on the main queue only
+    int secondCalls = 0;
+    int thirdCalls = 0;
+    Reachability::ObserverId second = 0;
+    watcher->addObserver([&](const ReachabilityNotification&) {
+        ++firstCalls;
+        watcher->removeObserver(second);
+    });
+    second = watcher->addObserver([&](const ReachabilityNotification&) { ++secondCalls; });
+    const auto third = watcher->addObserver([&](const ReachabilityNotification&) { ++thirdCalls; });
+    ASSERT_TRUE(watcher->startNotifier());
+
+    source->setFlags(0);
+    settle(*watcher);
+    watcher->removeObserver(third);
+    source->setFlags(kReachable);
+    settle(*watcher);
+    dispatch::mainQueue().sync([&] {
+        EXPECT_EQ(firstCalls, 2);
+        EXPECT_EQ(secondCalls, 0);
+        EXPECT_EQ(thirdCalls, 1);
+    });
+}
+
+TEST_F(ReachabilityTest, GoingAwayDropsWhatIsPendingAndLeavesNothingBehind) {
+    dispatch::mainQueue().sync([] {});
+    const size_t threads = entriesIn("/proc/self/task");
+    const size_t descriptors = entriesIn("/proc/self/fd");
+    int calls = 0;  // main queue only
+    {
+        const auto source = std::make_shared<ManualReachabilitySource>(kReachable);
+        auto watcher = Reachability::reachabilityWithSource(source);
+        watcher->addObserver([&](const ReachabilityNotification&) { ++calls; });
+        ASSERT_TRUE(watcher->startNotifier());
+        MainQueueGate gate;
+        source->setFlags(0);
+        (void)watcher->currentReachabilityStatus();
+        watcher.reset();
+        // The source outlives its watcher and must not reach it any more.
+        source->setFlags(kReachable);
+    }
+    {
+        // The kernel watcher's socket, watch and thread go with it too.
+        auto watcher = Reachability::reachabilityForInternetConnection();
+        ASSERT_TRUE(watcher->startNotifier());
+        watcher.reset();
+    }
+    dispatch::mainQueue().sync([&] { EXPECT_EQ(calls, 0); });
+    EXPECT_EQ(entriesIn("/proc/self/task"), threads);
+    EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors);
+}
+
+TEST_F(ReachabilityTest, FollowsEn0GoingDownAndUpInsideANamespace) {
+    test::NetNamespace net;
+    if (!net.available()) {
+        GTEST_SKIP() << net.unavailableReason();
+    }
+    // Made inside host 0, the watcher reads host 0's network whichever thread asks.
+    std::shared_ptr<Reachability> watcher;
+    ASSERT_TRUE(net.run(0, [&] { watcher = Reachability::reachabilityForInternetConnection(); }));
+    ASSERT_TRUE(watcher);
+    Recorder recorder(watcher);
+    EXPECT_EQ(watcher->currentReachabilityStatus(), Reachable);
+    ASSERT_TRUE(watcher->startNotifier());
+
+    ASSERT_TRUE(net.setLinkUp(0, false));
+    EXPECT_TRUE(waitUntil([&] { return recorder.lastStatus() == NotReachable; }));
+    EXPECT_EQ(watcher->currentReachabilityStatus(), NotReachable);
+    ASSERT_TRUE(net.setLinkUp(0, true));
+    EXPECT_TRUE(waitUntil([&] { return recorder.lastStatus() == Reachable; }));
+
+    const auto seen = recorder.seen();
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen.front().status, NotReachable);
+    for (const auto& notification : seen) {
+        EXPECT_TRUE(notification.onMainQueue);
+        EXPECT_EQ(notification.object, watcher.get());
+    }
+}
+
+TEST_F(ReachabilityTest, FollowsTheAddressesOfEn0InsideANamespace) {
+    test::NetNamespace net;
+    if (!net.available()) {
+        GTEST_SKIP() << net.unavailableReason();
+    }
+    std::shared_ptr<Reachability> watcher;
+    ASSERT_TRUE(net.run(1, [&] { watcher = Reachability::reachabilityWithHostName("camera"); }));
+    Recorder recorder(watcher);
+    ASSERT_TRUE(watcher->startNotifier());
+
+    // Only the link-local IPv6 address stays: no way out.
+    ASSERT_TRUE(net.ip(1, {"addr", "flush", "dev", "en0", "scope", "global"}));
+    EXPECT_TRUE(waitUntil([&] { return recorder.lastStatus() == NotReachable; }));
+    ASSERT_TRUE(net.ip(1, {"addr", "add", net.host(1).ipv4 + "/24", "dev", "en0"}));
+    EXPECT_TRUE(waitUntil([&] { return recorder.lastStatus() == Reachable; }));
+}
+
+}  // namespace
+}  // namespace vistamo

@@ -1,0 +1,76 @@
+#include "discovery/ZDeviceInfo.h"
+
+#include <gtest/gtest.h>
+
+#include "settings/KeyedArchive.h"
+
+namespace vistamo {
+namespace {
+
+std::shared_ptr<ZDeviceInfo> decode(const Bytes& bytes) {
+    const auto archive = KeyedUnarchiver::unarchive(bytes);
+    EXPECT_TRUE(archive);
+    return archive ? ZDeviceInfo::initWithCoder(*archive) : nullptr;
+}
+
+TEST(ZDeviceInfoTest, NewRecordHasItsInitialValues) {
+    const auto record = std::make_shared<ZDeviceInfo>();
+    EXPECT_EQ(record->mPort(), 7341);
+    EXPECT_EQ(record->mShowTimes(), 3);
+    EXPECT_FALSE(record->mbWAN() || record->bOccupied());
+    EXPECT_FALSE(record->mDeviceName() || record->mDeviceIP() || record->mPassword() ||
+                 record->mUUID());
+    EXPECT_EQ(record->mDeviceType() | record->mReserved(), 0);
+    EXPECT_TRUE(record->button().expired());
+}
+
+TEST(ZDeviceInfoTest, ArchiveRestoresTheArchivedPropertiesOnly) {
+    ZDeviceInfo record;
+    record.setMDeviceName("Kitchen");
+    record.setMDeviceIP("fe80::1%en0");
+    record.setMPort(9000);
+    record.setMPassword("s\xC3\xA9same");
+    record.setMUUID("0123456789abcdef0123456789abcdef");
+    record.setMDeviceType(-4);
+    record.setMbWAN(true);
+    record.setMReserved(5);
+    record.setMShowTimes(2);
+    record.setBOccupied(true);
+    KeyedArchiver archiver;
+    record.encodeWithCoder(archiver);
+
+    const auto decoded = decode(archiver.archivedData());
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->mDeviceName(), "Kitchen");
+    EXPECT_EQ(decoded->mDeviceIP(), "fe80::1%en0");
+    EXPECT_EQ(decoded->mPort(), 9000);
+    EXPECT_EQ(decoded->mPassword(), "s\xC3\xA9same");
+    EXPECT_EQ(decoded->mUUID(), "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(decoded->mDeviceType(), -4);
+    EXPECT_TRUE(decoded->mbWAN());
+    // Not archived, and the decoder applies no initial values.
+    EXPECT_EQ(decoded->mReserved(), 0);
+    EXPECT_EQ(decoded->mShowTimes(), 0);
+    EXPECT_FALSE(decoded->bOccupied());
+}
+
+TEST(ZDeviceInfoTest, MissingKeysDecodeAsZeroAndNone) {
+    KeyedArchiver archiver;
+    archiver.encodeObject("10.0.0.7", "IP");
+    const auto record = decode(archiver.archivedData());
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->mDeviceIP(), "10.0.0.7");
+    EXPECT_EQ(record->mPort(), 0);
+    EXPECT_FALSE(record->mDeviceName());
+
+    // A record added by address archives its missing UUID and password as none.
+    KeyedArchiver byAddress;
+    ZDeviceInfo().encodeWithCoder(byAddress);
+    const auto restored = decode(byAddress.archivedData());
+    ASSERT_TRUE(restored);
+    EXPECT_FALSE(restored->mUUID() || restored->mPassword());
+    EXPECT_EQ(restored->mPort(), 7341);
+}
+
+}  // namespace
+}  // namespace vistamo

@@ -1,0 +1,134 @@
+#include "discovery/ZNetworkTools.h"
+
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+
+#include "support/NetNamespace.h"
+
+namespace vistamo {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+struct Choice {
+    std::optional<std::string> address;
+    int32_t ipType;
+};
+
+// Starts from an IP type that neither version uses, so "left untouched" shows.
+Choice choose(const Strings& ipv4, const Strings& ipv6, bool ipv4HasPriority) {
+    int32_t ipType = 7;
+    auto address = ZNetworkTools::getValidIP(ipv4, ipv6, ipv4HasPriority, ipType);
+    return {address, ipType};
+}
+
+void expectChoice(const Choice& choice, std::optional<std::string> address, int32_t ipType) {
+    EXPECT_EQ(choice.address, address);
+    EXPECT_EQ(choice.ipType, ipType);
+}
+
+TEST(ZNetworkToolsTest, WithIPv4PriorityPrefersAnyUsableIPv4Address) {
+    expectChoice(choose({"169.254.3.4", "192.168.0.7"}, {}, true), "192.168.0.7", 0);
+    expectChoice(choose({"192.168.0.7"}, {"2001:db8::1", "2001:db8::2", "2001:db8::3"}, true),
+                 "192.168.0.7", 0);
+    // Two IPv6 addresses are not more than two: the link-local IPv4 address wins.
+    expectChoice(choose({"169.254.3.4"}, {"2001:db8::1", "2001:db8::2"}, true), "169.254.3.4", 0);
+    expectChoice(choose({}, {"fe80::1", "fe80::2", "2001:db8::5"}, true), "2001:db8::5", 1);
+}
+
+TEST(ZNetworkToolsTest, WithIPv4PriorityFallsBackAsTheRulesSay) {
+    // A counting IPv6 list without a usable address ends the search, IP type untouched, even
+    // when a link-local IPv4 address would do.
+    expectChoice(choose({}, {"fe80::1", "fe80::2", "fe80::3"}, true), std::nullopt, 7);
+    expectChoice(choose({"169.254.1.1"}, {"fe80::1", "fe80::2", "fe80::3"}, true), std::nullopt, 7);
+    // Otherwise IPv4 it is, found or not.
+    expectChoice(choose({}, {"2001:db8::1", "2001:db8::2"}, true), std::nullopt, 0);
+    expectChoice(choose({}, {}, true), std::nullopt, 0);
+}
+
+TEST(ZNetworkToolsTest, WithoutPriorityACountingIPv6ListDecides) {
+    expectChoice(choose({"192.168.0.7"}, {"fe80::1", "2001:db8::2", "2001:db8::3"}, false),
+                 "2001:db8::2", 1);
+    expectChoice(choose({"192.168.0.7"}, {"fe80::1", "fe80::2", "fe80::3"}, false), std::nullopt,
+                 7);
+    expectChoice(choose({"169.254.3.4", "192.168.0.7"}, {"2001:db8::1", "2001:db8::2"}, false),
+                 "192.168.0.7", 0);
+    // No usable IPv4 address: the first IPv6 address, link-local or not, as IPv6.
+    expectChoice(choose({"169.254.3.4"}, {"fe80::9", "2001:db8::2"}, false), "fe80::9", 1);
+    expectChoice(choose({"169.254.3.4"}, {}, false), std::nullopt, 1);
+}
+
+TEST(ZNetworkToolsTest, LinkLocalIsJudgedByItsLeadingText) {
+    // fe80::/10 through the first up to four hex digits masked with 0xFFC0, in either case.
+    expectChoice(choose({}, {"febf::1", "FE80::2", "fec0::3"}, true), "fec0::3", 1);
+    // "fe8:" reads as 0x0fe8: not link-local, although fe8:: would be written fe80 in full.
+    expectChoice(choose({}, {"fe8::1", "fe80::2", "fe80::3"}, true), "fe8::1", 1);
+    expectChoice(choose({}, {"fe80::1", "fe80::2", "::1"}, true), "::1", 1);
+    // IPv4 by the text "169.254." only.
+    expectChoice(choose({"169.254.9.9", "169.25.4.1"}, {}, true), "169.25.4.1", 0);
+}
+
+TEST(ZNetworkToolsTest, GathersUsableInterfacesDefaultRouteFirst) {
+    const unsigned usable = IFF_UP | IFF_RUNNING | IFF_MULTICAST;
+    const std::vector<ZNetworkTools::InterfaceAddress> entries = {
+        {"lo", usable | IFF_LOOPBACK, AF_INET, "127.0.0.1"},
+        {"enp1s0", usable, AF_INET, "192.168.1.5"},
+        {"enp1s0", usable, AF_INET6, "fe80::1"},
+        {"docker0", usable, AF_INET, "172.17.0.1"},
+        {"eth2", IFF_UP | IFF_MULTICAST, AF_INET, "10.9.9.9"},  // no carrier
+        {"eth3", IFF_UP | IFF_RUNNING, AF_INET, "10.8.8.8"},    // no multicast
+        {"wlan0", usable, AF_PACKET, ""},
+        {"wlan0", usable, AF_INET, "10.0.0.5"},
+        {"wlan0", usable, AF_INET6, "2001:db8::9"},
+        {"en5", usable, AF_PACKET, ""},  // usable, but without addresses
+    };
+    EXPECT_EQ(ZNetworkTools::usableInterfaceNames(entries, "wlan0"),
+              (Strings{"wlan0", "enp1s0", "en5"}));
+    EXPECT_EQ(ZNetworkTools::usableInterfaceNames(entries, "docker0"),
+              (Strings{"enp1s0", "wlan0", "en5"}));
+
+    Strings ipv4{"kept"};
+    EXPECT_EQ(ZNetworkTools::collectAddresses(entries, "wlan0", 4, ipv4), "192.168.1.5");
+    EXPECT_EQ(ipv4, (Strings{"kept", "10.0.0.5", "192.168.1.5"}));
+    Strings ipv6;
+    EXPECT_EQ(ZNetworkTools::collectAddresses(entries, "", 6, ipv6), "2001:db8::9");
+    EXPECT_EQ(ipv6, (Strings{"fe80::1", "2001:db8::9"}));
+    Strings other;
+    EXPECT_EQ(ZNetworkTools::collectAddresses(entries, "", 5, other), std::nullopt);
+    EXPECT_TRUE(other.empty());
+}
+
+TEST(ZNetworkToolsTest, SeesTheAddressesOfEn0InsideANamespace) {
+    test::NetNamespace net;
+    if (!net.available()) {
+        GTEST_SKIP() << net.unavailableReason();
+    }
+    Strings ipv4;
+    Strings ipv6;
+    std::optional<std::string> last4;
+    Strings names;
+    std::string defaultInterface;
+    ASSERT_TRUE(net.run(0, [&] {
+        last4 = ZNetworkTools::getIpLocally("en0", 4, ipv4);
+        ZNetworkTools::getIpLocally("en0", 6, ipv6);
+        names = ZNetworkTools::usableInterfaceNames();
+        defaultInterface = ZNetworkTools::defaultRouteInterface();
+    }));
+    EXPECT_EQ(names, Strings{"en0"});
+    // The namespace's own route table, not that of the thread the process started on.
+    EXPECT_EQ(defaultInterface, "en0");
+    EXPECT_EQ(ipv4, Strings{"10.213.0.1"});
+    EXPECT_EQ(last4, "10.213.0.1");
+    EXPECT_NE(std::find(ipv6.begin(), ipv6.end(), "fd00:213::1"), ipv6.end());
+    // lo is up in the namespace, yet never counts.
+    EXPECT_EQ(std::find(ipv6.begin(), ipv6.end(), "::1"), ipv6.end());
+    for (const std::string& address : ipv6) {
+        EXPECT_EQ(address.find('%'), std::string::npos) << address;
+    }
+}
+
+}  // namespace
+}  // namespace vistamo

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "dispatch/DescriptorWatch.h"
+#include "dispatch/MainQueue.h"
+#include "dispatch/SerialQueue.h"
+#include "dispatch/Timer.h"
+#include "support/Wait.h"
+
+namespace vistamo::dispatch {
+namespace {
+
+using test::waitUntil;
+
+TEST(SerialQueue, RunsWorkInOrderOneAtATime) {
+    auto queue = SerialQueue::create("order");
+    std::vector<int> seen;  // touched on the queue only, read after a sync
+    std::atomic<int> running{0};
+    bool overlapped = false;
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 4; ++t) {
+        senders.emplace_back([&, t] {
+            for (int i = 0; i < 250; ++i) {
+                queue->async([&, value = t * 1000 + i] {
+                    if (running.fetch_add(1) != 0) {
+                        overlapped = true;
+                    }
+                    seen.push_back(value);
+                    running.fetch_sub(1);
+                });
+            }
+        });
+    }
+    for (auto& sender : senders) {
+        sender.join();
+    }
+    queue->sync([] {});
+    EXPECT_FALSE(overlapped);
+    ASSERT_EQ(seen.size(), 1000u);
+    // Each sender's items stay in the order it handed them in.
+    std::vector<int> last(4, -1);
+    for (int value : seen) {
+        EXPECT_GT(value % 1000, last[value / 1000]);
+        last[value / 1000] = value % 1000;
+    }
+}
+
+TEST(SerialQueue, SyncRunsInlineOnItsOwnQueueAndKnowsWhereItIs) {
+    auto queue = SerialQueue::create("inline");
+    auto other = SerialQueue::create("other");
+    EXPECT_FALSE(queue->isCurrent());
+    bool nested = false;
+    bool onQueue = false;
+    bool otherSeesItself = false;
+    queue->sync([&] {
+        onQueue = queue->isCurrent() && !other->isCurrent();
+        queue->sync([&] { nested = true; });  // would deadlock if it waited
+        other->sync([&] { otherSeesItself = other->isCurrent() && !queue->isCurrent(); });
+    });
+    EXPECT_TRUE(onQueue);
+    EXPECT_TRUE(nested);
+    EXPECT_TRUE(otherSeesItself);
+    EXPECT_EQ(queue->syncResult([] { return 42; }), 42);
+}
+
+TEST(SerialQueue, DelayedWorkComesDueInOrderAndDestructionDropsTheRest) {
+    std::mutex lock;
+    std::vector<int> fired;
+    {
+        auto queue = SerialQueue::create("after");
+        queue->after(0.05, [&] {
+            std::lock_guard guard(lock);
+            fired.push_back(2);
+        });
+        queue->after(0, [&] {
+            std::lock_guard guard(lock);
+            fired.push_back(1);
+        });
+        queue->after(30, [&] {
+            std::lock_guard guard(lock);
+            fired.push_back(3);
+        });
+        ASSERT_TRUE(waitUntil([&] {
+            std::lock_guard guard(lock);
+            return fired.size() == 2;
+        }));
+    }
+    // The queue is gone: the 30-second item never runs, and destruction did not wait for it.
+    std::lock_guard guard(lock);
+    EXPECT_EQ(fired, (std::vector<int>{1, 2}));
+}
+
+TEST(SerialQueue, LastReferenceMayBeDroppedOnTheQueueItself) {
+    std::atomic<bool> ran{false};
+    auto queue = SerialQueue::create("self");
+    auto* raw = queue.get();
+    raw->async([&ran, keep = std::move(queue)]() mutable {
+        keep.reset();  // destroys the queue from its own thread
+        ran = true;
+    });
+    EXPECT_TRUE(waitUntil([&] { return ran.load(); }));
+}
+
+TEST(Timer, CancelledOrRestartedTimerNeverCallsItsOldHandler) {
+    auto queue = SerialQueue::create("timer");
+    std::atomic<int> first{0}, second{0}, third{0};
+    std::unique_ptr<Timer> timer;
+    queue->sync([&] {
+        timer = std::make_unique<Timer>(*queue);
+        timer->start(0.01, [&] { ++first; });
+        timer->cancel();
+        timer->start(0.01, [&] { ++second; });
+        timer->start(0.02, [&] { ++third; });  // replaces the second
+    });
+    ASSERT_TRUE(waitUntil([&] { return third == 1; }));
+    queue->sync([&] {
+        EXPECT_FALSE(timer->isRunning());
+        // Come due, then cancelled before its handler got to run.
+        timer->start(0, [&] { ++first; });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        timer->cancel();
+    });
+    queue->sync([&] { timer.reset(); });
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(second, 0);
+}
+
+TEST(DescriptorWatch, ReportsReadabilityOnItsQueueUntilCancelled) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    auto queue = SerialQueue::create("watch");
+    std::unique_ptr<DescriptorWatch> watch;
+    std::atomic<int> readable{0};
+    std::atomic<size_t> available{0};
+    std::atomic<bool> onQueue{false};
+    queue->sync([&] {
+        watch = std::make_unique<DescriptorWatch>(*queue, fds[0]);
+        watch->waitReadable([&] {
+            onQueue = queue->isCurrent();
+            available = bytesAvailable(fds[0]);
+            ++readable;
+        });
+        EXPECT_TRUE(watch->isWaitingToRead());
+    });
+    ASSERT_EQ(::write(fds[1], "hello", 5), 5);
+    ASSERT_TRUE(waitUntil([&] { return readable == 1; }));
+    EXPECT_TRUE(onQueue);
+    EXPECT_EQ(available, 5u);
+
+    std::atomic<int> writable{0};
+    queue->sync([&] {
+        watch->waitWritable([&] { ++writable; });
+        watch->waitReadable([&] { ++readable; });
+        watch->cancel();
+    });
+    queue->sync([] {});
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    queue->sync([&] { watch.reset(); });
+    EXPECT_EQ(readable, 1);
+    EXPECT_EQ(writable, 0);
+    // The watch never owned the descriptor.
+    EXPECT_EQ(::write(fds[1], "x", 1), 1);
+    char buffer[8];
+    EXPECT_EQ(::read(fds[0], buffer, sizeof buffer), 6);
+    ::close(fds[0]);
+    ::close(fds[1]);
+}
+
+TEST(MainQueue, InstalledQueueIsTheOneUsed) {
+    auto main = SerialQueue::create("main");
+    setMainQueue(main);
+    bool onMain = false;
+    mainQueue().sync([&] { onMain = main->isCurrent(); });
+    EXPECT_TRUE(onMain);
+    std::atomic<bool> ran{false};
+    runConcurrently([&] { ran = !main->isCurrent(); });
+    EXPECT_TRUE(waitUntil([&] { return ran.load(); }));
+    setMainQueue(nullptr);
+}
+
+}  // namespace
+}  // namespace vistamo::dispatch

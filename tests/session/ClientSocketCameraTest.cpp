@@ -1,0 +1,140 @@
+// The session against the test camera over loopback: the whole road from connect to teardown.
+#include <gtest/gtest.h>
+
+#include "discovery/ZDeviceInfo.h"
+#include "platform/DeviceIdentity.h"
+#include "session/SessionDoubles.h"
+#include "session/clientSocket.h"
+#include "settings/Folders.h"
+#include "settings/ZConfig.h"
+#include "support/CameraProcess.h"
+#include "support/TempHome.h"
+#include "support/Wait.h"
+
+namespace vistamo {
+namespace {
+
+using test::waitUntil;
+
+const std::string kCameraIdentity = "c0ffee00c0ffee00c0ffee00c0ffee00";
+
+class SessionWithCamera : public test::TempHomeTest {
+protected:
+    void start(const std::string& cameraPassword, const std::string& storedPassword) {
+        camera = std::make_unique<test::CameraProcess>(std::vector<std::string>{
+            "--port", "0", "--control", "--password", cameraPassword, "--uuid", kCameraIdentity,
+            "--name", "Porch"});
+        SessionParts parts;
+        parts.dialogs = dialogs;
+        parts.hasLocalAddress = [] { return true; };
+        session = clientSocket::init(parts);
+        session->setMScanner(scanner);
+        session->setGlv(view);
+        device = std::make_shared<ZDeviceInfo>();
+        device->setMDeviceIP("127.0.0.1");
+        device->setMPort(camera->port());
+        device->setMPassword(storedPassword);
+        session->connectToServer(nullptr, device);
+    }
+
+    std::optional<std::string> line(std::string_view text) { return camera->waitForLine(text); }
+
+    // A line seen so far that contains `text`, wherever it came.
+    std::optional<std::string> seen(std::string_view text) const {
+        for (const std::string& each : camera->lines()) {
+            if (each.find(text) != std::string::npos) {
+                return each;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::unique_ptr<test::CameraProcess> camera;
+    std::shared_ptr<test::ScriptedDialogs> dialogs = std::make_shared<test::ScriptedDialogs>();
+    std::shared_ptr<test::RecordingScanner> scanner = std::make_shared<test::RecordingScanner>();
+    std::shared_ptr<test::RecordingView> view = std::make_shared<test::RecordingView>();
+    std::shared_ptr<ZDeviceInfo> device;
+    std::shared_ptr<clientSocket> session;
+};
+
+TEST_F(SessionWithCamera, HandshakeStatusAndStreamRequests) {
+    start("secret", "secret");
+    ASSERT_TRUE(line("recv CmdRequestCameraInfo"));
+    EXPECT_TRUE(seen("verified"));
+    // The client's own challenge carries this machine's identity (41 + 32 bytes).
+    const std::string identity = getDeviceUUID();
+    auto challenge = seen("recv CmdChallenge ");
+    ASSERT_TRUE(challenge);
+    EXPECT_NE(challenge->find("length=" + std::to_string(41 + identity.size())),
+              std::string::npos);
+    EXPECT_TRUE(seen("client identity " + identity));
+    EXPECT_EQ(device->mUUID(), kCameraIdentity);
+    EXPECT_EQ(device->mDeviceName(), "Porch");
+
+    // Every status before the stream parameters is answered with a stream request.
+    ASSERT_TRUE(line("recv CmdRequestStream"));
+    camera->sendControl("status");
+    ASSERT_TRUE(line("recv CmdRequestStream"));
+    EXPECT_EQ(dialogs->passwordAlertCount(), 0);
+
+    // Torch and guard reach the camera and come back as state.
+    session->flashSwitch();
+    session->startMonitor(true);
+    ASSERT_TRUE(line("recv CmdStartMonitor"));
+    ASSERT_TRUE(waitUntil([&] { return session->bFlashing() && session->bGuarding(); }));
+    ASSERT_TRUE(waitUntil([&] { return view->statusBar->flash == 1; }));
+}
+
+TEST_F(SessionWithCamera, WrongPasswordAskedAgainAndStored) {
+    ASSERT_TRUE(createSubFolder(kAppFolderName, true));
+    scanner->store = std::make_shared<ZConfig>();
+    dialogs->addAnswer("secret");
+    start("secret", "wrong");
+    ASSERT_TRUE(line("password rejected"));
+    ASSERT_TRUE(line("recv CmdNewPassword"));
+    ASSERT_TRUE(line("recv CmdRequestCameraInfo"));
+    EXPECT_TRUE(seen("verified"));
+    EXPECT_EQ(dialogs->passwordAlertCount(), 1);
+    EXPECT_EQ(device->mPassword(), "secret");
+    // The accepted pair is in the file: a fresh store reads it back.
+    ASSERT_TRUE(waitUntil([&] { return ZConfig().getPassword(kCameraIdentity).has_value(); }));
+    EXPECT_EQ(ZConfig().getPassword(kCameraIdentity), "secret");
+}
+
+TEST_F(SessionWithCamera, AlarmsArePairedAndTheSecondDisarmsWhenAskedTo) {
+    start("", "");
+    ASSERT_TRUE(line("verified"));
+    scanner->onceAlarm = true;
+    camera->sendControl("alarm");
+    camera->sendControl("alarm");
+    auto disarm = line("recv CmdStopMonitor");
+    ASSERT_TRUE(disarm);
+    EXPECT_NE(disarm->find("details=0x00000001"), std::string::npos);
+    EXPECT_TRUE(waitUntil([&] { return scanner->alarmPasses == 1; }));
+}
+
+TEST_F(SessionWithCamera, DisconnectPutsExactlyItsMessageOnTheWire) {
+    start("", "");
+    ASSERT_TRUE(line("verified"));
+    session->disconnect();
+    ASSERT_TRUE(line("recv CmdDisconnect length=24 type=1 details=0x00070000 details2=0x00000000 "
+                     "bytes=180000000000000001000000c800000000000700" "00000000 "));
+    ASSERT_TRUE(camera->waitForLine([](const std::string& l) {
+        return l.find("closed by peer") != std::string::npos ||
+               l.find("disconnect requested") != std::string::npos;
+    }));
+    EXPECT_TRUE(waitUntil([&] { return scanner->devicesDown == 1 && view->closes == 1; }));
+}
+
+TEST_F(SessionWithCamera, CameraClosingInsideABodyEndsTheSessionOnce) {
+    start("", "");
+    ASSERT_TRUE(line("verified"));
+    camera->sendControl("close-mid-body");
+    ASSERT_TRUE(waitUntil([&] { return scanner->devicesDown == 1 && view->closes == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(scanner->devicesDown, 1);
+    EXPECT_EQ(view->closes, 1);
+}
+
+}  // namespace
+}  // namespace vistamo

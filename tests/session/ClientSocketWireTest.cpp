@@ -1,0 +1,372 @@
+// The session against a camera peer driven byte by byte: what it answers, what it skips, and
+// how it ends.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <thread>
+
+#include "discovery/ZDeviceInfo.h"
+#include "session/CommandHeader.h"
+#include "session/SessionDoubles.h"
+#include "session/SessionMessages.h"
+#include "session/clientSocket.h"
+#include "support/FakeCamera.h"
+#include "support/Wait.h"
+
+namespace vistamo {
+namespace {
+
+using test::waitUntil;
+
+constexpr std::array<uint8_t, 24> kDisconnectBytes = {
+    0x18, 0, 0, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0xC8, 0, 0, 0, 0, 0, 0x07, 0, 0, 0, 0, 0};
+
+const std::string kIdentity = "0123456789abcdef0123456789abcdef";
+
+ChallengeBlock goodBlock() {
+    ChallengeBlock block{};
+    setChallengeWord(block, 0, 0x11111111);
+    setChallengeWord(block, 1, 0x22222222);
+    setChallengeWord(block, 2, 0x33333333);
+    setChallengeWord(block, 3, 0x22222222 ^ ChallengeCheck);
+    return block;
+}
+
+Bytes header(uint64_t length, uint32_t type, uint32_t command, uint32_t details = 0) {
+    CommandHeader h;
+    h.length = length;
+    h.type = type;
+    h.command = command;
+    h.details = details;
+    const auto bytes = encodeHeader(h);
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+class SessionWire : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SessionParts parts;
+        parts.makeDecoder = [this] { return decoder; };
+        parts.makeCodec = [this] { return codec; };
+        parts.makeAlarmPlayer = [this] { return sound; };
+        parts.dialogs = dialogs;
+        parts.hasLocalAddress = [] { return true; };
+        parts.deviceIdentity = [] { return kIdentity; };
+        session = clientSocket::init(parts);
+        session->setMScanner(scanner);
+        session->setGlv(view);
+
+        device = std::make_shared<ZDeviceInfo>();
+        device->setMDeviceIP("127.0.0.1");
+        device->setMPort(camera.port());
+        device->setMPassword("abc");
+    }
+
+    void connect() {
+        session->connectToServer(nullptr, device);
+        ASSERT_TRUE(camera.accept());
+    }
+
+    // A status makes a session that has no stream yet ask for one: a round trip that shows
+    // everything sent before it has been handled.
+    void expectStreamRequestAfterStatus() {
+        camera.send(header(24, 1, CmdCameraStatus));
+        auto reply = camera.readMessage();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(decodeHeader(*reply)->command, CmdRequestStream);
+    }
+
+    test::FakeCamera camera;
+    std::shared_ptr<test::RecordingDecoder> decoder = std::make_shared<test::RecordingDecoder>();
+    std::shared_ptr<test::RecordingCodec> codec = std::make_shared<test::RecordingCodec>();
+    std::shared_ptr<test::CountingSound> sound = std::make_shared<test::CountingSound>();
+    std::shared_ptr<test::ScriptedDialogs> dialogs = std::make_shared<test::ScriptedDialogs>();
+    std::shared_ptr<test::RecordingScanner> scanner = std::make_shared<test::RecordingScanner>();
+    std::shared_ptr<test::RecordingView> view = std::make_shared<test::RecordingView>();
+    std::shared_ptr<ZDeviceInfo> device;
+    std::shared_ptr<clientSocket> session;
+};
+
+TEST(SessionMessages, DisconnectAndStatusLayouts) {
+    const Bytes disconnect = makeMessage(CmdDisconnect, kDisconnectDetails);
+    EXPECT_EQ(disconnect, Bytes(kDisconnectBytes.begin(), kDisconnectBytes.end()));
+
+    CommandHeader status;
+    status.command = CmdCameraStatus;
+    status.details = cameraStatusDetails(30, 7);
+    status.details2 = 0x19;
+    const auto bytes = encodeHeader(status);
+    EXPECT_EQ(bytes[16], 30);
+    EXPECT_EQ(bytes[18], 7);
+    const CameraStatus parsed = cameraStatusFrom(*decodeHeader(bytes));
+    EXPECT_TRUE(parsed.flashing());
+    EXPECT_TRUE(parsed.screen());
+    EXPECT_TRUE(parsed.guarding());
+    EXPECT_FALSE(parsed.secondCamera());
+}
+
+TEST_F(SessionWire, AnswersChallengesWithTheKeyedBlockAndPassword) {
+    connect();
+    const ChallengeBlock block = goodBlock();
+    camera.send(buildChallengeMessage(block, "camera-identity", "Kitchen"));
+    auto response = camera.readMessage();
+    ASSERT_TRUE(response);
+    ASSERT_EQ(response->size(), 43u);
+    const CommandHeader head = *decodeHeader(*response);
+    EXPECT_EQ(head.length, 43u);
+    EXPECT_EQ(head.command, CmdChallengeResponse);
+    EXPECT_EQ(head.details, 0u);
+    for (size_t i = 0; i < 16; ++i) {
+        EXPECT_EQ((*response)[24 + i], block[i] ^ ChallengeKey[i]) << "byte " << 24 + i;
+    }
+    EXPECT_EQ(textOf(ByteView(*response).subspan(40)), "abc");
+    EXPECT_EQ(device->mUUID(), "camera-identity");
+    EXPECT_EQ(device->mDeviceName(), "Kitchen");
+
+    // Identity length 0: the whole rest is the name.
+    camera.send(buildChallengeMessage(block, "", "Hall"));
+    ASSERT_TRUE(camera.readMessage());
+    EXPECT_EQ(device->mUUID(), "");
+    EXPECT_EQ(device->mDeviceName(), "Hall");
+
+    // An identity longer than 40 bytes is answered but neither identity nor name is read.
+    camera.send(buildChallengeMessage(block, std::string(41, 'x'), "Porch"));
+    ASSERT_TRUE(camera.readMessage());
+    EXPECT_EQ(device->mUUID(), "");
+    EXPECT_EQ(device->mDeviceName(), "Hall");
+
+    // A length byte promising more than the message holds reads nothing either.
+    Bytes cut = buildChallengeMessage(block, "abcdefgh", "");
+    cut.resize(cut.size() - 4);
+    writeLE64(cut.data(), cut.size());
+    camera.send(cut);
+    ASSERT_TRUE(camera.readMessage());
+    EXPECT_EQ(device->mUUID(), "");
+
+    // Without a password the response is the bare 40 bytes.
+    device->setMPassword(std::nullopt);
+    camera.send(buildChallengeMessage(block, "id", "n"));
+    response = camera.readMessage();
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->size(), 40u);
+}
+
+TEST_F(SessionWire, BadChallengeIsAnsweredThenLeft) {
+    connect();
+    ChallengeBlock block = goodBlock();
+    setChallengeWord(block, 3, 0xDEADBEEF);
+    camera.send(buildChallengeMessage(block, "id", "name"));
+    auto response = camera.readMessage();
+    ASSERT_TRUE(response);
+    ChallengeBlock keyed = block;
+    applyChallengeKey(keyed.data());
+    EXPECT_TRUE(std::equal(block.begin() + 12, block.end(), response->begin() + 36));
+    EXPECT_FALSE(std::equal(block.begin(), block.begin() + 12, response->begin() + 24));
+    EXPECT_FALSE(std::equal(keyed.begin(), keyed.begin() + 12, response->begin() + 24));
+    EXPECT_EQ(textOf(ByteView(*response).subspan(40)), "abc");
+    EXPECT_FALSE(device->mUUID());
+
+    // The session leaves by itself, without a disconnect message.
+    auto rest = camera.read(1);
+    EXPECT_FALSE(rest);
+    EXPECT_TRUE(waitUntil([&] { return scanner->devicesDown == 1; }));
+}
+
+TEST_F(SessionWire, SendsItsOwnChallengeWithTheMachineIdentity) {
+    connect();
+    camera.send(makeMessage(CmdChallengeRequest, 0, 0, Bytes{0}));
+    auto challenge = camera.readMessage();
+    ASSERT_TRUE(challenge);
+    ASSERT_EQ(challenge->size(), 41u + 32u);
+    EXPECT_EQ(decodeHeader(*challenge)->command, CmdChallenge);
+    EXPECT_EQ((*challenge)[40], 32);
+    EXPECT_EQ(textOf(ByteView(*challenge).subspan(41)), kIdentity);
+    ChallengeBlock block{};
+    std::copy_n(challenge->begin() + 24, 16, block.begin());
+    EXPECT_TRUE(challengeBlockChecks(block));
+
+    // A second request gets a fresh block.
+    camera.send(makeMessage(CmdChallengeRequest, 0, 0, Bytes{1, 2, 3}));
+    auto again = camera.readMessage();
+    ASSERT_TRUE(again);
+    EXPECT_FALSE(std::equal(block.begin(), block.end(), again->begin() + 24));
+}
+
+TEST_F(SessionWire, SkipsGarbageHeadersAndMessagesInTheWrongForm) {
+    connect();
+    camera.send(header(24, 2, CmdCameraStatus));           // wrong type
+    camera.send(header(5, 1, CmdCameraStatus));            // shorter than a header
+    camera.send(header(0, 1, CmdOpusAudio));               // zero length
+    camera.send(header(kMaxMessageLength + 1, 1, CmdOpusAudio));  // above the limit
+    camera.send(header(24, 1, CmdVerified));               // 9 needs a body
+    camera.send(header(24, 1, CmdStreamParameters, 4));    // 101 needs a body
+    camera.send(header(24, 1, CmdChallengeRequest));       // 50 needs a body
+    camera.send(makeMessage(CmdAlarm, 0, 0, Bytes{1}));    // 2 must come without one
+    camera.send(makeMessage(777, 0, 0, Bytes{1, 2}));      // unknown code
+    expectStreamRequestAfterStatus();
+    EXPECT_EQ(scanner->alarmPasses, 0);
+    EXPECT_EQ(codec->packetCount(), 0u);
+}
+
+TEST_F(SessionWire, HandsMediaOnAndStopsAskingForTheStream) {
+    connect();
+    const Bytes sps = {0, 0, 0, 1, 0x67, 0x42};
+    const Bytes pps = {0, 0, 0, 1, 0x68};
+    Bytes sets = sps;
+    sets.insert(sets.end(), pps.begin(), pps.end());
+
+    // SPS size past the body: dropped, the stream still counts as not requested.
+    camera.send(makeMessage(CmdStreamParameters, 100, 0, sets));
+    expectStreamRequestAfterStatus();
+
+    camera.send(makeMessage(CmdStreamParameters, static_cast<uint32_t>(sps.size()), 0, sets));
+    camera.send(makeMessage(CmdVideoFrame, 1, 0, Bytes{0, 0, 0, 0, 0x65, 1}));
+    camera.send(makeMessage(CmdVideoFrame, 0, 0, Bytes{0, 0, 0, 0, 0x41, 2}));
+    camera.send(makeMessage(CmdOpusAudio, 0, 0, Bytes(100, 7)));
+    // The largest message a camera may send.
+    camera.send(header(kMaxMessageLength, 1, CmdOpusAudio));
+    camera.send(Bytes(kMaxMessageLength - kHeaderSize, 9));
+    camera.send(header(24, 1, CmdChallengeResponse));
+    ASSERT_TRUE(waitUntil([&] { return codec->packetCount() == 2; }));
+
+    // After the parameters, a status no longer asks for the stream.
+    camera.send(header(24, 1, CmdCameraStatus));
+    camera.send(makeMessage(CmdChallengeRequest, 0, 0, Bytes{0}));
+    auto next = camera.readMessage();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(decodeHeader(*next)->command, CmdChallenge);
+
+    const auto calls = decoder->calls();
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[0].what, "start");
+    EXPECT_EQ(calls[1].what, "format");
+    EXPECT_EQ(calls[1].first, sps);
+    EXPECT_EQ(calls[1].second, pps);
+    EXPECT_EQ(calls[2].what, "slice");
+    EXPECT_EQ(calls[3].what, "frame");
+    EXPECT_EQ(calls[3].first, (Bytes{0, 0, 0, 0, 0x41, 2}));
+    EXPECT_EQ(view->renderer->firstFrames, 1);
+}
+
+TEST_F(SessionWire, ShowsCameraStatusOnTheBar) {
+    connect();
+    CommandHeader status;
+    status.command = CmdCameraStatus;
+    status.details2 = 0x19;
+    const auto bytes = encodeHeader(status);
+    camera.send(Bytes(bytes.begin(), bytes.end()));
+    ASSERT_TRUE(camera.readMessage());  // the stream request
+    ASSERT_TRUE(waitUntil([&] { return view->statusBar->alarm != -1; }));
+    EXPECT_EQ(view->statusBar->flash, 1);
+    EXPECT_EQ(view->statusBar->screen, 0);
+    EXPECT_EQ(view->statusBar->alarm, 1);
+    EXPECT_TRUE(session->bFlashing());
+    EXPECT_TRUE(session->bScreen());
+    EXPECT_TRUE(session->bGuarding());
+}
+
+TEST_F(SessionWire, PairsAlarms) {
+    connect();
+    // Without "once": actions on the first and third of three.
+    for (int i = 0; i < 3; ++i) {
+        camera.send(header(24, 1, CmdAlarm));
+    }
+    expectStreamRequestAfterStatus();
+    ASSERT_TRUE(waitUntil([&] { return scanner->alarmPasses == 2; }));
+    EXPECT_EQ(session->bAlerted(), 1);
+
+    // With "once": the second of a pair disarms the camera. startMonitor resets the pairing.
+    session->startMonitor(true);
+    auto arm = camera.readMessage();
+    ASSERT_TRUE(arm);
+    EXPECT_EQ(decodeHeader(*arm)->command, CmdStartMonitor);
+    EXPECT_EQ(decodeHeader(*arm)->details, 1u);
+    scanner->onceAlarm = true;
+    camera.send(header(24, 1, CmdAlarm));
+    camera.send(header(24, 1, CmdAlarm));
+    auto disarm = camera.readMessage();
+    ASSERT_TRUE(disarm);
+    EXPECT_EQ(decodeHeader(*disarm)->command, CmdStopMonitor);
+    EXPECT_EQ(decodeHeader(*disarm)->details, 1u);
+    EXPECT_TRUE(waitUntil([&] { return scanner->alarmPasses == 3; }));
+    EXPECT_EQ(session->bAlerted(), 0);
+}
+
+TEST_F(SessionWire, CancelledPasswordAlertDisconnects) {
+    connect();
+    camera.send(header(24, 1, CmdPasswordError));
+    auto bye = camera.read(24);
+    ASSERT_TRUE(bye);
+    EXPECT_EQ(*bye, Bytes(kDisconnectBytes.begin(), kDisconnectBytes.end()));
+    EXPECT_TRUE(camera.waitForClose());
+    EXPECT_EQ(dialogs->passwordAlertCount(), 1);
+    EXPECT_TRUE(waitUntil([&] { return view->closes == 1; }));
+}
+
+TEST_F(SessionWire, DisconnectSendsExactlyTheDisconnectMessage) {
+    connect();
+    session->disconnect();
+    auto bytes = camera.read(24);
+    ASSERT_TRUE(bytes);
+    EXPECT_EQ(*bytes, Bytes(kDisconnectBytes.begin(), kDisconnectBytes.end()));
+    EXPECT_TRUE(camera.waitForClose());
+    EXPECT_TRUE(waitUntil([&] { return view->closes == 1 && !session->OpusCodec(); }));
+    EXPECT_EQ(scanner->devicesDown, 1);
+    EXPECT_EQ(dialogs->connectErrors, 0);
+    // Once closed, disconnecting again does nothing.
+    session->disconnect();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(scanner->devicesDown, 1);
+}
+
+TEST_F(SessionWire, CameraClosingInsideABodyEndsTheSessionOnce) {
+    connect();
+    camera.send(header(124, 1, CmdOpusAudio));
+    camera.send(Bytes(10, 1));
+    camera.close();
+    ASSERT_TRUE(waitUntil([&] { return scanner->devicesDown == 1 && view->closes == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(scanner->devicesDown, 1);
+    EXPECT_EQ(view->closes, 1);
+    EXPECT_EQ(codec->packetCount(), 0u);
+}
+
+TEST_F(SessionWire, SnapshotNumbersWrapAt10000) {
+    scanner->picID_ = 9999;
+    session->takePicture();
+    session->takePicture();
+    const auto calls = decoder->calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[1].id, 0);
+    EXPECT_EQ(calls[2].id, 1);
+    EXPECT_EQ(scanner->picID_, 1);
+}
+
+TEST_F(SessionWire, CommandsCarryTheirCodesAndValues) {
+    connect();
+    session->sendTapFocus(0.25, 0.75);
+    session->flashSwitch();
+    session->screenSwitch();
+    session->switchCamera();
+    session->sendCommandTCP(CmdIntercomStart, 0);
+    session->sendOpus(Bytes{1, 2, 3});
+    const std::array<uint32_t, 6> codes = {CmdTapFocus,     CmdFlashSwitch,   CmdScreenSwitch,
+                                           CmdSwitchCamera, CmdIntercomStart, CmdOpusAudio};
+    for (uint32_t code : codes) {
+        auto message = camera.readMessage();
+        ASSERT_TRUE(message);
+        const CommandHeader head = *decodeHeader(*message);
+        EXPECT_EQ(head.command, code);
+        if (code == CmdTapFocus) {
+            EXPECT_EQ(floatFromBits(head.details), 0.25f);
+            EXPECT_EQ(floatFromBits(head.details2), 0.75f);
+        }
+        if (code == CmdOpusAudio) {
+            EXPECT_EQ(head.length, 27u);
+            EXPECT_EQ(Bytes(message->begin() + 24, message->end()), (Bytes{1, 2, 3}));
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vistamo

@@ -1,0 +1,493 @@
+#include "session/GCDAsyncSocket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "dispatch/SerialQueue.h"
+
+namespace vistamo {
+namespace {
+
+using namespace std::chrono_literals;
+using SocketRef = std::shared_ptr<GCDAsyncSocket>;
+
+struct Fd {
+    explicit Fd(int value = -1) : fd(value) {}
+    Fd(Fd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+    ~Fd() {
+        if (fd != -1) {
+            ::close(fd);
+        }
+    }
+    int fd;
+};
+
+// A TCP socket bound to the loopback address of `family` (`port` 0 when that cannot be bound
+// here), listening unless `backlog` is negative.
+struct Listener {
+    explicit Listener(int family = AF_INET, int backlog = SOMAXCONN, uint16_t wantedPort = 0)
+        : socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in6 address{AF_INET6, htons(wantedPort), 0, in6addr_loopback, 0};
+        auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+        const int on = 1;
+        if (family == AF_INET) {
+            v4 = {AF_INET, htons(wantedPort), {htonl(INADDR_LOOPBACK)}, {}};
+        } else {
+            ::setsockopt(socket.fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+        }
+        socklen_t length = family == AF_INET ? sizeof v4 : sizeof address;
+        if (::bind(socket.fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+            ::getsockname(socket.fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+            (backlog < 0 || ::listen(socket.fd, backlog) == 0)) {
+            port = ntohs(v4.sin_port);  // at the same place in both families
+        }
+    }
+
+    // The next connection, its receives bounded so that a failing test cannot hang.
+    Fd accept() const {
+        pollfd ready{socket.fd, POLLIN, 0};
+        Fd peer(::poll(&ready, 1, 10'000) == 1 ? ::accept(socket.fd, nullptr, nullptr) : -1);
+        const timeval limit{10, 0};
+        ::setsockopt(peer.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        return peer;
+    }
+
+    Fd socket;
+    uint16_t port = 0;
+};
+
+// A listener whose accept queue is full, so that the kernel drops further SYNs: a connect to it
+// neither succeeds nor fails. `full` is false when the queue could not be filled here.
+struct SilentListener {
+    SilentListener() : listener(AF_INET, 0) {
+        sockaddr_in address{AF_INET, htons(listener.port), {htonl(INADDR_LOOPBACK)}, {}};
+        for (int i = 0; i < 8 && !full; ++i) {
+            Fd filler(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            ::connect(filler.fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            pollfd done{filler.fd, POLLOUT, 0};
+            full = ::poll(&done, 1, 300) == 0;
+            fillers.push_back(std::move(filler));
+        }
+    }
+    Listener listener;
+    std::vector<Fd> fillers;
+    bool full = false;
+};
+
+void sendAll(const Fd& peer, const Bytes& data) {
+    ASSERT_EQ(::send(peer.fd, data.data(), data.size(), MSG_NOSIGNAL), ssize_t(data.size()));
+}
+
+// What the peer receives up to an orderly close; nothing after a reset or 10 s of silence.
+std::optional<Bytes> receiveUntilClosed(const Fd& peer) {
+    Bytes received;
+    uint8_t chunk[65536];
+    for (ssize_t got; (got = ::recv(peer.fd, chunk, sizeof chunk, 0)) != 0;) {
+        if (got < 0) {
+            return std::nullopt;
+        }
+        received.insert(received.end(), chunk, chunk + got);
+    }
+    return received;
+}
+
+Bytes pattern(size_t size, uint8_t seed) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<uint8_t>(seed + i * 7 + i / 251);
+    }
+    return bytes;
+}
+
+struct Event {
+    enum class Kind { none, connected, read, wrote, disconnected, readTimeout };
+    Kind kind = Kind::none;
+    long tag = 0;
+    std::string host = {};
+    uint16_t port = 0;
+    Bytes data = {};
+    std::optional<Error> error = {};
+    double elapsed = 0;
+    size_t bytesDone = 0;
+};
+using Kind = Event::Kind;
+
+class RecordingDelegate : public GCDAsyncSocketDelegate {
+public:
+    void socketDidConnectToHost(const SocketRef&, const std::string& host, uint16_t port) override {
+        record({.kind = Kind::connected, .host = host, .port = port});
+        std::lock_guard guard(lock);
+        keptSocket.reset();  // lets a test drop its socket here, on the delegate queue
+    }
+    void socketDidReadData(const SocketRef&, Bytes data, long tag) override {
+        record({.kind = Kind::read, .tag = tag, .data = std::move(data)});
+    }
+    void socketDidWriteDataWithTag(const SocketRef&, long tag) override {
+        record({.kind = Kind::wrote, .tag = tag});
+    }
+    void socketDidDisconnect(const SocketRef&, const std::optional<Error>& error) override {
+        record({.kind = Kind::disconnected, .error = error});
+    }
+    double socketShouldTimeoutReadWithTag(const SocketRef&, long tag, double elapsed,
+                                          size_t done) override {
+        record({.kind = Kind::readTimeout, .tag = tag, .elapsed = elapsed, .bytesDone = done});
+        return nextExtension();
+    }
+
+    // Waits (10 s at most) until `count` events of `kind` have arrived; returns those there are.
+    std::vector<Event> waitFor(Kind kind, size_t count = 1) {
+        std::unique_lock guard(lock);
+        std::vector<Event> found;
+        changed.wait_for(guard, 10s, [&] {
+            found.clear();
+            std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                         [&](const Event& event) { return event.kind == kind; });
+            return found.size() >= count;
+        });
+        return found;
+    }
+
+    // The first event: how the connection attempt ended (10 s at most).
+    Event outcome() {
+        std::unique_lock guard(lock);
+        changed.wait_for(guard, 10s, [&] { return !events.empty(); });
+        return events.empty() ? Event{} : events.front();
+    }
+
+    std::vector<Kind> kinds() {
+        std::lock_guard guard(lock);
+        std::vector<Kind> result(events.size());
+        std::transform(events.begin(), events.end(), result.begin(), std::mem_fn(&Event::kind));
+        return result;
+    }
+
+    std::mutex lock;
+    std::vector<double> extensions;  // answers to the timeout questions, in turn
+    SocketRef keptSocket;
+
+private:
+    void record(Event event) {
+        std::lock_guard guard(lock);
+        events.push_back(std::move(event));
+        changed.notify_all();
+    }
+    double nextExtension() {
+        std::lock_guard guard(lock);
+        if (extensions.empty()) {
+            return 0;
+        }
+        const double extension = extensions.front();
+        extensions.erase(extensions.begin());
+        return extension;
+    }
+
+    std::condition_variable changed;
+    std::vector<Event> events;
+};
+
+class GCDAsyncSocketTest : public ::testing::Test {
+protected:
+    SocketRef makeSocket(const std::shared_ptr<RecordingDelegate>& receiver) {
+        return GCDAsyncSocket::create(receiver, delegateQueue);
+    }
+
+    // A socket connected to a peer over IPv4 loopback.
+    std::pair<SocketRef, Fd> connectedPair(const std::shared_ptr<RecordingDelegate>& receiver) {
+        auto socket = makeSocket(receiver);
+        EXPECT_TRUE(socket->connectToHost("127.0.0.1", listener.port, 10, nullptr));
+        Fd peer = listener.accept();
+        EXPECT_EQ(receiver->outcome().kind, Kind::connected);
+        return {socket, std::move(peer)};
+    }
+
+    static void expectError(const std::optional<Error>& error, long code, const std::string& text,
+                            const char* domain = kGCDAsyncSocketErrorDomain) {
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->domain, domain);
+        EXPECT_EQ(error->code, code);
+        EXPECT_EQ(error->description, text);
+    }
+
+    Listener listener;
+    std::shared_ptr<dispatch::SerialQueue> delegateQueue =
+        dispatch::SerialQueue::create("delegate");
+    std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+};
+
+TEST_F(GCDAsyncSocketTest, ReadsAndWritesCompleteInOrderWithExactlyTheBytesAsked) {
+    auto socket = makeSocket(delegate);
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener.port, 10, nullptr));
+    // Queued while still connecting: they wait for the connection.
+    socket->readDataToLength(24, -1, 0);
+    socket->readDataToLength(100, -1, 1);
+    socket->writeData(bytesOf("hello"), -1, 7);
+    Fd peer = listener.accept();
+    const Event connected = delegate->outcome();
+    EXPECT_EQ(connected.host, "127.0.0.1");
+    EXPECT_EQ(connected.port, listener.port);
+
+    const Bytes segment = pattern(124, 1);  // one send: both reads' bytes in one segment
+    sendAll(peer, segment);
+    char hello[5];
+    ASSERT_EQ(::recv(peer.fd, hello, sizeof hello, MSG_WAITALL), 5);
+    EXPECT_EQ(std::string(hello, 5), "hello");
+    ASSERT_EQ(delegate->waitFor(Kind::read, 2).size(), 2u);
+    // Bytes that arrive while no read is queued wait for the next one.
+    sendAll(peer, pattern(50, 9));
+    std::this_thread::sleep_for(100ms);
+    socket->readDataToLength(50, -1, 2);
+
+    const auto reads = delegate->waitFor(Kind::read, 3);
+    ASSERT_EQ(reads.size(), 3u);
+    EXPECT_EQ(reads[0].tag, 0);
+    EXPECT_EQ(reads[0].data, Bytes(segment.begin(), segment.begin() + 24));
+    EXPECT_EQ(reads[1].tag, 1);
+    EXPECT_EQ(reads[1].data, Bytes(segment.begin() + 24, segment.end()));
+    EXPECT_EQ(reads[2].tag, 2);
+    EXPECT_EQ(reads[2].data, pattern(50, 9));
+    EXPECT_EQ(delegate->waitFor(Kind::wrote).at(0).tag, 7);
+    EXPECT_TRUE(socket->isConnected());
+}
+
+TEST_F(GCDAsyncSocketTest, LargeTransfersArriveIntactInPieces) {
+    auto [socket, peer] = connectedPair(delegate);
+    // More than the kernel's buffers hold, both ways: each side goes on as the other makes room.
+    const Bytes outgoing = pattern(8 << 20, 3);
+    socket->writeData(outgoing, -1, 1);
+    socket->writeData(bytesOf("end"), -1, 2);
+    const Bytes incoming = pattern(8 << 20, 5);
+    socket->readDataToLength(incoming.size(), -1, 3);
+    sendAll(peer, incoming);
+    Bytes received(outgoing.size() + 3);
+    ASSERT_EQ(::recv(peer.fd, received.data(), received.size(), MSG_WAITALL),
+              ssize_t(received.size()));
+    EXPECT_TRUE(std::equal(outgoing.begin(), outgoing.end(), received.begin()));
+    EXPECT_EQ(textOf(ByteView(received).last(3)), "end");
+    EXPECT_TRUE(delegate->waitFor(Kind::read).at(0).data == incoming);
+    const auto writes = delegate->waitFor(Kind::wrote, 2);
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[1].tag, 2);
+}
+
+TEST_F(GCDAsyncSocketTest, ConnectTimesOutWithCode3AndNegativeTimeoutsNeverFire) {
+    SilentListener silent;
+    if (!silent.full) {
+        GTEST_SKIP() << "the kernel here takes connections beyond a full accept queue";
+    }
+    auto socket = makeSocket(delegate);
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", silent.listener.port, 0.5, nullptr));
+    expectError(delegate->outcome().error, 3, "Attempt to connect to host timed out");
+    EXPECT_TRUE(socket->isDisconnected());
+
+    // Without timeouts: a connect that hangs, a read that waits, a write the peer never takes.
+    auto patient = std::make_shared<RecordingDelegate>();
+    auto hanging = makeSocket(patient);
+    ASSERT_TRUE(hanging->connectToHost("127.0.0.1", silent.listener.port, -1, nullptr));
+    auto [connected, peer] = connectedPair(patient);
+    connected->readDataToLength(10, -1, 1);
+    connected->writeData(pattern(16 << 20, 1), -1, 2);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(patient->kinds(), std::vector<Kind>{Kind::connected});
+    EXPECT_FALSE(hanging->isDisconnected());
+    sendAll(peer, pattern(10, 4));
+    EXPECT_EQ(patient->waitFor(Kind::read).size(), 1u);
+    EXPECT_EQ(delegate->kinds(), std::vector<Kind>{Kind::disconnected});  // nothing late
+}
+
+TEST_F(GCDAsyncSocketTest, TimeoutsCloseWithCodes4And5UnlessTheDelegateExtendsThem) {
+    delegate->extensions = {1.0};  // extended once, then refused
+    auto [socket, peer] = connectedPair(delegate);
+    sendAll(peer, pattern(3, 0));
+    socket->readDataToLength(10, 0.2, 5);
+    expectError(delegate->waitFor(Kind::disconnected).at(0).error, 4, "Read operation timed out");
+    const auto asks = delegate->waitFor(Kind::readTimeout, 2);
+    ASSERT_EQ(asks.size(), 2u);
+    EXPECT_EQ(asks[0].tag, 5);
+    EXPECT_DOUBLE_EQ(asks[0].elapsed, 0.2);
+    EXPECT_DOUBLE_EQ(asks[1].elapsed, 1.2);
+    EXPECT_EQ(asks[1].bytesDone, 3u);
+    EXPECT_TRUE(delegate->waitFor(Kind::read, 0).empty());
+
+    // Reading resumes after an extension.
+    auto extending = std::make_shared<RecordingDelegate>();
+    extending->extensions = {30};
+    auto [resumed, resumedPeer] = connectedPair(extending);
+    resumed->readDataToLength(4, 0.2, 6);
+    ASSERT_EQ(extending->waitFor(Kind::readTimeout).size(), 1u);
+    sendAll(resumedPeer, pattern(4, 6));
+    EXPECT_EQ(extending->waitFor(Kind::read).at(0).data, pattern(4, 6));
+    EXPECT_TRUE(resumed->isConnected());
+
+    auto writer = std::make_shared<RecordingDelegate>();
+    auto [writing, writingPeer] = connectedPair(writer);
+    writing->writeData(pattern(16 << 20, 0), 0.2, 8);  // the peer never reads it
+    expectError(writer->waitFor(Kind::disconnected).at(0).error, 5, "Write operation timed out");
+}
+
+TEST_F(GCDAsyncSocketTest, PeerCloseEndsWithCode7AfterTheBytesSentBeforeIt) {
+    auto [socket, peer] = connectedPair(delegate);
+    socket->readDataToLength(5, -1, 1);
+    socket->readDataToLength(10, -1, 2);
+    sendAll(peer, pattern(5, 2));
+    ::close(std::exchange(peer.fd, -1));
+    expectError(delegate->waitFor(Kind::disconnected).at(0).error, 7,
+                "Socket closed by remote peer");
+    EXPECT_EQ(delegate->kinds(),
+              (std::vector<Kind>{Kind::connected, Kind::read, Kind::disconnected}));
+    EXPECT_EQ(delegate->waitFor(Kind::read).at(0).data, pattern(5, 2));
+
+    auto idle = std::make_shared<RecordingDelegate>();  // also noticed with no read queued
+    auto [idleSocket, idlePeer] = connectedPair(idle);
+    ::close(std::exchange(idlePeer.fd, -1));
+    expectError(idle->waitFor(Kind::disconnected).at(0).error, 7, "Socket closed by remote peer");
+}
+
+TEST_F(GCDAsyncSocketTest, FailedStartsAndRefusedConnections) {
+    auto socket = makeSocket(delegate);
+    Error error;
+    EXPECT_FALSE(socket->connectToHost("", listener.port, 1, &error));
+    expectError(error, 2,
+                "Invalid host parameter (nil or \"\"). Should be a domain name or IP address "
+                "string.");
+    socket->setIPv4Enabled(false);
+    socket->setIPv6Enabled(false);
+    EXPECT_FALSE(socket->connectToHost("127.0.0.1", listener.port, 1, &error));
+    expectError(error, 1,
+                "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.");
+    socket->setIPv4Enabled(true);
+    EXPECT_FALSE(GCDAsyncSocket::create({}, delegateQueue)->connectToHost("::1", 1, 1, &error));
+    expectError(error, 1, "Attempting to connect without a delegate. Set a delegate first.");
+    EXPECT_FALSE(GCDAsyncSocket::create(delegate, nullptr)->connectToHost("::1", 1, 1, &error));
+    expectError(error, 1,
+                "Attempting to connect without a delegate queue. Set a delegate queue first.");
+
+    const Listener notListening(AF_INET, -1);  // bound but not listening: the kernel refuses
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", notListening.port, 10, nullptr));
+    const Event refused = delegate->outcome();
+    expectError(refused.error, ECONNREFUSED, std::strerror(ECONNREFUSED), kPosixErrorDomain);
+    EXPECT_EQ(refused.error->reason, "Error in connect() function");
+
+    // A closed socket starts afresh; a busy one refuses a second start.
+    const std::string busy =
+        "Attempting to connect while connected or accepting connections. Disconnect first.";
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener.port, 10, nullptr));
+    EXPECT_FALSE(socket->connectToHost("127.0.0.1", listener.port, 10, &error));
+    expectError(error, 1, busy);
+    Fd peer = listener.accept();
+    ASSERT_EQ(delegate->waitFor(Kind::connected).size(), 1u);
+    EXPECT_FALSE(socket->connectToHost("127.0.0.1", listener.port, 10, &error));
+    expectError(error, 1, busy);
+    socket->disconnect();
+    EXPECT_FALSE(delegate->waitFor(Kind::disconnected, 2).at(1).error);
+    EXPECT_EQ(receiveUntilClosed(peer), Bytes());
+}
+
+TEST_F(GCDAsyncSocketTest, NamesResolveToThePreferredFamilyOrFailWithTheResolverError) {
+    // Not a valid host name, so the resolver turns it down without asking the network.
+    auto unresolved = makeSocket(delegate);
+    ASSERT_TRUE(unresolved->connectToHost("no such host.invalid", 80, 10, nullptr));
+    const auto failed = delegate->outcome().error;
+    ASSERT_TRUE(failed && failed->code != 0);
+    expectError(failed, failed->code, ::gai_strerror(int(failed->code)),
+                "kCFStreamErrorDomainNetDB");
+
+    const Listener listener6(AF_INET6, SOMAXCONN, listener.port);
+    if (listener6.port == 0) {
+        GTEST_SKIP() << "no IPv6 loopback here";
+    }
+    const auto outcome = [&](const std::string& host, auto configure) {
+        auto receiver = std::make_shared<RecordingDelegate>();
+        auto socket = makeSocket(receiver);
+        configure(*socket);
+        EXPECT_TRUE(socket->connectToHost(host, listener.port, 10, nullptr));
+        return receiver->outcome();
+    };
+    EXPECT_EQ(outcome("localhost", [](GCDAsyncSocket&) {}).host, "127.0.0.1");
+    EXPECT_EQ(outcome("localhost", [](auto& s) { s.setIPv4PreferredOverIPv6(false); }).host, "::1");
+    EXPECT_EQ(outcome("localhost", [](auto& s) { s.setIPv4Enabled(false); }).host, "::1");
+    EXPECT_EQ(outcome("::1", [](auto& s) { s.setIPv6Enabled(false); }).error.value().code, 1);
+}
+
+TEST_F(GCDAsyncSocketTest, SocketFDAndUserDataGoThroughTheSocketQueue) {
+    const auto connected = connectedPair(delegate);
+    const SocketRef socket = connected.first;
+    EXPECT_EQ(socket->socketFD(), -1);
+    sockaddr_in remote{};
+    socket->performBlock([&] {
+        socklen_t length = sizeof remote;
+        ::getpeername(socket->socketFD(), reinterpret_cast<sockaddr*>(&remote), &length);
+    });
+    EXPECT_EQ(ntohs(remote.sin_port), listener.port);
+    socket->disconnect();
+    socket->performBlock([&] { EXPECT_EQ(socket->socketFD(), -1); });
+
+    EXPECT_EQ(socket->userData(), nullptr);
+    for (int i = 0; i < 1000; ++i) {
+        auto value = std::make_shared<int>(i);
+        socket->setUserData(value);
+        ASSERT_EQ(socket->userData(), value);
+    }
+    socket->performBlock([&] {
+        auto value = std::make_shared<int>(-1);
+        socket->setUserData(value);
+        EXPECT_EQ(socket->userData(), value);
+    });
+}
+
+TEST_F(GCDAsyncSocketTest, WritesHandedInBeforeDisconnectReachThePeerBeforeTheClose) {
+    auto [socket, peer] = connectedPair(delegate);
+    socket->writeData(pattern(1000, 1), -1, 1);
+    socket->writeData(pattern(3000, 2), -1, 2);
+    socket->disconnect();
+    Bytes expected = pattern(1000, 1);
+    const Bytes second = pattern(3000, 2);
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_EQ(receiveUntilClosed(peer), expected);
+    EXPECT_FALSE(delegate->waitFor(Kind::disconnected).at(0).error);
+}
+
+TEST_F(GCDAsyncSocketTest, DroppingTheSocketClosesItWithoutCallbacksOnAnyThread) {
+    auto [socket, peer] = connectedPair(delegate);
+    socket->readDataToLength(10, 5, 1);
+    socket->writeData(pattern(16 << 20, 0), 5, 2);
+    socket.reset();
+    EXPECT_TRUE(receiveUntilClosed(peer));
+
+    // The last reference goes away on the delegate queue, inside a callback.
+    auto inCallback = std::make_shared<RecordingDelegate>();
+    auto kept = makeSocket(inCallback);
+    inCallback->keptSocket = kept;
+    ASSERT_TRUE(kept->connectToHost("127.0.0.1", listener.port, 10, nullptr));
+    kept->readDataToLength(10, 5, 1);
+    kept.reset();
+    EXPECT_TRUE(receiveUntilClosed(listener.accept()));
+
+    // Dropped at every stage of an attempt, racing the socket's own queue.
+    auto churn = std::make_shared<RecordingDelegate>();
+    for (int i = 0; i < 50; ++i) {
+        auto dropped = makeSocket(churn);
+        dropped->connectToHost(i % 2 == 0 ? "localhost" : "127.0.0.1", listener.port, 5, nullptr);
+        dropped->readDataToLength(4, 1, i);
+        dropped->writeData(pattern(100, 0), 1, i);
+        std::this_thread::sleep_for(std::chrono::microseconds(i * 20));
+    }
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(churn->waitFor(Kind::disconnected, 0).empty());
+    EXPECT_EQ(delegate->kinds(), std::vector<Kind>{Kind::connected});
+}
+
+}  // namespace
+}  // namespace vistamo

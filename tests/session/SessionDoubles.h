@@ -1,0 +1,167 @@
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Bytes.h"
+#include "platform/SoundPlayer.h"
+#include "session/SessionAudioCodec.h"
+#include "session/SessionDecoder.h"
+#include "session/SessionDialogs.h"
+#include "session/SessionScanner.h"
+#include "session/SessionView.h"
+#include "settings/ZConfig.h"
+
+namespace vistamo::test {
+
+// Recording stand-ins for the session's neighbours. Each records under its own lock, since the
+// session calls them from its queue, the main queue and the decoder's thread.
+
+class RecordingDecoder : public SessionDecoder {
+public:
+    struct Call {
+        std::string what;
+        Bytes first;
+        Bytes second;
+        long id = 0;
+    };
+    void setDelegate(std::weak_ptr<ZH264DecoderDelegate>) override {}
+    void start() override { record({"start", {}, {}, 0}); }
+    void createFormatDesc(ByteView sps, ByteView pps) override {
+        record({"format", Bytes(sps.begin(), sps.end()), Bytes(pps.begin(), pps.end()), 0});
+    }
+    void decompressFrame(ByteView data) override {
+        record({"frame", Bytes(data.begin(), data.end()), {}, 0});
+    }
+    void decodeFrameWidthMultipleSlice(ByteView data) override {
+        record({"slice", Bytes(data.begin(), data.end()), {}, 0});
+    }
+    void takePicture(long id) override { record({"picture", {}, {}, id}); }
+
+    std::vector<Call> calls() const {
+        std::lock_guard guard(lock_);
+        return calls_;
+    }
+
+private:
+    void record(Call call) {
+        std::lock_guard guard(lock_);
+        calls_.push_back(std::move(call));
+    }
+    mutable std::mutex lock_;
+    std::vector<Call> calls_;
+};
+
+class RecordingCodec : public SessionAudioCodec {
+public:
+    void setDelegate(std::weak_ptr<opusCodecDelegate>) override {}
+    void startPlay() override { ++starts; }
+    void stopPlay() override { ++stops; }
+    void decodeOpusData(ByteView packet) override {
+        std::lock_guard guard(lock_);
+        packets.emplace_back(packet.begin(), packet.end());
+    }
+    size_t packetCount() const {
+        std::lock_guard guard(lock_);
+        return packets.size();
+    }
+    std::atomic<int> starts{0};
+    std::atomic<int> stops{0};
+
+private:
+    mutable std::mutex lock_;
+    std::vector<Bytes> packets;
+};
+
+class RecordingScanner : public SessionScanner {
+public:
+    long picID() const override { return picID_; }
+    void setPicID(long id) override { picID_ = id; }
+    bool bOnceAlarm() const override { return onceAlarm; }
+    void deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>&) override { ++devicesDown; }
+    void runAlarmActions(const std::shared_ptr<SoundPlayer>&) override { ++alarmPasses; }
+    ZConfig* config() override { return store.get(); }
+
+    std::atomic<long> picID_{0};
+    std::atomic<bool> onceAlarm{false};
+    std::atomic<int> devicesDown{0};
+    std::atomic<int> alarmPasses{0};
+    std::shared_ptr<ZConfig> store;
+};
+
+class RecordingStatus : public SessionStatusTarget {
+public:
+    void setFlash(bool on) override { flash = on ? 1 : 0; }
+    void setScreen(bool on) override { screen = on ? 1 : 0; }
+    void setAlarm(bool on) override { alarm = on ? 1 : 0; }
+    // -1 until set.
+    std::atomic<int> flash{-1};
+    std::atomic<int> screen{-1};
+    std::atomic<int> alarm{-1};
+};
+
+class RecordingRenderer : public SessionRenderer {
+public:
+    void setFirstFrame(bool first) override {
+        if (first) {
+            ++firstFrames;
+        }
+    }
+    std::atomic<int> firstFrames{0};
+};
+
+class RecordingView : public SessionView {
+public:
+    std::shared_ptr<SessionStatusTarget> bar() override { return statusBar; }
+    std::shared_ptr<SessionRenderer> video() override { return renderer; }
+    void closeWindow() override { ++closes; }
+
+    std::shared_ptr<RecordingStatus> statusBar = std::make_shared<RecordingStatus>();
+    std::shared_ptr<RecordingRenderer> renderer = std::make_shared<RecordingRenderer>();
+    std::atomic<int> closes{0};
+};
+
+// Answers the password alert from a script of answers (none = "CANCEL").
+class ScriptedDialogs : public SessionDialogs {
+public:
+    std::optional<std::string> askPassword() override {
+        std::lock_guard guard(lock_);
+        ++passwordAlerts;
+        if (answers.empty()) {
+            return std::nullopt;
+        }
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void showConnectError() override { ++connectErrors; }
+
+    void addAnswer(std::optional<std::string> answer) {
+        std::lock_guard guard(lock_);
+        answers.push_back(std::move(answer));
+    }
+    int passwordAlertCount() const {
+        std::lock_guard guard(lock_);
+        return passwordAlerts;
+    }
+    std::atomic<int> connectErrors{0};
+
+private:
+    mutable std::mutex lock_;
+    std::deque<std::optional<std::string>> answers;
+    int passwordAlerts = 0;
+};
+
+class CountingSound : public SoundPlayer {
+public:
+    void play() override { ++plays; }
+    bool isPlaying() const override { return false; }
+    std::atomic<int> plays{0};
+};
+
+}  // namespace vistamo::test

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vistamo::test {
+
+// Two test hosts, each in a network namespace of its own, joined by a veth pair whose ends are
+// both named en0. Host 0 has 10.213.0.1/24 and fd00:213::1/64, host 1 10.213.0.2/24 and
+// fd00:213::2/64; in each, lo and en0 are up, en0 has multicast on, and the default routes of
+// both IP versions lead to the other host. These addresses exist only inside the namespaces:
+// tests send nothing anywhere else.
+//
+// How tests use it:
+// - Make it first in the test, so that it goes last. Its destructor removes both namespaces
+//   (and with them the veth pair), also when the test failed. Namespaces that a crashed test
+//   program left behind are removed by the next NetNamespace made on this machine: their names
+//   carry the process id.
+// - `if (!net.available()) GTEST_SKIP() << net.unavailableReason();` (it needs root and `ip`).
+// - Code gets into a host only through `run`: the work runs on a new thread that has entered the
+//   host's namespace, and nothing else in the process moves. What that thread makes stays in
+//   the namespace for good: sockets, netlink sockets and threads it starts (a SerialQueue made
+//   there runs there), whichever thread uses them later. What was opened before or elsewhere
+//   stays outside, so make the object under test inside `run`, then use it from anywhere.
+// - Inside `run`, /proc/net still shows the namespace of the process's first thread; the
+//   thread's own view is /proc/thread-self/net.
+//
+// Threads: made, used and destroyed by the test's thread.
+class NetNamespace {
+public:
+    struct Host {
+        std::string namespaceName;
+        std::string ipv4;  // without prefix length
+        std::string ipv6;
+    };
+
+    NetNamespace();
+    ~NetNamespace();
+
+    NetNamespace(const NetNamespace&) = delete;
+    NetNamespace& operator=(const NetNamespace&) = delete;
+
+    bool available() const { return available_; }
+    // Why the hosts could not be made: the first failing step and what it printed.
+    const std::string& unavailableReason() const { return reason_; }
+
+    const Host& host(size_t index) const { return hosts_.at(index); }
+
+    // Runs `work` on a thread of its own inside host `index`'s namespace and waits for it; what
+    // it throws is thrown here. False, without running it, when the namespace cannot be entered.
+    bool run(size_t index, const std::function<void()>& work);
+
+    // `ip -n <host's namespace> arguments...`; true when it succeeded. What it printed goes to
+    // `output` when given.
+    bool ip(size_t index, const std::vector<std::string>& arguments, std::string* output = nullptr);
+
+    // Takes host `index`'s en0 down or brings it up again.
+    bool setLinkUp(size_t index, bool up);
+
+private:
+    bool step(const std::vector<std::string>& arguments);
+    void removeAll();
+
+    std::array<Host, 2> hosts_;
+    std::vector<std::string> madeNamespaces_;
+    bool available_ = false;
+    std::string reason_;
+};
+
+}  // namespace vistamo::test
