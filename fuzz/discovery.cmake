@@ -1,1 +1,2 @@
 vistamo_fuzzer(netlink_messages discovery vistamo_discovery)
+vistamo_fuzzer(discovery_datagrams discovery vistamo_discovery)

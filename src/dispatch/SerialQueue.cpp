@@ -54,18 +54,25 @@ SerialQueue::~SerialQueue() {
     }
 }
 
-void SerialQueue::async(Work work) { asio::post(state_->io, std::move(work)); }
+void SerialQueue::async(Work work) {
+    // The work may drop the last reference to this queue before the post has returned: the
+    // local reference keeps the loop alive until then.
+    const auto state = state_;
+    asio::post(state->io, std::move(work));
+}
 
 void SerialQueue::sync(Work work) {
     if (isCurrent()) {
         work();
         return;
     }
-    std::promise<void> done;
-    auto finished = done.get_future();
-    asio::post(state_->io, [&] {
+    // Shared with the work, so that neither side frees it while the other still signals.
+    auto done = std::make_shared<std::promise<void>>();
+    auto finished = done->get_future();
+    const auto state = state_;
+    asio::post(state->io, [&work, done] {
         work();
-        done.set_value();
+        done->set_value();
     });
     finished.wait();
 }
@@ -75,8 +82,9 @@ void SerialQueue::after(double seconds, Work work) {
         async(std::move(work));
         return;
     }
+    const auto state = state_;
     auto timer = std::make_shared<asio::steady_timer>(
-        state_->io, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        state->io, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                         std::chrono::duration<double>(std::min(seconds, kLongestDelaySeconds))));
     timer->async_wait([timer, work = std::move(work)](const std::error_code& error) {
         if (!error) {

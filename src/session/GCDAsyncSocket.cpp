@@ -1,5 +1,6 @@
 #include "session/GCDAsyncSocket.h"
 
+#include <array>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -178,8 +179,30 @@ void GCDAsyncSocket::disconnect() {
             return;
         }
         pumpWrites(WritePump::onlyWhatFitsNow);
+        discardUnreadBytes();
         closeWithError(std::nullopt);
     });
+}
+
+void GCDAsyncSocket::discardUnreadBytes() {
+    // Closing a TCP socket that still holds received bytes makes the kernel reset the
+    // connection instead of ending it, and a peer busy writing to us then loses what we wrote
+    // last (the disconnect message). Nothing will read these bytes any more.
+    const int fd = openFD();
+    if (fd == -1 || (flags & kConnected) == 0) {
+        return;
+    }
+    std::array<uint8_t, 4096> scratch;
+    for (size_t discarded = 0; discarded < kMostDiscardedOnClose;) {
+        const ssize_t got = ::recv(fd, scratch.data(), scratch.size(), MSG_DONTWAIT);
+        if (got <= 0) {
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        discarded += static_cast<size_t>(got);
+    }
 }
 
 std::shared_ptr<void> GCDAsyncSocket::userData() {

@@ -139,6 +139,9 @@ private:
 
     // Closing.
     void closeWithError(std::optional<Error> error);
+    // Reads and drops what the peer sent that nobody asked for, before an orderly close.
+    void discardUnreadBytes();
+    static constexpr size_t kMostDiscardedOnClose = 16 * 1024 * 1024;
     // Releases the connection's resources and clears the state; returns whether an attempt had
     // started (and so whether the delegate must hear of the close).
     bool tearDown();

@@ -370,6 +370,9 @@ TEST(CameraTool, RejectsBadOptions) {
                                                                        {"--alarm-every", "0"},
                                                                        {"--bind", "nowhere"},
                                                                        {"--name"},
+                                                                       {"--gop", "26"},
+                                                                       {"--size", "320x241"},
+                                                                       {"--tone", "0"},
                                                                        {"--frobnicate"}}) {
         const auto run = CameraProcess::runToEnd(arguments);
         EXPECT_EQ(run.status, 2) << arguments[0];

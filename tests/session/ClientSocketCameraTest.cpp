@@ -37,6 +37,15 @@ protected:
         session->connectToServer(nullptr, device);
     }
 
+    void TearDown() override {
+        if (HasFailure() && camera) {
+            for (const std::string& each : camera->lines()) {
+                std::printf("camera: %s\n", each.c_str());
+            }
+        }
+        test::TempHomeTest::TearDown();
+    }
+
     std::optional<std::string> line(std::string_view text) { return camera->waitForLine(text); }
 
     // A line seen so far that contains `text`, wherever it came.

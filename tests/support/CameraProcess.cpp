@@ -46,7 +46,8 @@ struct Spawned {
 
 enum class Stderr { Inherit, Collect };
 
-Spawned spawnCamera(const std::vector<std::string>& arguments, Stderr stderrMode) {
+Spawned spawnCamera(const std::vector<std::string>& arguments, Stderr stderrMode,
+                    const std::vector<std::string>& commandPrefix = {}) {
     int in[2];
     int out[2];
     int err[2] = {-1, -1};
@@ -61,7 +62,10 @@ Spawned spawnCamera(const std::vector<std::string>& arguments, Stderr stderrMode
         ::close(in[0]), ::close(in[1]), ::close(out[0]), ::close(out[1]);
         fail("pipe");
     }
-    std::vector<std::string> argvText{VISTAMO_CAMERA_PATH};
+    // Discovery first, so that a "--discovery" among the arguments wins.
+    std::vector<std::string> argvText = commandPrefix;
+    argvText.push_back(VISTAMO_CAMERA_PATH);
+    argvText.push_back("--no-discovery");
     argvText.insert(argvText.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
     for (auto& text : argvText) {
@@ -78,7 +82,9 @@ Spawned spawnCamera(const std::vector<std::string>& arguments, Stderr stderrMode
         posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     }
     Spawned spawned;
-    const int error = ::posix_spawn(&spawned.pid, argv[0], &actions, nullptr, argv.data(), environ);
+    // A prefix names its program without a path.
+    const int error =
+        ::posix_spawnp(&spawned.pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(in[0]);
     ::close(out[1]);
@@ -135,9 +141,10 @@ int terminate(pid_t pid, std::chrono::milliseconds bound) {
 
 }  // namespace
 
-CameraProcess::CameraProcess(std::vector<std::string> arguments) {
+CameraProcess::CameraProcess(std::vector<std::string> arguments,
+                             std::vector<std::string> commandPrefix) {
     ignoreSigpipeOnce();
-    const Spawned spawned = spawnCamera(arguments, Stderr::Inherit);
+    const Spawned spawned = spawnCamera(arguments, Stderr::Inherit, commandPrefix);
     pid_ = spawned.pid;
     stdinFd_ = spawned.stdinFd;
     stdoutFd_ = spawned.stdoutFd;

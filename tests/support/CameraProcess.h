@@ -20,6 +20,11 @@ namespace vistamo::test {
 // kept; waitForLine hands them out in order. The destructor ends the process (SIGTERM, then
 // SIGKILL after a bound) and reaps it.
 //
+// Discovery stays off (also in runToEnd) unless the arguments turn it on ("--discovery"), so
+// that a camera a test starts on the test machine announces nothing on the machine's network.
+// `commandPrefix` runs the camera through another program, such as {"ip", "netns", "exec",
+// NAME}, which must end by executing the camera in its own place, so that signals reach it.
+//
 // The constructor throws std::runtime_error when the camera cannot be started or does not
 // report its port in time. Using CameraProcess makes the test program ignore SIGPIPE, so
 // that writing to a camera that has gone fails instead of ending the test.
@@ -31,7 +36,8 @@ class CameraProcess {
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds kDefaultTimeout{5000};
 
-    explicit CameraProcess(std::vector<std::string> arguments = {"--port", "0", "--control"});
+    explicit CameraProcess(std::vector<std::string> arguments = {"--port", "0", "--control"},
+                           std::vector<std::string> commandPrefix = {});
     ~CameraProcess();
 
     CameraProcess(const CameraProcess&) = delete;

@@ -267,8 +267,13 @@ void CameraConnection::handleMessage(const CommandHeader& header) {
                 delegate->cameraCommand(*this, header);
             }
             break;
+        case CmdOpusAudio:
+            if (const auto delegate = delegate_.lock()) {
+                delegate->intercomAudio(*this, ByteView(readBuffer_).subspan(kHeaderSize));
+            }
+            break;
         default:
-            // Tap focus, camera info, intercom: nothing to do for a camera without a picture.
+            // Tap focus, camera info, intercom on and off: nothing to do for a test camera.
             break;
     }
     if (phase_ != Phase::Closed) {
@@ -280,10 +285,12 @@ void CameraConnection::checkResponse() {
     challenge_->setBuffer(readBuffer_);
     if (!challenge_->verifyData(identity_.password)) {
         printConnectionLine(number_, "password rejected");
+        verified_ = false;
         sendMessage(makeMessage(CmdPasswordError));
         return;
     }
     printConnectionLine(number_, "verified");
+    verified_ = true;
     sendMessage(makeMessage(CmdVerified, 0, 0, kTokenBody));
     if (const auto delegate = delegate_.lock()) {
         delegate->clientVerified(*this);

@@ -42,6 +42,10 @@ class CameraConnection : public std::enable_shared_from_this<CameraConnection> {
         virtual void cameraCommand(CameraConnection& connection, const CommandHeader& header) {
             (void)connection, (void)header;
         }
+        // The client sent 104 (intercom audio); `packet` is the body, valid during the call.
+        virtual void intercomAudio(CameraConnection& connection, ByteView packet) {
+            (void)connection, (void)packet;
+        }
         // The connection is closed, by either side; the last call about it.
         virtual void connectionClosed(CameraConnection& connection) { (void)connection; }
     };
@@ -73,6 +77,8 @@ class CameraConnection : public std::enable_shared_from_this<CameraConnection> {
     // The connection's number in the printed lines, from 1.
     int number() const { return number_; }
     bool isOpen() const { return phase_ == Phase::Open; }
+    // Whether the client's last answer to a challenge had the right password.
+    bool verified() const { return verified_; }
 
   private:
     enum class Phase { Open, Closing, Closed };
@@ -97,6 +103,7 @@ class CameraConnection : public std::enable_shared_from_this<CameraConnection> {
     // The camera's thread only.
     asio::ip::tcp::socket socket_;
     Phase phase_ = Phase::Open;
+    bool verified_ = false;
     // The challenge this client must answer; replaced by every new challenge.
     std::unique_ptr<ZUnverifiedClient> challenge_;
     // The message being read, header first. Its size is what the outstanding read fills.

@@ -6,6 +6,9 @@
 #include <variant>
 #include <vector>
 
+#include "DiscoveryOptions.h"
+#include "MediaOptions.h"
+
 namespace vistamo::camera {
 
 // The TCP port a camera listens on unless told otherwise.
@@ -24,6 +27,10 @@ struct CameraOptions {
     double alarmEverySeconds = 0;
     // Read control commands from standard input.
     bool control = false;
+    // What a client that asks for the stream gets.
+    MediaOptions media;
+    // Whether and how the camera answers scan requests on UDP port 10221.
+    DiscoveryOptions discovery;
 };
 
 // Parsing ends in options to run with, in a request for the help text, or in an error text

@@ -181,6 +181,10 @@ void CameraServer::challengeAgain() {
     }
 }
 
+void CameraServer::restartStreams() {
+    streamSource_->restartStreams();
+}
+
 void CameraServer::clientVerified(CameraConnection& connection) {
     connection.sendMessage(state_.statusMessage());
 }
@@ -188,6 +192,10 @@ void CameraServer::clientVerified(CameraConnection& connection) {
 void CameraServer::cameraCommand(CameraConnection& connection, const CommandHeader& header) {
     if (header.command == CmdRequestStream) {
         printConnectionLine(connection.number(), "stream requested");
+        if (!connection.verified()) {
+            printConnectionLine(connection.number(), "stream refused not-verified");
+            return;
+        }
         streamSource_->streamRequested(connection.shared_from_this());
         return;
     }
@@ -196,6 +204,14 @@ void CameraServer::cameraCommand(CameraConnection& connection, const CommandHead
         sendStatus();
         updateAlarmTimer();
     }
+}
+
+void CameraServer::intercomAudio(CameraConnection& connection, ByteView packet) {
+    if (!connection.verified()) {
+        printConnectionLine(connection.number(), "intercom refused not-verified");
+        return;
+    }
+    streamSource_->intercomAudio(connection, packet);
 }
 
 void CameraServer::connectionClosed(CameraConnection& connection) {

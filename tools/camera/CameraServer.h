@@ -47,11 +47,13 @@ class CameraServer : public CameraConnection::Delegate,
     void closeConnections();
     void closeMidBody();
     void challengeAgain();
+    void restartStreams();
     size_t connectionCount() const { return connections_.size(); }
 
     // CameraConnection::Delegate
     void clientVerified(CameraConnection& connection) override;
     void cameraCommand(CameraConnection& connection, const CommandHeader& header) override;
+    void intercomAudio(CameraConnection& connection, ByteView packet) override;
     void connectionClosed(CameraConnection& connection) override;
 
   private:

@@ -83,7 +83,8 @@ ParsedControl parseControlCommand(std::string_view line) {
     static constexpr std::pair<std::string_view, Kind> kWords[] = {
         {"alarm", Kind::Alarm},         {"status", Kind::Status},
         {"close", Kind::Close},         {"close-mid-body", Kind::CloseMidBody},
-        {"challenge", Kind::Challenge}, {"quit", Kind::Quit},
+        {"challenge", Kind::Challenge}, {"restart-stream", Kind::RestartStream},
+        {"quit", Kind::Quit},
     };
     for (const auto& [name, kind] : kWords) {
         if (word == name) {

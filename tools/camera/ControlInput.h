@@ -15,7 +15,7 @@ namespace vistamo::camera {
 
 // One line of control input, parsed.
 struct ControlCommand {
-    enum class Kind { Alarm, Status, Send, Close, CloseMidBody, Challenge, Quit };
+    enum class Kind { Alarm, Status, Send, Close, CloseMidBody, Challenge, RestartStream, Quit };
     Kind kind = Kind::Status;
     Bytes bytes;  // for Send
 };

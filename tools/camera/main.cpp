@@ -16,7 +16,8 @@
 #include "CameraOptions.h"
 #include "CameraServer.h"
 #include "ControlInput.h"
-#include "StreamSource.h"
+#include "DiscoveryResponder.h"
+#include "MediaStreamer.h"
 
 namespace {
 
@@ -44,6 +45,9 @@ void runControl(const ControlCommand& command, CameraServer& server,
         case Kind::Challenge:
             server.challengeAgain();
             break;
+        case Kind::RestartStream:
+            server.restartStreams();
+            break;
         case Kind::Quit:
             quit();
             break;
@@ -52,13 +56,21 @@ void runControl(const ControlCommand& command, CameraServer& server,
 
 int run(const CameraOptions& options) {
     asio::io_context context;
-    const auto server =
-        std::make_shared<CameraServer>(context, options, std::make_unique<StreamSource>());
+    auto media = std::make_unique<MediaStreamer>(context, options.media);
+    if (const auto error = media->prepare()) {
+        std::fprintf(stderr, "vistamo-camera: %s\n", error->c_str());
+        return 1;
+    }
+    const auto server = std::make_shared<CameraServer>(context, options, std::move(media));
     if (const auto error = server->listen()) {
         std::fprintf(stderr, "vistamo-camera: %s\n", error->c_str());
         return 1;
     }
     printCameraLine("listening on port " + std::to_string(server->port()));
+    std::unique_ptr<DiscoveryResponder> discovery;
+    if (options.discovery.enabled) {
+        discovery = std::make_unique<DiscoveryResponder>(context, options, server->port());
+    }
 
     asio::signal_set signals(context, SIGINT, SIGTERM);
     std::shared_ptr<ControlInput> control;
@@ -70,6 +82,9 @@ int run(const CameraOptions& options) {
             control->stop();
         }
         server->stop();
+        if (discovery) {
+            discovery->stop();
+        }
     };
     signals.async_wait([&](const std::error_code& error, int) {
         if (!error) {
@@ -92,6 +107,9 @@ int run(const CameraOptions& options) {
         control->start();
     }
     server->start();
+    if (discovery) {
+        discovery->start();
+    }
     context.run();
     printCameraLine("stopped");
     return 0;

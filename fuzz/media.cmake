@@ -1,0 +1,2 @@
+vistamo_fuzzer(decoder_input media vistamo_media)
+vistamo_fuzzer(opus_packets media vistamo_media)

@@ -1,0 +1,377 @@
+#include "media/ZH264Decoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <climits>
+#include <condition_variable>
+#include <cstring>
+#include <initializer_list>
+#include <mutex>
+#include <vector>
+
+#include "dispatch/SerialQueue.h"
+#include "media/H264DecompressionSession.h"
+#include "media/H264FormatDescription.h"
+#include "media/SnapshotFile.h"
+
+namespace vistamo {
+
+namespace {
+
+constexpr size_t kPrefixBytes = 4;
+constexpr int kNalSliceNonIdr = 1;
+constexpr int kNalSliceIdr = 5;
+// nal_ref_idc 0, type 1: a slice that no other picture refers to.
+constexpr uint8_t kNonReferenceSliceHeader = 0x01;
+
+using SharedPacket = std::shared_ptr<AVPacket>;
+
+// A slice as the camera sends it: the prefix and at least the NAL unit header byte, of a type
+// that carries a picture.
+bool isSlice(ByteView unit) {
+    if (unit.size() <= kPrefixBytes || unit.size() - kPrefixBytes > UINT32_MAX) {
+        return false;
+    }
+    const int type = unit[kPrefixBytes] & 0x1f;
+    return type == kNalSliceNonIdr || type == kNalSliceIdr;
+}
+
+int32_t frameTypeOf(ByteView firstSlice) {
+    return firstSlice[kPrefixBytes] == kNonReferenceSliceHeader
+               ? ZH264Decoder::kFrameTypeNonReference
+               : ZH264Decoder::kFrameTypeReference;
+}
+
+// The one copy of a picture: its slices one after the other, each prefix overwritten with the
+// unit's length in 4 big-endian bytes, in a packet with libavcodec's zeroed padding.
+SharedPacket makeSample(std::initializer_list<ByteView> slices) {
+    size_t total = 0;
+    for (ByteView slice : slices) {
+        total += slice.size();
+    }
+    if (total > static_cast<size_t>(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE)) {
+        return nullptr;
+    }
+    SharedPacket packet(av_packet_alloc(), AVPacketDeleter());
+    if (!packet || av_new_packet(packet.get(), static_cast<int>(total)) < 0) {
+        return nullptr;
+    }
+    uint8_t* out = packet->data;
+    for (ByteView slice : slices) {
+        const size_t length = slice.size() - kPrefixBytes;
+        out[0] = static_cast<uint8_t>(length >> 24);
+        out[1] = static_cast<uint8_t>(length >> 16);
+        out[2] = static_cast<uint8_t>(length >> 8);
+        out[3] = static_cast<uint8_t>(length);
+        std::memcpy(out + kPrefixBytes, slice.data() + kPrefixBytes, length);
+        out += slice.size();
+    }
+    return packet;
+}
+
+// The decode order after `order`. Past the largest 32-bit value it goes on from a smaller
+// number that addresses the same ring slot, so that a group that never ends stays in step.
+int32_t nextDecodeOrder(int32_t order) {
+    const int64_t next = int64_t{order} + 1;
+    if (next <= INT32_MAX) {
+        return static_cast<int32_t>(next);
+    }
+    return static_cast<int32_t>(ZH264Decoder::kRingSlots + (next - 1) % ZH264Decoder::kRingSlots +
+                                1);
+}
+
+// The ring slot of the picture with decode order `order`: slot i holds decode order i + 1,
+// and orders past the ring's end wrap around.
+int slotOf(int64_t order) {
+    const int64_t slots = ZH264Decoder::kRingSlots;
+    return static_cast<int>(((order - 1) % slots + slots) % slots);
+}
+
+bool sameBytes(ByteView a, const Bytes& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
+
+}  // namespace
+
+struct ZH264Decoder::FrameRecord {
+    int32_t decodeOrder;
+    int32_t frameType;
+};
+
+// Shared between the decoder object and the work on the decoder's thread, so that work running
+// when the object goes finishes on state that is still there.
+struct ZH264Decoder::State {
+    // Any thread.
+    std::atomic<bool> isRunning{false};
+    std::atomic<int32_t> frame_width{0};
+    std::atomic<int32_t> frame_height{0};
+    // Set by takePicture (pictureID first), cleared by the delivery that serves it.
+    std::atomic<bool> takePhoto{false};
+    std::atomic<uint64_t> pictureID{0};
+
+    // Guarded by delegateLock.
+    std::mutex delegateLock;
+    std::weak_ptr<ZH264DecoderDelegate> delegate;
+
+    // Guarded by formatLock: made on the input thread, released on the decoder's thread.
+    std::mutex formatLock;
+    Bytes mSPS;
+    Bytes mPPS;
+    std::shared_ptr<const H264FormatDescription> formatDesc;
+
+    // Input thread only.
+    int32_t decoder_order = 0;
+    int32_t mBSlice = 0;
+    std::vector<Bytes> slices;
+    int32_t sliceCount = 0;
+
+    // Guarded by pendingLock: work handed to the decoder's thread and not yet started, and
+    // whether the decoder object is gone (then waiting work is dropped).
+    std::mutex pendingLock;
+    std::condition_variable pendingRoom;
+    size_t pendingWork = 0;
+    bool closing = false;
+
+    // Decoder's thread only.
+    std::unique_ptr<H264DecompressionSession> decompressionSession;
+    std::array<PixelBuffer, kRingSlots> img;
+    int32_t displayNumber = 0;
+    bool buffer_ready = false;
+
+    // Decoder's thread: takes one item of work off the count; false when it is to be dropped.
+    bool beginWork() {
+        std::lock_guard lock(pendingLock);
+        --pendingWork;
+        pendingRoom.notify_one();
+        return !closing;
+    }
+
+    void createDecompSession(const H264FormatDescription& format) {
+        decompressionSession.reset();
+        decompressionSession = H264DecompressionSession::create(format);
+    }
+
+    void decode(const AVPacket& sample, FrameRecord record) {
+        if (!decompressionSession) {
+            return;
+        }
+        if (PixelBuffer frame = decompressionSession->decode(sample)) {
+            setBuffer(std::move(frame), record.decodeOrder, record.frameType);
+        }
+    }
+
+    void setBuffer(PixelBuffer frame, int32_t d, int32_t t) {
+        if (d >= 3) {
+            buffer_ready = true;
+        }
+        std::shared_ptr<ZH264DecoderDelegate> receiver;
+        {
+            std::lock_guard lock(delegateLock);
+            receiver = delegate.lock();
+        }
+        if (buffer_ready && receiver) {
+            // After a gap (a new group, a picture that failed to decode) go to the picture two
+            // behind this one.
+            const int behind = slotOf(int64_t{d} - 2);
+            if (!img[displayNumber] && d >= 3 && displayNumber != behind) {
+                displayNumber = behind;
+            }
+            const PixelBuffer shown = std::move(img[displayNumber]);
+            img[displayNumber].reset();
+            receiver->render(shown);
+            // An empty slot leaves a snapshot request for the next picture that is shown.
+            if (shown && takePhoto.exchange(false)) {
+                writeSnapshot(*shown, pictureID.load());
+            }
+            displayNumber = (displayNumber + 1) % kRingSlots;
+        }
+        // A non-reference picture trades slots with the picture decoded just before it, which
+        // it displays before. Right after new parameter sets there is none: it goes into its
+        // own slot.
+        if (t == kFrameTypeNonReference && d >= 2) {
+            img[slotOf(d)] = std::move(img[slotOf(int64_t{d} - 1)]);
+            img[slotOf(int64_t{d} - 1)] = std::move(frame);
+        } else {
+            img[slotOf(d)] = std::move(frame);
+        }
+    }
+
+    void releaseResource() {
+        decompressionSession.reset();
+        {
+            std::lock_guard lock(formatLock);
+            formatDesc.reset();
+        }
+        for (PixelBuffer& slot : img) {
+            slot.reset();
+        }
+    }
+};
+
+ZH264Decoder::ZH264Decoder()
+    : state_(std::make_shared<State>()), queue_(dispatch::SerialQueue::create("H264 Decoder")) {}
+
+ZH264Decoder::~ZH264Decoder() {
+    {
+        std::lock_guard lock(state_->pendingLock);
+        state_->closing = true;
+    }
+    state_->pendingRoom.notify_all();
+    // Runs the waiting work (dropped at once), then joins the thread; on the decoder's own
+    // thread the thread instead finishes by itself.
+    queue_.reset();
+}
+
+void ZH264Decoder::setDelegate(std::weak_ptr<ZH264DecoderDelegate> delegate) {
+    std::lock_guard lock(state_->delegateLock);
+    state_->delegate = std::move(delegate);
+}
+
+void ZH264Decoder::start() { state_->isRunning = true; }
+
+void ZH264Decoder::stop() {
+    {
+        std::lock_guard lock(state_->pendingLock);
+        state_->isRunning = false;
+    }
+    state_->pendingRoom.notify_all();
+    queue_->after(kReleaseDelaySeconds, [state = state_] { state->releaseResource(); });
+}
+
+bool ZH264Decoder::isRunning() const { return state_->isRunning; }
+
+int32_t ZH264Decoder::frame_width() const { return state_->frame_width; }
+
+int32_t ZH264Decoder::frame_height() const { return state_->frame_height; }
+
+int32_t ZH264Decoder::decoder_order() const { return state_->decoder_order; }
+
+void ZH264Decoder::createFormatDesc(ByteView sps, ByteView pps) { acceptFormatDesc(sps, pps); }
+
+bool ZH264Decoder::acceptFormatDesc(ByteView sps, ByteView pps) {
+    State& state = *state_;
+    if (!state.isRunning) {
+        return false;
+    }
+    state.decoder_order = 0;
+    std::shared_ptr<const H264FormatDescription> format;
+    {
+        std::lock_guard lock(state.formatLock);
+        if (state.formatDesc && sameBytes(sps, state.mSPS) && sameBytes(pps, state.mPPS)) {
+            return true;
+        }
+        state.mSPS.assign(sps.begin(), sps.end());
+        state.mPPS.assign(pps.begin(), pps.end());
+        state.formatDesc.reset();
+        if (sps.size() < kPrefixBytes || pps.size() < kPrefixBytes) {
+            return false;
+        }
+        format =
+            H264FormatDescription::create(sps.subspan(kPrefixBytes), pps.subspan(kPrefixBytes));
+        if (!format) {
+            return false;
+        }
+        state.formatDesc = format;
+    }
+    state.frame_width = format->width();
+    state.frame_height = format->height();
+    if (reserveRoom()) {
+        queue_->async([state = state_, format] {
+            if (state->beginWork()) {
+                state->createDecompSession(*format);
+            }
+        });
+    }
+    return true;
+}
+
+void ZH264Decoder::decompressFrame(ByteView data) {
+    State& state = *state_;
+    if (!state.isRunning || !isSlice(data)) {
+        return;
+    }
+    SharedPacket sample = makeSample({data});
+    if (!sample) {
+        return;
+    }
+    state.mBSlice = frameTypeOf(data);
+    state.decoder_order = nextDecodeOrder(state.decoder_order);
+    submit(std::move(sample), state.mBSlice);
+}
+
+void ZH264Decoder::decodeFrameWidthMultipleSlice(ByteView data) {
+    State& state = *state_;
+    if (!state.isRunning || !isSlice(data)) {
+        return;
+    }
+    if (state.sliceCount == 0) {
+        state.sliceCount = 1;
+        state.slices.emplace_back(data.begin(), data.end());
+        return;
+    }
+    state.sliceCount = 0;
+    const ByteView first = state.slices.front();
+    state.mBSlice = frameTypeOf(first);
+    if (SharedPacket sample = makeSample({first, data})) {
+        state.decoder_order = nextDecodeOrder(state.decoder_order);
+        submit(std::move(sample), state.mBSlice);
+    }
+    state.slices.clear();
+}
+
+void ZH264Decoder::submit(std::shared_ptr<AVPacket> sample, int32_t frameType) {
+    State& state = *state_;
+    {
+        // Without a format description a picture cannot be decoded.
+        std::lock_guard lock(state.formatLock);
+        if (!state.formatDesc) {
+            return;
+        }
+    }
+    if (!reserveRoom()) {
+        return;
+    }
+    const FrameRecord record{state.decoder_order, frameType};
+    queue_->async([state = state_, sample = std::move(sample), record] {
+        if (state->beginWork()) {
+            state->decode(*sample, record);
+        }
+    });
+}
+
+bool ZH264Decoder::reserveRoom() {
+    State& state = *state_;
+    std::unique_lock lock(state.pendingLock);
+    state.pendingRoom.wait(lock, [&state] {
+        return state.pendingWork < kMaxPendingWork || state.closing || !state.isRunning;
+    });
+    if (state.closing || !state.isRunning) {
+        return false;
+    }
+    ++state.pendingWork;
+    return true;
+}
+
+void ZH264Decoder::takePicture(long pictureId) {
+    state_->pictureID = static_cast<uint64_t>(pictureId);
+    state_->takePhoto = true;
+}
+
+void ZH264Decoder::waitForAsynchronousFrames() {
+    queue_->sync([] {});
+}
+
+void ZH264Decoder::releaseResource() {
+    queue_->sync([state = state_] { state->releaseResource(); });
+}
+
+void ZH264Decoder::setBuffer(PixelBuffer frame, int32_t decodeOrder, int32_t frameType) {
+    state_->setBuffer(std::move(frame), decodeOrder, frameType);
+}
+
+}  // namespace vistamo

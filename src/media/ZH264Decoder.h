@@ -1,0 +1,116 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "media/DecodedFrame.h"
+#include "media/ZH264DecoderDelegate.h"
+#include "platform/Bytes.h"
+#include "session/SessionDecoder.h"
+
+extern "C" {
+struct AVPacket;
+}
+
+namespace vistamo {
+
+namespace dispatch {
+class SerialQueue;
+}
+
+// Decodes one camera's H.264 stream and hands its pictures to the delegate in display order,
+// two pictures behind the decoder; writes the next shown picture as a snapshot on request.
+//
+// Input is one NAL unit per call, each with a 4-byte prefix whose content is ignored: the
+// parameter sets (createFormatDesc), then the slices of each picture (decompressFrame for a
+// picture of one slice, decodeFrameWidthMultipleSlice twice for a picture of two). Each
+// picture is copied once into a length-prefixed sample and given a decode order that counts
+// from 1 after every parameter-set message; the decode order addresses a 25-slot reorder ring.
+//
+// Threads:
+// - Input comes from one thread at a time (the session's "Client Queue"). A call frames and
+//   copies the picture, hands it to the decoder's thread and returns; only when
+//   kMaxPendingWork items are already waiting does it wait for room, so that a camera that
+//   sends faster than pictures decode cannot pile up memory.
+// - The decoder's own thread (a serial queue labelled "H264 Decoder") decodes, runs setBuffer,
+//   the delegate's render and snapshot writing. render may block (the renderer waits for the
+//   main thread to draw); decoding waits meanwhile.
+// - takePicture, start, stop and setDelegate may come from any thread.
+//
+// Lifecycle: the constructor starts the decoder's thread, idle; `start` lets input in; `stop`
+// shuts input out at once and, 0.8 s later on the decoder's thread, releases the libavcodec
+// decoder, the format description and the frames in the ring. Destruction drops the input not
+// yet decoded, lets the picture being decoded or rendered finish, joins the thread and
+// releases the ring's frames; it never leaves a thread behind. When the last reference goes
+// during render on the decoder's own thread, that thread finishes the picture and exits by
+// itself. Destroying the decoder on a thread that render is waiting for deadlocks: the
+// delegate stops waiting (the renderer ignores frames) before the decoder goes.
+class ZH264Decoder final : public SessionDecoder {
+public:
+    static constexpr int kRingSlots = 25;
+    static constexpr double kReleaseDelaySeconds = 0.8;
+    static constexpr size_t kMaxPendingWork = 8;
+
+    // Frame types carried with each picture: a picture whose first slice is non-reference
+    // (NAL header byte 0x01), shown before the reference picture decoded just before it; any
+    // other picture.
+    static constexpr int32_t kFrameTypeNonReference = 1;
+    static constexpr int32_t kFrameTypeReference = 2;
+
+    ZH264Decoder();
+    ~ZH264Decoder() override;
+
+    ZH264Decoder(const ZH264Decoder&) = delete;
+    ZH264Decoder& operator=(const ZH264Decoder&) = delete;
+
+    void setDelegate(std::weak_ptr<ZH264DecoderDelegate> delegate) override;
+    void start() override;
+    void stop();
+    bool isRunning() const;
+
+    // Parameter sets, each with its prefix: restarts the decode order; makes a new format
+    // description and decoder unless both sets equal the last accepted ones.
+    void createFormatDesc(ByteView sps, ByteView pps) override;
+    // createFormatDesc with its outcome: true when the decoder is ready for the stream, false
+    // when not running or when the sets make no format description (frames are then dropped
+    // until sets are accepted).
+    bool acceptFormatDesc(ByteView sps, ByteView pps);
+    void decompressFrame(ByteView data) override;
+    void decodeFrameWidthMultipleSlice(ByteView data) override;
+
+    // The next picture handed to the delegate is also written as snapshot `pictureId`
+    // (negative numbers are taken modulo 2^64).
+    void takePicture(long pictureId) override;
+
+    // The picture size of the last accepted parameter sets; 0 before any. Any thread.
+    int32_t frame_width() const;
+    int32_t frame_height() const;
+
+    // Pictures submitted since the last parameter-set message; the input thread reads it.
+    int32_t decoder_order() const;
+
+    // Returns once everything handed in before the call has been decoded and delivered. Not
+    // from render, nor from a thread that render waits for.
+    void waitForAsynchronousFrames();
+
+    // Releases the decoder, the format description and the ring's frames, on the decoder's
+    // thread after the work already handed to it; returns when done.
+    void releaseResource();
+
+    // The reordering and delivery step for one decoded picture. The decoder's thread calls it;
+    // another thread may call it only while no input is being decoded.
+    void setBuffer(PixelBuffer frame, int32_t decodeOrder, int32_t frameType);
+
+private:
+    struct State;
+    struct FrameRecord;
+
+    void submit(std::shared_ptr<AVPacket> sample, int32_t frameType);
+    bool reserveRoom();
+
+    std::shared_ptr<State> state_;
+    std::shared_ptr<dispatch::SerialQueue> queue_;
+};
+
+}  // namespace vistamo

@@ -1,0 +1,232 @@
+// The scanner's list, buttons and status line, fed with datagrams straight through its
+// receive callback; a scanner without a local address has no socket, so nothing goes out.
+#include "discovery/ZUDPScanner.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "discovery/DiscoveryDoubles.h"
+#include "settings/ZConfig.h"
+#include "support/TempHome.h"
+#include "support/Wait.h"
+
+namespace vistamo {
+namespace {
+
+using test::buttonOf;
+using test::onMain;
+
+const std::string kOwnIdentity = "0123456789abcdef0123456789abcdef";
+using Lines = std::vector<std::string>;
+
+class ZUDPScannerTest : public test::TempHomeTest {
+protected:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        std::filesystem::create_directories(home_ / ".config" / "vistamo+");
+        config = std::make_unique<ZConfig>();
+        host->store = config.get();
+        scanner = make(0);
+    }
+
+    std::shared_ptr<ZUDPScanner> make(double scanPeriodSeconds) {
+        ZUDPScanner::Options options;
+        options.scanPeriodSeconds = scanPeriodSeconds;
+        options.gatherAddresses = [](const std::string&, Lines&, Lines&) {};
+        options.deviceIdentity = [] { return kOwnIdentity; };
+        auto made = ZUDPScanner::init(options);
+        onMain([&] {
+            made->setMScanner(host);
+            made->setNetStatus(1);
+        });
+        return made;
+    }
+
+    // Hands a datagram over as the socket would and waits until the main queue has taken it.
+    void receive(const Bytes& datagram, const std::string& from, uint16_t port = 10221) {
+        scanner->udpSocketDidReceiveData(nullptr, datagram, test::socketAddress(from, port),
+                                         nullptr);
+        onMain([] {});
+    }
+    void iAmIn(const std::string& uuid, const std::string& from = "10.0.0.1", uint16_t port = 7341,
+               const std::string& name = "Cam") {
+        receive(makePeerIdentity(PeerCommand::IAmIn, port, uuid, name), from);
+    }
+    void iAmOut(const std::string& uuid) {
+        receive(makePeerIdentity(PeerCommand::IAmOut, 0, uuid, ""), "10.0.0.50");
+    }
+    void tick() {
+        onMain([&] { scanner->scanServers(); });
+    }
+    std::vector<std::shared_ptr<ZDeviceInfo>> list() {
+        return onMain([&] { return scanner->mDeviceList(); });
+    }
+    // Per record "uuid tag", with " hidden" when its button is.
+    Lines buttons() {
+        return onMain([&] {
+            Lines seen;
+            for (const auto& record : scanner->mDeviceList()) {
+                const auto button = buttonOf(record);
+                seen.push_back(record->mUUID().value_or("none") + " " +
+                               std::to_string(button->tag()) +
+                               (button->isHidden() ? " hidden" : ""));
+            }
+            return seen;
+        });
+    }
+
+    std::shared_ptr<test::RecordingHost> host = std::make_shared<test::RecordingHost>();
+    std::unique_ptr<ZConfig> config;
+    std::shared_ptr<ZUDPScanner> scanner;
+};
+
+TEST_F(ZUDPScannerTest, AnswersKeepOneRecordPerCameraWithItsNewestAddressPortAndName) {
+    EXPECT_FALSE(scanner->socket());
+    config->appendUUID("cam-a", "secret");
+    iAmIn("cam-a", "192.168.1.30", 7000, "Porch");
+    // A response's port is where it came from, whatever its port bytes say.
+    Bytes response = makeResponse("cam-b", "Garage");
+    response[2] = response[3] = 0xFF;
+    receive(response, "fd00::5", 7341);
+    iAmIn("cam-a", "192.168.1.31", 7001, "Porch two");
+    // This computer's own identity makes nothing, in either kind of answer.
+    iAmIn(kOwnIdentity);
+    receive(makeResponse(kOwnIdentity, "Me"), "10.0.0.1");
+
+    const auto records = list();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]->mDeviceIP(), "192.168.1.31");
+    EXPECT_EQ(records[0]->mPort(), 7001);
+    EXPECT_EQ(records[0]->mDeviceName(), "Porch two");
+    EXPECT_EQ(records[0]->mPassword(), "secret");
+    EXPECT_EQ(records[0]->mShowTimes(), ZUDPScanner::kAnsweredShowTimes);
+    EXPECT_EQ(records[1]->mDeviceIP(), "fd00::5");
+    EXPECT_EQ(records[1]->mPort(), 7341);
+    EXPECT_EQ(records[1]->mPassword(), std::nullopt);
+    EXPECT_EQ(records[1]->mShowTimes(), ZDeviceInfo::kInitialShowTimes);
+    EXPECT_EQ(buttons(), (Lines{"cam-a 0", "cam-b 1"}));
+    onMain([&] { EXPECT_EQ(buttonOf(records[0])->spec.title, "Porch"); });  // titled once
+}
+
+TEST_F(ZUDPScannerTest, ACameraFoundOnceIsHiddenOnTheFourthTickAndAWideAreaOneLosesItsAddress) {
+    iAmIn("once");
+    iAmIn("wan");
+    onMain([&] { list()[1]->setMbWAN(true); });
+    for (int i = 0; i < 3; ++i) {
+        tick();
+    }
+    EXPECT_EQ(buttons(), (Lines{"once 0", "wan 1"}));
+    tick();
+    EXPECT_EQ(buttons(), (Lines{"once 0 hidden", "wan 1"}));
+    EXPECT_EQ(list()[1]->mDeviceIP(), std::nullopt);
+    EXPECT_EQ(list()[1]->mShowTimes(), 0);
+}
+
+TEST_F(ZUDPScannerTest, TheStatusLineAlternatesEveryTwoTicksOnlyWhileAButtonShows) {
+    const std::string found = "text: Click a camera to watch it";
+    const std::string scanning = "link: Looking for cameras on this network…";
+    tick();
+    tick();
+    // A camera without a button (the host made none) counts as shown.
+    onMain([&] { host->makesButtons = false; });
+    for (int i = 0; i < 6; ++i) {
+        iAmIn("cam");
+        tick();
+    }
+    const Lines expected{scanning, scanning, scanning, scanning, found, found, scanning, scanning};
+    EXPECT_EQ(onMain([&] { return host->status; }), expected);
+
+    // Guarded ticks send nothing, age nothing and leave the status line and its counter.
+    onMain([&] { scanner->setNetStatus(0); });
+    tick();
+    onMain([&] {
+        scanner->setNetStatus(1);
+        scanner->setBVerified(true);
+    });
+    tick();
+    EXPECT_EQ(list()[0]->mShowTimes(), 1);
+    onMain([&] { scanner->setBVerified(false); });
+    tick();
+    const Lines after = onMain([&] { return host->status; });
+    EXPECT_EQ(after.size(), expected.size() + 1);
+    EXPECT_EQ(after.back(), found);
+}
+
+TEST_F(ZUDPScannerTest, ACameraGoingOffLineTakesItsButtonAndLaterButtonsFollowTheirRecords) {
+    for (const char* uuid : {"a", "b", "c", "d"}) {
+        iAmIn(uuid);
+    }
+    const auto b = onMain([&] { return buttonOf(list()[1]); });
+    iAmOut("b");
+    iAmOut("nobody");
+    EXPECT_EQ(buttons(), (Lines{"a 0", "c 1", "d 2"}));
+    EXPECT_TRUE(onMain([&] { return b->removed; }));
+    iAmOut("a");
+    EXPECT_EQ(buttons(), (Lines{"c 0", "d 1"}));
+
+    // Emptied as a whole, buttons included; the next answer starts again at 0.
+    onMain([&] { scanner->removeAllDevices(); });
+    EXPECT_TRUE(onMain([&] { return host->buttons[2]->removed && host->buttons[3]->removed; }));
+    iAmIn("d");
+    EXPECT_EQ(buttons(), (Lines{"d 0"}));
+}
+
+TEST_F(ZUDPScannerTest, AnAddressIsAddedOnceAndTheDialogGetsItsButton) {
+    iAmIn("cam", "10.0.0.9");
+    const auto dialog = std::make_shared<test::RecordingDialog>();
+    // From off the main thread, which the scanner handles itself.
+    EXPECT_FALSE(scanner->addNewOne("10.0.0.9", dialog));
+    EXPECT_TRUE(scanner->addNewOne("10.0.0.10", dialog));
+    EXPECT_FALSE(scanner->addNewOne("10.0.0.10", dialog));
+
+    const auto records = list();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[1]->mDeviceName(), "10.0.0.10");
+    EXPECT_EQ(records[1]->mPort(), ZDeviceInfo::kDefaultPort);
+    EXPECT_EQ(records[1]->mUUID(), std::nullopt);
+    EXPECT_EQ(buttons(), (Lines{"cam 0", "none 1"}));
+    onMain([&] {
+        const auto added = records[1]->button().lock();
+        EXPECT_EQ(dialog->handed, (std::vector<std::shared_ptr<DeviceButton>>{
+                                      records[0]->button().lock(), added, added}));
+    });
+}
+
+TEST_F(ZUDPScannerTest, ButtonsArePlacedInsideTheViewAndNotMadeWithoutAView) {
+    onMain([&] {
+        const auto record = std::make_shared<ZDeviceInfo>();
+        host->frame = ViewFrame{0, 0, 200.9, 100};  // 200 wide once truncated
+        for (int i = 0; i < 500; ++i) {
+            scanner->newDevice(record, i);
+        }
+        const auto [left, right] =
+            std::minmax_element(host->buttons.begin(), host->buttons.end(),
+                                [](const auto& a, const auto& b) { return a->spec.x < b->spec.x; });
+        EXPECT_EQ((*left)->spec.x, 5);
+        EXPECT_EQ((*right)->spec.x, 134);
+        for (const auto& button : host->buttons) {
+            EXPECT_TRUE(button->spec.y >= 5 && button->spec.y <= 34) << button->spec.y;
+        }
+        EXPECT_EQ(record->button().lock(), host->buttons.back());
+
+        host->frame = ViewFrame{0, 0, 60, 0};  // too small: at the margin
+        scanner->newDevice(record, 0);
+        EXPECT_EQ(host->buttons.back()->spec.x, 5);
+        scanner->setMScanner({});
+        EXPECT_FALSE(scanner->newDevice(record, 0));
+    });
+}
+
+TEST_F(ZUDPScannerTest, StartScanTicksAtOnceAndThenEveryPeriod) {
+    const auto timed = make(0.01);
+    onMain([&] {
+        timed->startScan();
+        EXPECT_EQ(host->status.size(), 1u);
+    });
+    EXPECT_TRUE(test::waitUntil([&] { return onMain([&] { return host->status.size(); }) >= 4; }));
+}
+
+}  // namespace
+}  // namespace vistamo

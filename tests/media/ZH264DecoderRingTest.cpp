@@ -1,0 +1,164 @@
+// The reorder ring, stop and destruction, driven with synthetic pictures through setBuffer.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <vector>
+
+#include "media/SyntheticFrame.h"
+#include "media/ZH264Decoder.h"
+#include "support/TempHome.h"
+#include "support/Wait.h"
+
+namespace vistamo {
+namespace {
+
+constexpr int32_t kRef = ZH264Decoder::kFrameTypeReference;
+constexpr int32_t kNonRef = ZH264Decoder::kFrameTypeNonReference;
+
+// A picture that carries `id` in its first luma byte.
+PixelBuffer picture(int id, test::FreeCounter* counter = nullptr) {
+    test::SyntheticFrameOptions options;
+    options.width = 4;
+    options.height = 4;
+    options.y = static_cast<uint8_t>(id);
+    options.counter = counter;
+    return test::makeSyntheticFrame(options);
+}
+
+// The ids of the pictures shown, -1 for an empty delivery.
+class IdRecorder : public ZH264DecoderDelegate {
+public:
+    void render(const PixelBuffer& frame) override {
+        std::lock_guard lock(mutex_);
+        ids_.push_back(frame ? frame->plane(0)[0] : -1);
+    }
+    std::vector<int> ids() const {
+        std::lock_guard lock(mutex_);
+        return ids_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<int> ids_;
+};
+
+class Ring : public test::TempHomeTest {
+protected:
+    void SetUp() override {
+        TempHomeTest::SetUp();
+        decoder->setDelegate(recorder);
+        decoder->start();
+    }
+
+    size_t snapshotCount() const {
+        const auto folder = home_ / "Pictures" / "vistamo+";
+        std::error_code error;
+        size_t count = 0;
+        for (auto it = std::filesystem::directory_iterator(folder, error);
+             !error && it != std::filesystem::directory_iterator(); ++it) {
+            ++count;
+        }
+        return count;
+    }
+
+    std::shared_ptr<IdRecorder> recorder = std::make_shared<IdRecorder>();
+    std::shared_ptr<ZH264Decoder> decoder = std::make_shared<ZH264Decoder>();
+};
+
+TEST_F(Ring, NonReferencePictureRightAfterParameterSetsIsShownInItsOwnSlot) {
+    decoder->setBuffer(picture(1), 1, kNonRef);
+    decoder->setBuffer(picture(2), 2, kRef);
+    decoder->setBuffer(picture(3), 3, kRef);
+    decoder->setBuffer(picture(4), 4, kRef);
+    EXPECT_EQ(recorder->ids(), (std::vector<int>{1, 2}));
+}
+
+TEST_F(Ring, AnyDecodeOrderStaysInTheRingAndEveryPictureIsReleasedOnce) {
+    test::FreeCounter counter;
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int32_t> order(INT32_MIN, INT32_MAX);
+    std::uniform_int_distribution<int32_t> small(-30, 60);
+    constexpr int kPictures = 3000;
+    for (int i = 0; i < kPictures; ++i) {
+        const int32_t d = i % 2 == 0 ? order(random) : small(random);
+        decoder->setBuffer(picture(i, &counter), d, i % 3 == 0 ? kNonRef : kRef);
+    }
+    decoder.reset();
+    EXPECT_EQ(counter.frees, kPictures);
+}
+
+TEST_F(Ring, DestroyingTheDecoderReleasesEachHeldPictureOnce) {
+    decoder->setDelegate({});  // nothing is delivered: the ring fills up
+    std::vector<test::FreeCounter> counters(ZH264Decoder::kRingSlots);
+    for (int order = 1; order <= ZH264Decoder::kRingSlots; ++order) {
+        decoder->setBuffer(picture(order, &counters[order - 1]), order, kRef);
+    }
+    for (const auto& counter : counters) {
+        EXPECT_EQ(counter.frees, 0);
+    }
+    decoder.reset();
+    for (const auto& counter : counters) {
+        EXPECT_EQ(counter.frees, 1);
+    }
+}
+
+TEST_F(Ring, AfterStopInputIsIgnoredAndTheRingIsEmptiedLater) {
+    decoder->setDelegate({});
+    test::FreeCounter counter;
+    for (int order = 1; order <= 5; ++order) {
+        decoder->setBuffer(picture(order, &counter), order, kRef);
+    }
+    // 320 x 240, baseline.
+    const Bytes sps = {0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x1E, 0xDA, 0x05, 0x07, 0xE4};
+    const Bytes pps = {0, 0, 0, 1, 0x68, 0xCE, 0x38, 0x80};
+    const Bytes slice = {0, 0, 0, 1, 0x65, 0x88, 0x84};
+    ASSERT_TRUE(decoder->acceptFormatDesc(sps, pps));
+    decoder->decompressFrame(slice);
+    ASSERT_EQ(decoder->decoder_order(), 1);
+
+    const auto stopped = std::chrono::steady_clock::now();
+    decoder->stop();
+    EXPECT_FALSE(decoder->isRunning());
+    EXPECT_FALSE(decoder->acceptFormatDesc(sps, pps));
+    decoder->decompressFrame(slice);
+    decoder->decodeFrameWidthMultipleSlice(slice);
+    decoder->decodeFrameWidthMultipleSlice(slice);
+    EXPECT_EQ(decoder->decoder_order(), 1);
+    ASSERT_TRUE(test::waitUntil([&] { return counter.frees == 5; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - stopped,
+              std::chrono::duration<double>(ZH264Decoder::kReleaseDelaySeconds));
+}
+
+TEST_F(Ring, SnapshotRequestMetByAnEmptySlotWaitsForTheNextShownPicture) {
+    decoder->setBuffer(picture(1), 1, kRef);
+    // Decode order 2 failed to decode: its slot stays empty.
+    decoder->setBuffer(picture(3), 3, kRef);
+    decoder->takePicture(5);
+    decoder->setBuffer(picture(4), 4, kRef);
+    EXPECT_EQ(recorder->ids(), (std::vector<int>{1, -1}));
+    EXPECT_EQ(snapshotCount(), 0u);
+    decoder->setBuffer(picture(5), 5, kRef);
+    EXPECT_EQ(recorder->ids(), (std::vector<int>{1, -1, 3}));
+    EXPECT_EQ(snapshotCount(), 1u);
+    decoder->setBuffer(picture(6), 6, kRef);
+    EXPECT_EQ(snapshotCount(), 1u) << "a request is served once";
+}
+
+TEST_F(Ring, SnapshotThatCannotBeWrittenIsStillConsumed) {
+    writeText(home_ / "Pictures" / "vistamo+", "a file where the folder belongs");
+    decoder->takePicture(1);
+    for (int order = 1; order <= 3; ++order) {
+        decoder->setBuffer(picture(order), order, kRef);
+    }
+    EXPECT_EQ(recorder->ids(), (std::vector<int>{1}));
+    std::filesystem::remove(home_ / "Pictures" / "vistamo+");
+    decoder->setBuffer(picture(4), 4, kRef);
+    EXPECT_EQ(snapshotCount(), 0u);
+}
+
+}  // namespace
+}  // namespace vistamo

@@ -1,0 +1,321 @@
+// The decoder on real streams made by libx264: what it shows, in which order, and when.
+#include "media/ZH264Decoder.h"
+
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <numeric>
+#include <vector>
+
+#include "media/SnapshotFile.h"
+#include "platform/AtomicFile.h"
+#include "support/TempHome.h"
+#include "support/TestStream.h"
+
+namespace vistamo {
+namespace {
+
+using test::TestPicture;
+using test::TestStream;
+using test::TestStreamOptions;
+
+// Records what the decoder shows: the frame number drawn into each picture (or -1 for an empty
+// delivery) and its size.
+class FrameRecorder : public ZH264DecoderDelegate {
+public:
+    void render(const PixelBuffer& frame) override {
+        std::lock_guard lock(mutex_);
+        if (!frame) {
+            numbers_.push_back(-1);
+            return;
+        }
+        numbers_.push_back(test::readFrameNumber(frame->plane(0), frame->stride(0), frame->width(),
+                                                 frame->height()));
+        sizes_.emplace_back(frame->width(), frame->height());
+    }
+
+    std::vector<int> numbers() const {
+        std::lock_guard lock(mutex_);
+        return numbers_;
+    }
+    std::vector<std::pair<int, int>> sizes() const {
+        std::lock_guard lock(mutex_);
+        return sizes_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<int> numbers_;
+    std::vector<std::pair<int, int>> sizes_;
+};
+
+std::vector<int> range(int first, int end) {
+    std::vector<int> numbers(static_cast<size_t>(end - first));
+    std::iota(numbers.begin(), numbers.end(), first);
+    return numbers;
+}
+
+TestStream encode(int frames, bool bFrames, int slices = 1, int keyInterval = 250) {
+    TestStreamOptions options;
+    options.width = 192;
+    options.height = 64;
+    options.frames = frames;
+    options.bFrames = bFrames;
+    options.slices = slices;
+    options.keyInterval = keyInterval;
+    options.scalingMatrices = slices == 2;
+    return test::encodeTestStream(options);
+}
+
+class DecoderPipeline : public ::testing::Test {
+protected:
+    void SetUp() override {
+        decoder->setDelegate(recorder);
+        decoder->start();
+    }
+
+    void send(const TestPicture& picture) {
+        if (picture.slices.size() == 1) {
+            decoder->decompressFrame(picture.slices[0]);
+        } else {
+            for (const auto& slice : picture.slices) {
+                decoder->decodeFrameWidthMultipleSlice(slice);
+            }
+        }
+    }
+
+    std::vector<int> shown() {
+        decoder->waitForAsynchronousFrames();
+        return recorder->numbers();
+    }
+
+    std::shared_ptr<FrameRecorder> recorder = std::make_shared<FrameRecorder>();
+    std::shared_ptr<ZH264Decoder> decoder = std::make_shared<ZH264Decoder>();
+};
+
+TEST_F(DecoderPipeline, ShowsEachPictureTwoDecodesLaterAndNonReferencePicturesFirst) {
+    const TestStream stream = encode(9, true);
+    // Stream order I0 P2 B1 P4 B3 ...; the B pictures are not referenced.
+    ASSERT_EQ(stream.pictures[1].frameNumber, 2);
+    ASSERT_EQ(stream.pictures[2].frameNumber, 1);
+    ASSERT_EQ(stream.pictures[2].slices[0][4], 0x01);
+
+    ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
+    EXPECT_EQ(decoder->frame_width(), 192);
+    EXPECT_EQ(decoder->frame_height(), 64);
+    for (size_t i = 0; i < stream.pictures.size(); ++i) {
+        send(stream.pictures[i]);
+        const size_t decoded = i + 1;
+        EXPECT_EQ(shown().size(), decoded < 3 ? 0 : decoded - 2) << "after picture " << i;
+    }
+    EXPECT_EQ(shown(), range(0, 7));
+}
+
+TEST_F(DecoderPipeline, GroupsLongerThanTheRingOrRestartedWrapTheRingInOrder) {
+    // One group of 60 pictures: decode orders run past the ring's 25 slots. Groups of 20, each
+    // with its parameter sets: the display index passes from slot 24 to slot 0 in the second.
+    for (const bool resend : {false, true}) {
+        const TestStream stream = encode(60, true, 1, resend ? 20 : 250);
+        auto seen = std::make_shared<FrameRecorder>();
+        ZH264Decoder fresh;
+        fresh.setDelegate(seen);
+        fresh.start();
+        ASSERT_TRUE(fresh.acceptFormatDesc(stream.sps, stream.pps));
+        for (const auto& picture : stream.pictures) {
+            if (resend && picture.idr) {
+                ASSERT_TRUE(fresh.acceptFormatDesc(stream.sps, stream.pps));
+            }
+            fresh.decompressFrame(picture.slices[0]);
+        }
+        fresh.waitForAsynchronousFrames();
+        EXPECT_EQ(seen->numbers(), range(0, 58)) << (resend ? "groups of 20" : "one group");
+    }
+}
+
+TEST_F(DecoderPipeline, IdenticalParameterSetsKeepTheDecoderButRestartTheDecodeOrder) {
+    const TestStream stream = encode(10, false);
+    ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
+    for (int i = 0; i < 5; ++i) {
+        send(stream.pictures[i]);
+    }
+    EXPECT_EQ(decoder->decoder_order(), 5);
+    ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
+    EXPECT_EQ(decoder->decoder_order(), 0);
+    // The P pictures that follow refer to pictures decoded before: only the same decoder can
+    // decode them.
+    for (int i = 5; i < 10; ++i) {
+        send(stream.pictures[i]);
+    }
+    EXPECT_EQ(decoder->decoder_order(), 5);
+    EXPECT_EQ(shown(), range(0, 8));
+}
+
+TEST_F(DecoderPipeline, NewParameterSetsShowTheOldGroupToItsEndThenTheNewOne) {
+    const TestStream first = encode(10, true);
+    TestStreamOptions larger;
+    larger.width = 256;
+    larger.height = 96;
+    larger.frames = 10;
+    const TestStream second = test::encodeTestStream(larger);
+
+    ASSERT_TRUE(decoder->acceptFormatDesc(first.sps, first.pps));
+    for (const auto& picture : first.pictures) {
+        send(picture);
+    }
+    ASSERT_TRUE(decoder->acceptFormatDesc(second.sps, second.pps));
+    EXPECT_EQ(decoder->frame_width(), 256);
+    EXPECT_EQ(decoder->frame_height(), 96);
+    for (const auto& picture : second.pictures) {
+        send(picture);
+    }
+    std::vector<int> expected = range(0, 10);
+    const std::vector<int> rest = range(0, 8);
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    EXPECT_EQ(shown(), expected);
+    const auto sizes = recorder->sizes();
+    ASSERT_EQ(sizes.size(), 18u);
+    EXPECT_EQ(sizes[9], std::make_pair(192, 64));
+    EXPECT_EQ(sizes[10], std::make_pair(256, 96));
+}
+
+TEST_F(DecoderPipeline, TwoSlicePictureIsDecodedOnceAsOneSample) {
+    const TestStream stream = encode(9, true, 2);
+    ASSERT_EQ(stream.pictures[2].slices.size(), 2u);
+    ASSERT_EQ(stream.pictures[2].slices[0][4], 0x01);
+
+    ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
+    send(stream.pictures[0]);
+    decoder->decodeFrameWidthMultipleSlice(stream.pictures[1].slices[0]);
+    EXPECT_EQ(decoder->decoder_order(), 1) << "a first slice alone is held back";
+    decoder->decodeFrameWidthMultipleSlice(stream.pictures[1].slices[1]);
+    EXPECT_EQ(decoder->decoder_order(), 2);
+    for (size_t i = 2; i < stream.pictures.size(); ++i) {
+        send(stream.pictures[i]);
+    }
+    EXPECT_EQ(decoder->decoder_order(), 9);
+    // The B pictures, typed by their first slice, come before the P pictures decoded before.
+    EXPECT_EQ(shown(), range(0, 7));
+}
+
+TEST_F(DecoderPipeline, UnitsThatAreNotSlicesChangeNothing) {
+    const TestStream stream = encode(6, false);
+    ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
+    for (int i = 0; i < 3; ++i) {
+        send(stream.pictures[i]);
+    }
+    const std::vector<Bytes> others = {
+        {},                                    // nothing
+        {0, 0, 0, 1},                          // a prefix alone
+        {0, 0, 0, 1, 0x06, 0x05, 0x01, 0x80},  // SEI
+        {0, 0, 0, 1, 0x09, 0xF0},              // access unit delimiter
+        stream.sps,
+        stream.pps,
+        {0, 0, 0, 1, 0x0C, 0xFF, 0xFF},  // filler
+    };
+    for (const Bytes& unit : others) {
+        decoder->decompressFrame(unit);
+        decoder->decodeFrameWidthMultipleSlice(unit);
+    }
+    EXPECT_EQ(decoder->decoder_order(), 3);
+    EXPECT_EQ(shown(), range(0, 1));
+    // Nothing was held as a first slice: the next single-slice picture goes on as before.
+    for (int i = 3; i < 6; ++i) {
+        send(stream.pictures[i]);
+    }
+    EXPECT_EQ(decoder->decoder_order(), 6);
+    EXPECT_EQ(shown(), range(0, 4));
+}
+
+TEST_F(DecoderPipeline, PicturesWithoutAcceptedParameterSetsAreDropped) {
+    const TestStream stream = encode(6, false);
+    send(stream.pictures[0]);  // before any parameter sets
+    ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
+    send(stream.pictures[0]);
+    const Bytes cut(stream.sps.begin(), stream.sps.begin() + 6);
+    EXPECT_FALSE(decoder->acceptFormatDesc(cut, stream.pps));
+    EXPECT_FALSE(decoder->acceptFormatDesc(stream.pps, stream.sps));
+    EXPECT_FALSE(decoder->acceptFormatDesc({}, {}));
+    for (const auto& picture : stream.pictures) {
+        send(picture);
+    }
+    EXPECT_TRUE(shown().empty());
+    // The same good sets as before are accepted again.
+    ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
+    for (const auto& picture : stream.pictures) {
+        send(picture);
+    }
+    EXPECT_EQ(shown(), range(0, 4));
+}
+
+class DecoderSnapshot : public test::TempHomeTest {};
+
+std::string todayText() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const std::chrono::year_month_day date{
+        std::chrono::year{local.tm_year + 1900},
+        std::chrono::month{static_cast<unsigned>(local.tm_mon + 1)},
+        std::chrono::day{static_cast<unsigned>(local.tm_mday)}};
+    return snapshotDateText(date, localeWeekRules());
+}
+
+TEST_F(DecoderSnapshot, NextShownPictureIsWrittenAsJpegAtItsDecodedSize) {
+    TestStreamOptions options;
+    options.width = 200;  // cropped from 208 x 128 coded
+    options.height = 120;
+    options.frames = 8;
+    options.bFrames = true;
+    const TestStream stream = test::encodeTestStream(options);
+    auto recorder = std::make_shared<FrameRecorder>();
+    auto decoder = std::make_shared<ZH264Decoder>();
+    decoder->setDelegate(recorder);
+    decoder->start();
+    ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
+    for (int i = 0; i < 3; ++i) {
+        decoder->decompressFrame(stream.pictures[i].slices[0]);
+    }
+    const std::string before = todayText();
+    decoder->waitForAsynchronousFrames();
+    decoder->takePicture(7);
+    for (size_t i = 3; i < stream.pictures.size(); ++i) {
+        decoder->decompressFrame(stream.pictures[i].slices[0]);
+    }
+    decoder->waitForAsynchronousFrames();
+    const std::string after = todayText();
+
+    const auto folder = home_ / "Pictures" / "vistamo+";
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        files.push_back(entry.path());
+    }
+    ASSERT_EQ(files.size(), 1u) << "one request, one file";
+    const std::string name = files[0].filename().string();
+    EXPECT_TRUE(name == "IMG" + before + "0007.JPG" || name == "IMG" + after + "0007.JPG") << name;
+
+    const auto jpeg = readWholeFile(files[0], 1 << 22);
+    ASSERT_TRUE(jpeg);
+    tjhandle handle = tjInitDecompress();
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    ASSERT_EQ(tjDecompressHeader3(handle, jpeg->data(), jpeg->size(), &width, &height, &subsampling,
+                                  &colorspace),
+              0);
+    EXPECT_EQ(width, 200);  // the cropped size, as the decoder reports it
+    EXPECT_EQ(height, 120);
+    EXPECT_EQ(decoder->frame_width(), 200);
+    EXPECT_EQ(decoder->frame_height(), 120);
+    // The picture shown after the request: frame 1.
+    std::vector<uint8_t> gray(static_cast<size_t>(width) * height);
+    ASSERT_EQ(tjDecompress2(handle, jpeg->data(), jpeg->size(), gray.data(), width, width, height,
+                            TJPF_GRAY, 0),
+              0);
+    tjDestroy(handle);
+    EXPECT_EQ(test::readFrameNumber(gray.data(), width, width, height), 1);
+}
+
+}  // namespace
+}  // namespace vistamo
