@@ -144,10 +144,13 @@ struct ZH264Decoder::State {
     bool buffer_ready = false;
 
     // Decoder's thread: takes one item of work off the count; false when it is to be dropped.
+    // An input thread waiting for room is woken once half the queue has drained, not for every
+    // picture, so that the two threads do not trade a wake-up per picture.
     bool beginWork() {
         std::lock_guard lock(pendingLock);
-        --pendingWork;
-        pendingRoom.notify_one();
+        if (--pendingWork == kMaxPendingWork / 2) {
+            pendingRoom.notify_one();
+        }
         return !closing;
     }
 

@@ -27,6 +27,9 @@ class SerialQueue;
 // picture of one slice, decodeFrameWidthMultipleSlice twice for a picture of two). Each
 // picture is copied once into a length-prefixed sample and given a decode order that counts
 // from 1 after every parameter-set message; the decode order addresses a 25-slot reorder ring.
+// Decode orders past the ring's end (a group longer than 25 pictures) wrap around it, so long
+// groups keep their order; a non-reference picture with no picture before it in its group
+// keeps its own slot.
 //
 // Threads:
 // - Input comes from one thread at a time (the session's "Client Queue"). A call frames and
@@ -70,7 +73,8 @@ public:
     bool isRunning() const;
 
     // Parameter sets, each with its prefix: restarts the decode order; makes a new format
-    // description and decoder unless both sets equal the last accepted ones.
+    // description and decoder unless both sets equal the last ones and those made a format
+    // description that is still held (not released by stop).
     void createFormatDesc(ByteView sps, ByteView pps) override;
     // createFormatDesc with its outcome: true when the decoder is ready for the stream, false
     // when not running or when the sets make no format description (frames are then dropped
@@ -80,7 +84,9 @@ public:
     void decodeFrameWidthMultipleSlice(ByteView data) override;
 
     // The next picture handed to the delegate is also written as snapshot `pictureId`
-    // (negative numbers are taken modulo 2^64).
+    // (negative numbers are taken modulo 2^64). A delivery that finds its slot empty shows
+    // nothing and leaves the request for the next picture; a file that cannot be written
+    // still uses the request up.
     void takePicture(long pictureId) override;
 
     // The picture size of the last accepted parameter sets; 0 before any. Any thread.

@@ -83,8 +83,9 @@ std::vector<ByteView> splitAnnexB(ByteView stream) {
 }
 
 CameraUnit withPrefix(ByteView unit) {
-    CameraUnit out = {0, 0, 0, 1};
-    out.insert(out.end(), unit.begin(), unit.end());
+    CameraUnit out(4 + unit.size());
+    out[3] = 1;  // a start code, as cameras send it
+    std::copy(unit.begin(), unit.end(), out.begin() + 4);
     return out;
 }
 

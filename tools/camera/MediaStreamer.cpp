@@ -70,8 +70,10 @@ std::optional<std::string> MediaStreamer::prepare() {
 
 void MediaStreamer::streamRequested(const std::shared_ptr<CameraConnection>& connection) {
     const int number = connection->number();
-    if (streams_.contains(number)) {
-        return;  // a client repeats 16 until its first 101 arrives
+    // A client repeats 16 until its first 101 arrives. A closed connection has had its
+    // connectionClosed already, so a stream for it would never end.
+    if (streams_.contains(number) || !connection->isOpen()) {
+        return;
     }
     const auto stream = std::make_shared<Stream>();
     stream->connection = connection;

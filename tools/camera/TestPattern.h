@@ -13,6 +13,8 @@ namespace vistamo::camera {
 //   - Block i shows bit i of the frame number modulo 4096 (the least significant bit first):
 //     luma 235 (white) for a 1, luma 16 (black) for a 0. Chroma under the blocks is 128.
 //   - To read it back, average the centre of each block and compare with mid-grey.
+//     readFrameNumber in tests/support/TestStream.h does that; the tests' own encoded streams
+//     carry the same row, so one reader serves both. Change the two together.
 // The rest of the picture moves from one frame to the next: a diagonal luma wave, colour
 // gradients and a white box that bounces from side to side below the row.
 //

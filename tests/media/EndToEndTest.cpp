@@ -1,0 +1,176 @@
+// The camera's media through the whole client over loopback: its video through the session and
+// the decoder in display order, its sound onto the output device, and the desktop microphone
+// back to the camera.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+
+#include "discovery/ZDeviceInfo.h"
+#include "media/AudioSignals.h"
+#include "media/DecodedFrame.h"
+#include "media/PCMRecorder.h"
+#include "media/ZH264Decoder.h"
+#include "media/opusCodec.h"
+#include "session/clientSocket.h"
+#include "support/CameraProcess.h"
+#include "support/TestStream.h"
+#include "support/Wait.h"
+
+namespace vistamo {
+namespace {
+
+namespace fs = std::filesystem;
+using test::waitUntil;
+
+// Reads the frame number each delivered picture carries.
+class NumberingRenderer : public SessionRenderer {
+public:
+    void getframeWithVideoframe(const PixelBuffer& frame) override {
+        const int number =
+            test::readFrameNumber(frame->plane(0), frame->stride(0), frame->width(), frame->height());
+        std::lock_guard guard(lock_);
+        numbers_.push_back(number);
+    }
+    std::vector<int> numbers() const {
+        std::lock_guard guard(lock_);
+        return numbers_;
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::vector<int> numbers_;
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = fs::temp_directory_path() / "vistamo-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+        ::setenv("SDL_AUDIODRIVER", "disk", 1);
+        ::setenv("SDL_DISKAUDIOFILE", (folder_ / "played.raw").c_str(), 1);
+        ::setenv("SDL_DISKAUDIOFILEIN", (folder_ / "microphone.raw").c_str(), 1);
+    }
+    void TearDown() override {
+        if (HasFailure() && camera) {
+            for (const std::string& line : camera->lines()) {
+                if (line.find("send CmdOpusAudio") == std::string::npos) {
+                    std::printf("camera: %s\n", line.c_str());
+                }
+            }
+        }
+        session.reset();
+        camera.reset();
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+
+    void connect(std::vector<std::string> cameraOptions, SessionParts parts) {
+        cameraOptions.insert(cameraOptions.begin(), {"--port", "0", "--control"});
+        camera = std::make_unique<test::CameraProcess>(cameraOptions);
+        parts.hasLocalAddress = [] { return true; };
+        session = clientSocket::init(std::move(parts));
+        session->setVideo(renderer);
+        auto device = std::make_shared<ZDeviceInfo>();
+        device->setMDeviceIP("127.0.0.1");
+        device->setMPort(camera->port());
+        devices_.push_back(device);
+        session->connectToServer(nullptr, device);
+        ASSERT_TRUE(camera->waitForLine("verified"));
+    }
+
+    static Bytes readFile(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+
+    fs::path folder_;
+    std::unique_ptr<test::CameraProcess> camera;
+    std::shared_ptr<clientSocket> session;
+    std::shared_ptr<NumberingRenderer> renderer = std::make_shared<NumberingRenderer>();
+    std::vector<std::shared_ptr<ZDeviceInfo>> devices_;
+};
+
+TEST_F(EndToEnd, CameraVideoArrivesInDisplayOrder) {
+    SessionParts parts;
+    parts.makeDecoder = [] { return std::make_shared<ZH264Decoder>(); };
+    connect({"--no-audio", "--bframes", "--two-slices", "--fps", "60", "--gop", "25"}, parts);
+    ASSERT_TRUE(waitUntil([&] { return renderer->numbers().size() >= 300; },
+                          std::chrono::seconds(60)));
+    session->disconnect();
+
+    const std::vector<int> numbers = renderer->numbers();
+    // Pictures come in display order without a gap, from the stream's first pictures on.
+    EXPECT_LE(numbers.front(), 2);
+    for (size_t i = 1; i < numbers.size(); ++i) {
+        ASSERT_EQ(numbers[i], numbers[i - 1] + 1) << "at " << i;
+    }
+}
+
+TEST_F(EndToEnd, CameraToneIsPlayed) {
+    SessionParts parts;
+    parts.makeCodec = [] { return std::make_shared<opusCodec>(); };
+    connect({"--no-video", "--tone", "1000"}, parts);
+    ASSERT_TRUE(camera->waitForLine("stream started"));
+    // Three seconds of the camera's sound.
+    for (int packet = 0; packet < 300; ++packet) {
+        ASSERT_TRUE(camera->waitForLine("send CmdOpusAudio"));
+    }
+    session->disconnect();
+    // Releasing the codec closes the output device, which completes the file.
+    ASSERT_TRUE(waitUntil([&] { return !session->OpusCodec(); }));
+    session.reset();
+
+    const auto played = test::samplesOf(readFile(folder_ / "played.raw"));
+    const auto sounding = std::count_if(played.begin(), played.end(), [](int16_t s) { return s; });
+    EXPECT_GT(sounding, 48000);
+    EXPECT_TRUE(test::toneDominates(played, 1000));
+}
+
+TEST_F(EndToEnd, MicrophoneToneReachesTheCamera) {
+    const Bytes microphone = test::bytesOfSamples(test::tone(660, 3 * 48000, 12000));
+    {
+        std::ofstream out(folder_ / "microphone.raw", std::ios::binary);
+        out.write(reinterpret_cast<const char*>(microphone.data()),
+                  static_cast<std::streamsize>(microphone.size()));
+    }
+    const fs::path wav = folder_ / "intercom.wav";
+    connect({"--no-video", "--no-audio", "--intercom-wav", wav.string()}, SessionParts{});
+
+    // Microphone → encoder → the session, as the video controller wires them.
+    struct Encoder : PCMRecorderDelegate, opusCodecDelegate {
+        void getPCMData(Bytes chunk) override { codec->encodePCMData(chunk); }
+        void getOpusData(Bytes packet) override {
+            if (auto target = session.lock()) {
+                target->sendOpus(packet);
+            }
+        }
+        std::shared_ptr<opusCodec> codec = std::make_shared<opusCodec>(AudioEndpoint::none);
+        std::weak_ptr<clientSocket> session;
+    };
+    auto encoder = std::make_shared<Encoder>();
+    encoder->session = session;
+    encoder->codec->setDelegate(std::static_pointer_cast<opusCodecDelegate>(encoder));
+    {
+        PCMRecorder recorder;
+        recorder.setDelegate(std::static_pointer_cast<PCMRecorderDelegate>(encoder));
+        recorder.start();
+        for (int packet = 0; packet < 150; ++packet) {
+            ASSERT_TRUE(camera->waitForLine("intercom packet samples=480"));
+        }
+        recorder.stop();
+    }
+    camera->stop();
+
+    const Bytes file = readFile(wav);
+    ASSERT_GE(file.size(), 44u + 150 * 960);
+    const auto heard = test::samplesOf(ByteView(file).subspan(44));
+    EXPECT_TRUE(test::toneDominates(heard, 660));
+}
+
+}  // namespace
+}  // namespace vistamo
