@@ -20,5 +20,5 @@ run_preset debug
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_preset asan
 # ThreadSanitizer needs the address layout it knows; setarch turns randomisation off for it.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  setarch "$(uname -m)" -R bash -c "$(declare -f run_preset); run_preset tsan -L 'dispatch|session|discovery'"
+  setarch "$(uname -m)" -R bash -c "$(declare -f run_preset); run_preset tsan -L 'dispatch|session|discovery|media'"
 run_preset fuzz -L fuzz
