@@ -7,7 +7,7 @@ packages=(
   libasio-dev
   libavcodec-dev libavutil-dev libturbojpeg0-dev libopus-dev libsdl2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   iproute2
 )
 

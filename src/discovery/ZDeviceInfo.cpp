@@ -45,12 +45,8 @@ std::shared_ptr<ZDeviceInfo> ZDeviceInfo::initWithCoder(const KeyedUnarchiver& c
     return record;
 }
 
-bool ZDeviceInfo::mbWAN() const {
-    return readLocked(lock_, mbWAN_);
-}
-void ZDeviceInfo::setMbWAN(bool value) {
-    writeLocked(lock_, mbWAN_, value);
-}
+bool ZDeviceInfo::mbWAN() const { return readLocked(lock_, mbWAN_); }
+void ZDeviceInfo::setMbWAN(bool value) { writeLocked(lock_, mbWAN_, value); }
 
 std::optional<std::string> ZDeviceInfo::mDeviceName() const {
     return readLocked(lock_, mDeviceName_);
@@ -59,65 +55,37 @@ void ZDeviceInfo::setMDeviceName(std::optional<std::string> value) {
     writeLocked(lock_, mDeviceName_, std::move(value));
 }
 
-std::optional<std::string> ZDeviceInfo::mDeviceIP() const {
-    return readLocked(lock_, mDeviceIP_);
-}
+std::optional<std::string> ZDeviceInfo::mDeviceIP() const { return readLocked(lock_, mDeviceIP_); }
 void ZDeviceInfo::setMDeviceIP(std::optional<std::string> value) {
     writeLocked(lock_, mDeviceIP_, std::move(value));
 }
 
-int64_t ZDeviceInfo::mPort() const {
-    return readLocked(lock_, mPort_);
-}
-void ZDeviceInfo::setMPort(int64_t value) {
-    writeLocked(lock_, mPort_, value);
-}
+int64_t ZDeviceInfo::mPort() const { return readLocked(lock_, mPort_); }
+void ZDeviceInfo::setMPort(int64_t value) { writeLocked(lock_, mPort_, value); }
 
-std::optional<std::string> ZDeviceInfo::mPassword() const {
-    return readLocked(lock_, mPassword_);
-}
+std::optional<std::string> ZDeviceInfo::mPassword() const { return readLocked(lock_, mPassword_); }
 void ZDeviceInfo::setMPassword(std::optional<std::string> value) {
     writeLocked(lock_, mPassword_, std::move(value));
 }
 
-std::optional<std::string> ZDeviceInfo::mUUID() const {
-    return readLocked(lock_, mUUID_);
-}
+std::optional<std::string> ZDeviceInfo::mUUID() const { return readLocked(lock_, mUUID_); }
 void ZDeviceInfo::setMUUID(std::optional<std::string> value) {
     writeLocked(lock_, mUUID_, std::move(value));
 }
 
-int64_t ZDeviceInfo::mDeviceType() const {
-    return readLocked(lock_, mDeviceType_);
-}
-void ZDeviceInfo::setMDeviceType(int64_t value) {
-    writeLocked(lock_, mDeviceType_, value);
-}
+int64_t ZDeviceInfo::mDeviceType() const { return readLocked(lock_, mDeviceType_); }
+void ZDeviceInfo::setMDeviceType(int64_t value) { writeLocked(lock_, mDeviceType_, value); }
 
-int64_t ZDeviceInfo::mReserved() const {
-    return readLocked(lock_, mReserved_);
-}
-void ZDeviceInfo::setMReserved(int64_t value) {
-    writeLocked(lock_, mReserved_, value);
-}
+int64_t ZDeviceInfo::mReserved() const { return readLocked(lock_, mReserved_); }
+void ZDeviceInfo::setMReserved(int64_t value) { writeLocked(lock_, mReserved_, value); }
 
-int64_t ZDeviceInfo::mShowTimes() const {
-    return readLocked(lock_, mShowTimes_);
-}
-void ZDeviceInfo::setMShowTimes(int64_t value) {
-    writeLocked(lock_, mShowTimes_, value);
-}
+int64_t ZDeviceInfo::mShowTimes() const { return readLocked(lock_, mShowTimes_); }
+void ZDeviceInfo::setMShowTimes(int64_t value) { writeLocked(lock_, mShowTimes_, value); }
 
-bool ZDeviceInfo::bOccupied() const {
-    return readLocked(lock_, bOccupied_);
-}
-void ZDeviceInfo::setBOccupied(bool value) {
-    writeLocked(lock_, bOccupied_, value);
-}
+bool ZDeviceInfo::bOccupied() const { return readLocked(lock_, bOccupied_); }
+void ZDeviceInfo::setBOccupied(bool value) { writeLocked(lock_, bOccupied_, value); }
 
-std::weak_ptr<DeviceButton> ZDeviceInfo::button() const {
-    return readLocked(lock_, button_);
-}
+std::weak_ptr<DeviceButton> ZDeviceInfo::button() const { return readLocked(lock_, button_); }
 void ZDeviceInfo::setButton(std::weak_ptr<DeviceButton> value) {
     writeLocked(lock_, button_, std::move(value));
 }

@@ -18,7 +18,7 @@ class KeyedUnarchiver;
 // getter and setter, which take the record's lock, so any thread may call them. A
 // read-then-write sequence of two calls is not atomic.
 class ZDeviceInfo {
-  public:
+public:
     static constexpr int64_t kDefaultPort = 7341;
     static constexpr int64_t kInitialShowTimes = 3;
 
@@ -58,7 +58,7 @@ class ZDeviceInfo {
     std::weak_ptr<DeviceButton> button() const;
     void setButton(std::weak_ptr<DeviceButton> value);
 
-  private:
+private:
     // Guards every field below.
     mutable std::mutex lock_;
     bool mbWAN_ = false;  // reached over the wide-area network

@@ -85,7 +85,7 @@ void SerialQueue::after(double seconds, Work work) {
     const auto state = state_;
     auto timer = std::make_shared<asio::steady_timer>(
         state->io, std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                        std::chrono::duration<double>(std::min(seconds, kLongestDelaySeconds))));
+                       std::chrono::duration<double>(std::min(seconds, kLongestDelaySeconds))));
     timer->async_wait([timer, work = std::move(work)](const std::error_code& error) {
         if (!error) {
             work();

@@ -25,14 +25,14 @@ void Timer::start(double seconds, std::function<void()> fire) {
     running_ = true;
     timer_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
         std::chrono::duration<double>(seconds > 0 ? std::min(seconds, kLongestWaitSeconds) : 0)));
-    timer_.async_wait([this, alive = alive_, generation, fire = std::move(fire)](
-                          const std::error_code& error) {
-        if (error || !*alive || generation != generation_) {
-            return;
-        }
-        running_ = false;
-        fire();
-    });
+    timer_.async_wait(
+        [this, alive = alive_, generation, fire = std::move(fire)](const std::error_code& error) {
+            if (error || !*alive || generation != generation_) {
+                return;
+            }
+            running_ = false;
+            fire();
+        });
 }
 
 void Timer::cancel() {

@@ -17,7 +17,7 @@ namespace {
 
 // Closes the descriptor when it goes out of scope, unless released.
 class FileDescriptor {
-  public:
+public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) {
@@ -36,7 +36,7 @@ class FileDescriptor {
         return result;
     }
 
-  private:
+private:
     int fd_;
 };
 

@@ -1,9 +1,9 @@
 #include "session/GCDAsyncSocket.h"
 
-#include <array>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <unistd.h>
+#include <array>
 
 #include <algorithm>
 #include <cerrno>

@@ -69,8 +69,7 @@ uint32_t cameraStatusDetails(uint16_t framesPerSecond, uint16_t resolutionCode) 
     return static_cast<uint32_t>(framesPerSecond) | static_cast<uint32_t>(resolutionCode) << 16;
 }
 
-std::optional<StreamParameters> splitStreamParameters(const CommandHeader& header,
-                                                      ByteView body) {
+std::optional<StreamParameters> splitStreamParameters(const CommandHeader& header, ByteView body) {
     if (header.details > body.size()) {
         return std::nullopt;
     }

@@ -15,9 +15,8 @@ namespace vistamo {
 inline constexpr uint32_t ChallengeCheck = 0x5E21C4A7;
 
 // The key a response is XORed with, byte i of the block with byte i of the key.
-inline constexpr std::array<uint8_t, 16> ChallengeKey = {0x3e, 0xa1, 0x5c, 0x07, 0xd2, 0x94,
-                                                         0x6b, 0xf0, 0x18, 0xc7, 0x2d, 0x83,
-                                                         0x59, 0xe6, 0x0a, 0xb4};
+inline constexpr std::array<uint8_t, 16> ChallengeKey = {
+    0x3e, 0xa1, 0x5c, 0x07, 0xd2, 0x94, 0x6b, 0xf0, 0x18, 0xc7, 0x2d, 0x83, 0x59, 0xe6, 0x0a, 0xb4};
 
 // Four 32-bit words as they travel: little-endian, word 0 first.
 using ChallengeBlock = std::array<uint8_t, 16>;

@@ -2,10 +2,10 @@
 
 #include <sys/random.h>
 
-#include <cerrno>
-#include <cstring>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/Log.h"
 #include "platform/Utf8.h"

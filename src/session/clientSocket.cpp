@@ -154,8 +154,7 @@ void clientSocket::connectToServer(const void* /*sender*/,
     }
     const auto port = static_cast<uint16_t>(device->mPort() & 0xFFFF);
     Error error;
-    socket_->connectToHost(device->mDeviceIP().value_or(""), port, kConnectTimeoutSeconds,
-                           &error);
+    socket_->connectToHost(device->mDeviceIP().value_or(""), port, kConnectTimeoutSeconds, &error);
 }
 
 void clientSocket::socketDidConnectToHost(const std::shared_ptr<GCDAsyncSocket>& sock,
@@ -349,15 +348,14 @@ void clientSocket::handleCameraStatus(const Bytes& message) {
     bFlashing_ = status.flashing();
     bGuarding_ = status.guarding();
     if (auto view = glv()) {
-        dispatch::mainQueue().async(
-            [view, flashing = status.flashing(), screen = status.screen(),
-             guarding = status.guarding()] {
-                std::shared_ptr<SessionStatusTarget> target = view->bar();
-                SessionStatusTarget& shown = target ? *target : *view;
-                shown.setFlash(flashing);
-                shown.setScreen(!screen);
-                shown.setAlarm(guarding);
-            });
+        dispatch::mainQueue().async([view, flashing = status.flashing(), screen = status.screen(),
+                                     guarding = status.guarding()] {
+            std::shared_ptr<SessionStatusTarget> target = view->bar();
+            SessionStatusTarget& shown = target ? *target : *view;
+            shown.setFlash(flashing);
+            shown.setScreen(!screen);
+            shown.setAlarm(guarding);
+        });
     }
     if (!bRequested) {
         sendCommandTCP(CmdRequestStream, 0);

@@ -33,9 +33,7 @@ void setError(Error* error, std::string description) {
 
 }  // namespace
 
-void appendBool(Bytes& data, bool val) {
-    data.push_back(val ? 1 : 0);
-}
+void appendBool(Bytes& data, bool val) { data.push_back(val ? 1 : 0); }
 
 void appendInt(Bytes& data, int64_t value) {
     appendBigEndian(data, static_cast<uint32_t>(static_cast<uint64_t>(value)), 4);

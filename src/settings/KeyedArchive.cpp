@@ -38,13 +38,9 @@ void KeyedArchiver::encode(ArchiveValue value, const std::string& key) {
     }
 }
 
-void KeyedArchiver::encodeBool(bool value, const std::string& key) {
-    encode(value, key);
-}
+void KeyedArchiver::encodeBool(bool value, const std::string& key) { encode(value, key); }
 
-void KeyedArchiver::encodeInteger(int64_t value, const std::string& key) {
-    encode(value, key);
-}
+void KeyedArchiver::encodeInteger(int64_t value, const std::string& key) { encode(value, key); }
 
 void KeyedArchiver::encodeObject(std::optional<std::string> value, const std::string& key) {
     if (value) {

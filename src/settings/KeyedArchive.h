@@ -35,7 +35,7 @@ inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
 inline constexpr long kCoderReadCorruptError = 4864;
 
 class KeyedArchiver {
-  public:
+public:
     // Encoding a key again replaces its value and keeps its first position.
     void encodeBool(bool value, const std::string& key);
     void encodeInteger(int64_t value, const std::string& key);
@@ -43,14 +43,14 @@ class KeyedArchiver {
 
     Bytes archivedData() const;
 
-  private:
+private:
     void encode(ArchiveValue value, const std::string& key);
 
     std::vector<std::pair<std::string, ArchiveValue>> entries_;
 };
 
 class KeyedUnarchiver {
-  public:
+public:
     // The archive in `data`, or none when the bytes are not one: a wrong magic, a truncated
     // field, a negative count, an unknown tag, a boolean byte other than 0 or 1, text that is
     // not UTF-8, a repeated key, or bytes after the last entry. `*error` (when given) is then
@@ -65,7 +65,7 @@ class KeyedUnarchiver {
     // True for every encoded key, including one encoded as none.
     bool containsValueForKey(const std::string& key) const;
 
-  private:
+private:
     KeyedUnarchiver() = default;
 
     std::map<std::string, ArchiveValue, std::less<>> values_;

@@ -13,9 +13,7 @@ namespace {
 
 constexpr size_t kMinimumFileBytes = 21;
 
-std::string serverFileName() {
-    return std::string(kAppFolderName) + "/" + SERVER;
-}
+std::string serverFileName() { return std::string(kAppFolderName) + "/" + SERVER; }
 
 }  // namespace
 

@@ -21,7 +21,7 @@ inline constexpr const char* SERVER = "server";
 // Threads: getPassword runs on the discovery queue, appendUUID on the main thread; every
 // operation may be called from any thread.
 class ZConfig {
-  public:
+public:
     // Loads the file, if there is one, into an empty store.
     ZConfig();
 
@@ -57,7 +57,7 @@ class ZConfig {
 
     static constexpr size_t kMaxFileBytes = 1024 * 1024;
 
-  private:
+private:
     Bytes dataLocked() const;
 
     // Serialises appendUUID's change-and-write so that the file always ends with the latest

@@ -30,8 +30,8 @@ using test::waitUntil;
 class NumberingRenderer : public SessionRenderer {
 public:
     void getframeWithVideoframe(const PixelBuffer& frame) override {
-        const int number =
-            test::readFrameNumber(frame->plane(0), frame->stride(0), frame->width(), frame->height());
+        const int number = test::readFrameNumber(frame->plane(0), frame->stride(0), frame->width(),
+                                                 frame->height());
         std::lock_guard guard(lock_);
         numbers_.push_back(number);
     }
@@ -99,8 +99,8 @@ TEST_F(EndToEnd, CameraVideoArrivesInDisplayOrder) {
     SessionParts parts;
     parts.makeDecoder = [] { return std::make_shared<ZH264Decoder>(); };
     connect({"--no-audio", "--bframes", "--two-slices", "--fps", "60", "--gop", "25"}, parts);
-    ASSERT_TRUE(waitUntil([&] { return renderer->numbers().size() >= 300; },
-                          std::chrono::seconds(60)));
+    ASSERT_TRUE(
+        waitUntil([&] { return renderer->numbers().size() >= 300; }, std::chrono::seconds(60)));
     session->disconnect();
 
     const std::vector<int> numbers = renderer->numbers();

@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class AtomicFileTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         std::string pattern = fs::temp_directory_path() / "vistamo-atomic-XXXXXX";
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);

@@ -29,9 +29,7 @@ constexpr uint32_t kCheck = 0x5E21C4A7;
 constexpr std::array<uint8_t, 16> kKey = {0x3e, 0xa1, 0x5c, 0x07, 0xd2, 0x94, 0x6b, 0xf0,
                                           0x18, 0xc7, 0x2d, 0x83, 0x59, 0xe6, 0x0a, 0xb4};
 
-uint32_t le32(const uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
-}
+uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 
 void putLe(Bytes& out, uint64_t value, int width) {
     for (int i = 0; i < width; ++i) {
@@ -65,7 +63,7 @@ struct Message {
 
 // A blocking loopback client; reads give up after a timeout.
 class RawClient {
-  public:
+public:
     explicit RawClient(uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -144,7 +142,7 @@ class RawClient {
         }
     }
 
-  private:
+private:
     int fd_;
     bool connected_ = false;
 };

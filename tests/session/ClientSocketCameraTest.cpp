@@ -21,9 +21,9 @@ const std::string kCameraIdentity = "c0ffee00c0ffee00c0ffee00c0ffee00";
 class SessionWithCamera : public test::TempHomeTest {
 protected:
     void start(const std::string& cameraPassword, const std::string& storedPassword) {
-        camera = std::make_unique<test::CameraProcess>(std::vector<std::string>{
-            "--port", "0", "--control", "--password", cameraPassword, "--uuid", kCameraIdentity,
-            "--name", "Porch"});
+        camera = std::make_unique<test::CameraProcess>(
+            std::vector<std::string>{"--port", "0", "--control", "--password", cameraPassword,
+                                     "--uuid", kCameraIdentity, "--name", "Porch"});
         SessionParts parts;
         parts.dialogs = dialogs;
         parts.hasLocalAddress = [] { return true; };
@@ -74,8 +74,7 @@ TEST_F(SessionWithCamera, HandshakeStatusAndStreamRequests) {
     const std::string identity = getDeviceUUID();
     auto challenge = seen("recv CmdChallenge ");
     ASSERT_TRUE(challenge);
-    EXPECT_NE(challenge->find("length=" + std::to_string(41 + identity.size())),
-              std::string::npos);
+    EXPECT_NE(challenge->find("length=" + std::to_string(41 + identity.size())), std::string::npos);
     EXPECT_TRUE(seen("client identity " + identity));
     EXPECT_EQ(device->mUUID(), kCameraIdentity);
     EXPECT_EQ(device->mDeviceName(), "Porch");
@@ -126,8 +125,10 @@ TEST_F(SessionWithCamera, DisconnectPutsExactlyItsMessageOnTheWire) {
     start("", "");
     ASSERT_TRUE(line("verified"));
     session->disconnect();
-    ASSERT_TRUE(line("recv CmdDisconnect length=24 type=1 details=0x00070000 details2=0x00000000 "
-                     "bytes=180000000000000001000000c800000000000700" "00000000 "));
+    ASSERT_TRUE(
+        line("recv CmdDisconnect length=24 type=1 details=0x00070000 details2=0x00000000 "
+             "bytes=180000000000000001000000c800000000000700"
+             "00000000 "));
     ASSERT_TRUE(camera->waitForLine([](const std::string& l) {
         return l.find("closed by peer") != std::string::npos ||
                l.find("disconnect requested") != std::string::npos;

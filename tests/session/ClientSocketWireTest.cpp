@@ -18,8 +18,8 @@ namespace {
 
 using test::waitUntil;
 
-constexpr std::array<uint8_t, 24> kDisconnectBytes = {
-    0x18, 0, 0, 0, 0, 0, 0, 0, 0x01, 0, 0, 0, 0xC8, 0, 0, 0, 0, 0, 0x07, 0, 0, 0, 0, 0};
+constexpr std::array<uint8_t, 24> kDisconnectBytes = {0x18, 0, 0, 0, 0, 0, 0,    0, 0x01, 0, 0, 0,
+                                                      0xC8, 0, 0, 0, 0, 0, 0x07, 0, 0,    0, 0, 0};
 
 const std::string kIdentity = "0123456789abcdef0123456789abcdef";
 
@@ -194,15 +194,15 @@ TEST_F(SessionWire, SendsItsOwnChallengeWithTheMachineIdentity) {
 
 TEST_F(SessionWire, SkipsGarbageHeadersAndMessagesInTheWrongForm) {
     connect();
-    camera.send(header(24, 2, CmdCameraStatus));           // wrong type
-    camera.send(header(5, 1, CmdCameraStatus));            // shorter than a header
-    camera.send(header(0, 1, CmdOpusAudio));               // zero length
+    camera.send(header(24, 2, CmdCameraStatus));                  // wrong type
+    camera.send(header(5, 1, CmdCameraStatus));                   // shorter than a header
+    camera.send(header(0, 1, CmdOpusAudio));                      // zero length
     camera.send(header(kMaxMessageLength + 1, 1, CmdOpusAudio));  // above the limit
-    camera.send(header(24, 1, CmdVerified));               // 9 needs a body
-    camera.send(header(24, 1, CmdStreamParameters, 4));    // 101 needs a body
-    camera.send(header(24, 1, CmdChallengeRequest));       // 50 needs a body
-    camera.send(makeMessage(CmdAlarm, 0, 0, Bytes{1}));    // 2 must come without one
-    camera.send(makeMessage(777, 0, 0, Bytes{1, 2}));      // unknown code
+    camera.send(header(24, 1, CmdVerified));                      // 9 needs a body
+    camera.send(header(24, 1, CmdStreamParameters, 4));           // 101 needs a body
+    camera.send(header(24, 1, CmdChallengeRequest));              // 50 needs a body
+    camera.send(makeMessage(CmdAlarm, 0, 0, Bytes{1}));           // 2 must come without one
+    camera.send(makeMessage(777, 0, 0, Bytes{1, 2}));             // unknown code
     expectStreamRequestAfterStatus();
     EXPECT_EQ(scanner->alarmPasses, 0);
     EXPECT_EQ(codec->packetCount(), 0u);

@@ -19,7 +19,7 @@ using Pairs = std::vector<std::pair<std::string, std::string>>;
 const std::string kUuid = "0123456789abcdef0123456789ABCDEF";
 
 class ZConfigTest : public test::TempHomeTest {
-  protected:
+protected:
     void SetUp() override {
         TempHomeTest::SetUp();
         folder_ = home_ / ".config/vistamo+";

@@ -161,9 +161,7 @@ CameraProcess::CameraProcess(std::vector<std::string> arguments,
     port_ = static_cast<uint16_t>(port);
 }
 
-CameraProcess::~CameraProcess() {
-    shutdown(std::chrono::milliseconds(3000));
-}
+CameraProcess::~CameraProcess() { shutdown(std::chrono::milliseconds(3000)); }
 
 void CameraProcess::readOutput() {
     std::string partial;

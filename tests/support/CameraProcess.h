@@ -32,7 +32,7 @@ namespace vistamo::test {
 // Threads: waitForLine, lines and sendControl may be called from any thread; stop and the
 // destructor by the owner only. A reader thread of its own collects the output.
 class CameraProcess {
-  public:
+public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds kDefaultTimeout{5000};
 
@@ -75,7 +75,7 @@ class CameraProcess {
     static Finished runToEnd(const std::vector<std::string>& arguments,
                              std::chrono::milliseconds bound = kDefaultTimeout);
 
-  private:
+private:
     void readOutput();
     // Ends the process if it runs, joins the reader, closes the pipes.
     void shutdown(std::chrono::milliseconds bound);

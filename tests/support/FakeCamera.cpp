@@ -51,8 +51,8 @@ bool FakeCamera::accept() {
 void FakeCamera::send(ByteView bytes) {
     size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n = ::send(connection_, bytes.data() + sent, bytes.size() - sent,
-                                 MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(connection_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
         if (n <= 0) {
             if (n < 0 && errno == EINTR) {
                 continue;

@@ -13,7 +13,7 @@ namespace vistamo::test {
 // Runs each test with HOME set to a fresh temporary folder and XDG_CONFIG_HOME unset; the
 // variables are restored and the folder removed afterwards.
 class TempHomeTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         savedHome_ = read("HOME");
         savedConfig_ = read("XDG_CONFIG_HOME");
@@ -46,7 +46,7 @@ class TempHomeTest : public ::testing::Test {
 
     std::filesystem::path home_;
 
-  private:
+private:
     static std::optional<std::string> read(const char* name) {
         const char* value = std::getenv(name);
         return value != nullptr ? std::optional<std::string>(value) : std::nullopt;

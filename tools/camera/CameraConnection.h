@@ -31,10 +31,10 @@ struct CameraIdentity {
 // Threads: everything runs on the camera's one thread (the socket's io_context). The object
 // lives while its owner holds it or a read or write is outstanding.
 class CameraConnection : public std::enable_shared_from_this<CameraConnection> {
-  public:
+public:
     // Held weakly; every operation is optional and does nothing by default.
     class Delegate {
-      public:
+    public:
         virtual ~Delegate() = default;
         // The client passed the password check (the camera has just sent 9).
         virtual void clientVerified(CameraConnection& connection) { (void)connection; }
@@ -80,7 +80,7 @@ class CameraConnection : public std::enable_shared_from_this<CameraConnection> {
     // Whether the client's last answer to a challenge had the right password.
     bool verified() const { return verified_; }
 
-  private:
+private:
     enum class Phase { Open, Closing, Closed };
     enum class Closer { Camera, Peer };
 

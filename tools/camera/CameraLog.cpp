@@ -123,8 +123,6 @@ void printConnectionLine(int connection, std::string_view text) {
     printLine(line);
 }
 
-void printCameraLine(std::string_view text) {
-    printLine(text);
-}
+void printCameraLine(std::string_view text) { printLine(text); }
 
 }  // namespace vistamo::camera

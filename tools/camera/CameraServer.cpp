@@ -76,9 +76,7 @@ uint16_t CameraServer::port() const {
     return acceptor_.local_endpoint(error).port();
 }
 
-void CameraServer::start() {
-    acceptNext();
-}
+void CameraServer::start() { acceptNext(); }
 
 void CameraServer::stop() {
     stopped_ = true;
@@ -149,13 +147,9 @@ void CameraServer::broadcast(const Bytes& message) {
     }
 }
 
-void CameraServer::sendAlarm() {
-    broadcast(makeMessage(CmdAlarm));
-}
+void CameraServer::sendAlarm() { broadcast(makeMessage(CmdAlarm)); }
 
-void CameraServer::sendStatus() {
-    broadcast(state_.statusMessage());
-}
+void CameraServer::sendStatus() { broadcast(state_.statusMessage()); }
 
 void CameraServer::sendRaw(const Bytes& bytes) {
     for (const auto& connection : openConnections()) {
@@ -181,9 +175,7 @@ void CameraServer::challengeAgain() {
     }
 }
 
-void CameraServer::restartStreams() {
-    streamSource_->restartStreams();
-}
+void CameraServer::restartStreams() { streamSource_->restartStreams(); }
 
 void CameraServer::clientVerified(CameraConnection& connection) {
     connection.sendMessage(state_.statusMessage());

@@ -26,7 +26,7 @@ namespace vistamo::camera {
 // Threads: the io_context's one thread only.
 class CameraServer : public CameraConnection::Delegate,
                      public std::enable_shared_from_this<CameraServer> {
-  public:
+public:
     // Made with std::make_shared: connections and handlers point back to it weakly.
     CameraServer(asio::io_context& context, const CameraOptions& options,
                  std::unique_ptr<StreamSource> streamSource);
@@ -56,7 +56,7 @@ class CameraServer : public CameraConnection::Delegate,
     void intercomAudio(CameraConnection& connection, ByteView packet) override;
     void connectionClosed(CameraConnection& connection) override;
 
-  private:
+private:
     // Dual: an IPv6 socket that takes IPv4 clients too.
     enum class Stack { Dual, Single };
     std::error_code openAcceptor(const asio::ip::tcp::endpoint& endpoint, Stack stack);

@@ -11,7 +11,7 @@ namespace vistamo::camera {
 //
 // Threads: the camera's one thread only.
 class CameraState {
-  public:
+public:
     // The frame rate and resolution code that every status reports. The code stands for
     // 1280 x 720 in this camera.
     static constexpr uint16_t kFramesPerSecond = 30;
@@ -33,7 +33,7 @@ class CameraState {
     // A whole status message (command 18, no body).
     Bytes statusMessage() const;
 
-  private:
+private:
     bool torch_ = false;
     bool screen_ = false;
     bool guarding_ = false;

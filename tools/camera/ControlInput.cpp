@@ -102,9 +102,7 @@ ControlInput::ControlInput(asio::io_context& context, int descriptor,
                            std::function<void()> onEnd)
     : onLine_(std::move(onLine)), onEnd_(std::move(onEnd)), input_(context, descriptor) {}
 
-void ControlInput::start() {
-    readMore();
-}
+void ControlInput::start() { readMore(); }
 
 void ControlInput::stop() {
     stopped_ = true;

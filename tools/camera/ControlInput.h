@@ -36,7 +36,7 @@ ParsedControl parseControlCommand(std::string_view line);
 // context and neither callback runs again. Threads: the io_context's thread only; both
 // callbacks run there.
 class ControlInput : public std::enable_shared_from_this<ControlInput> {
-  public:
+public:
     static constexpr size_t kMaxLineBytes = 1 << 20;
 
     ControlInput(asio::io_context& context, int descriptor,
@@ -46,7 +46,7 @@ class ControlInput : public std::enable_shared_from_this<ControlInput> {
     void start();
     void stop();
 
-  private:
+private:
     void readMore();
     void readDone(const std::error_code& error, size_t count);
     // Splits the chunk's `count` bytes into lines.

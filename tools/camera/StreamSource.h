@@ -16,7 +16,7 @@ class CameraConnection;
 // keeps only weak references to connections: a connection may close at any time, and
 // `connectionClosed` is its last call about that connection.
 class StreamSource {
-  public:
+public:
     virtual ~StreamSource() = default;
 
     // A client sent 16. Called every time, also when that client is streamed to already.
