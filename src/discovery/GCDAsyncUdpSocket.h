@@ -18,12 +18,13 @@
 #include "dispatch/Timer.h"
 #include "platform/Bytes.h"
 #include "platform/Error.h"
+#include "platform/HostLookup.h"
 
 namespace vistamo {
 
 inline constexpr const char* kGCDAsyncUdpSocketErrorDomain = "GCDAsyncUdpSocketErrorDomain";
 // Name-resolution failures: the resolver's (getaddrinfo) code and message.
-inline constexpr const char* kGCDAsyncUdpSocketNetDBErrorDomain = "kCFStreamErrorDomainNetDB";
+inline constexpr const char* kGCDAsyncUdpSocketNetDBErrorDomain = kNetDBErrorDomain;
 
 // Codes of the socket's own errors in kGCDAsyncUdpSocketErrorDomain.
 enum class GCDAsyncUdpSocketError : long {

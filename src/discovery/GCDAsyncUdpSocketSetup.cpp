@@ -27,26 +27,6 @@ Error badParam(std::string text) {
     return gcdAsyncUdpSocketError(GCDAsyncUdpSocketError::BadParamError, std::move(text));
 }
 
-Error netDBError(int gaiCode) {
-    return Error{kGCDAsyncUdpSocketNetDBErrorDomain, gaiCode, ::gai_strerror(gaiCode), {}};
-}
-
-sockaddr_in loopback4(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-sockaddr_in6 loopback6(uint16_t port) {
-    sockaddr_in6 address{};
-    address.sin6_family = AF_INET6;
-    address.sin6_port = htons(port);
-    address.sin6_addr = in6addr_loopback;
-    return address;
-}
-
 uint16_t boundPort(int fd) {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
@@ -152,7 +132,7 @@ std::optional<InterfaceAddresses> lookupInterface(const std::string& description
     }
     if (description == "localhost" || description == "loopback") {
         NumericAddress loopback;
-        loopback.v4 = loopback4(0).sin_addr;
+        loopback.v4 = in_addr{htonl(INADDR_LOOPBACK)};
         loopback.v6 = in6addr_loopback;
         scanInterfaces({}, loopback, port, found);
     } else {
@@ -466,42 +446,9 @@ std::optional<Error> GCDAsyncUdpSocket::createSocket(Descriptor& into, int famil
 
 GCDAsyncUdpSocket::Resolution GCDAsyncUdpSocket::resolveHost(const std::string& host,
                                                              uint16_t port) {
-    Resolution result;
-    if (host == "localhost" || host == "loopback") {
-        result.address4 = loopback4(port);
-        result.address6 = loopback6(port);
-        return result;
-    }
-    // A name with a NUL inside would otherwise resolve as its prefix.
-    if (host.find('\0') != std::string::npos) {
-        result.error = netDBError(EAI_NONAME);
-        return result;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_protocol = IPPROTO_UDP;
-    addrinfo* found = nullptr;
-    const int status = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, &::freeaddrinfo);
-    if (status != 0) {
-        result.error = netDBError(status);
-        return result;
-    }
-    for (const addrinfo* entry = list.get(); entry != nullptr; entry = entry->ai_next) {
-        if (entry->ai_family == AF_INET && !result.address4 &&
-            entry->ai_addrlen == sizeof(sockaddr_in)) {
-            sockaddr_in address{};
-            std::memcpy(&address, entry->ai_addr, sizeof address);
-            result.address4 = address;
-        } else if (entry->ai_family == AF_INET6 && !result.address6 &&
-                   entry->ai_addrlen == sizeof(sockaddr_in6)) {
-            sockaddr_in6 address{};
-            std::memcpy(&address, entry->ai_addr, sizeof address);
-            result.address6 = address;
-        }
-    }
-    if (!result.address4 && !result.address6) {
+    const HostLookup lookup = lookupHost(host, port, SOCK_DGRAM);
+    Resolution result{lookup.address4, lookup.address6, lookup.error};
+    if (!result.error && !result.address4 && !result.address6) {
         result.error = netDBError(EAI_NONAME);
     }
     return result;

@@ -125,7 +125,7 @@ bool GCDAsyncSocket::connectToHost(const std::string& host, uint16_t port, doubl
         const uint64_t attemptIndex = stateIndex;
         // The resolver may wait on the network: it must not hold up the socket queue.
         dispatch::runConcurrently([weakSelf = weak_from_this(), host, port, attemptIndex] {
-            HostLookup lookup = lookupHost(host, port);
+            HostLookup lookup = lookupHost(host, port, SOCK_STREAM);
             if (const auto self = weakSelf.lock()) {
                 self->asyncOnSocketQueue(
                     [attemptIndex, lookup = std::move(lookup)](GCDAsyncSocket& socket) {
@@ -274,6 +274,11 @@ void GCDAsyncSocket::lookupDidFinish(uint64_t attemptIndex, const HostLookup& lo
     }
     if (lookup.error) {
         closeWithError(*lookup.error);
+        return;
+    }
+    if (!lookup.address4 && !lookup.address6) {
+        closeWithError(gcdAsyncSocketError(GCDAsyncSocketError::OtherError,
+                                           "Host has no IPv4 or IPv6 address"));
         return;
     }
     const bool use4 = lookup.address4 && (config & kIPv4Disabled) == 0;

@@ -15,11 +15,11 @@
 #include "dispatch/Timer.h"
 #include "platform/Bytes.h"
 #include "platform/Error.h"
+#include "platform/HostLookup.h"
 #include "session/GCDAsyncReadPacket.h"
 #include "session/GCDAsyncSocketDelegate.h"
 #include "session/GCDAsyncSocketError.h"
 #include "session/GCDAsyncWritePacket.h"
-#include "session/HostLookup.h"
 
 namespace vistamo {
 

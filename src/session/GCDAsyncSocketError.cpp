@@ -29,8 +29,4 @@ Error gcdAsyncSocketError(GCDAsyncSocketError code, std::string text) {
     return Error{kGCDAsyncSocketErrorDomain, static_cast<long>(code), std::move(text), {}};
 }
 
-Error gcdAsyncSocketNetDBError(int gaiCode) {
-    return Error{kGCDAsyncSocketNetDBErrorDomain, gaiCode, ::gai_strerror(gaiCode), {}};
-}
-
 }  // namespace vistamo

@@ -3,12 +3,13 @@
 #include <string>
 
 #include "platform/Error.h"
+#include "platform/HostLookup.h"
 
 namespace vistamo {
 
 inline constexpr const char* kGCDAsyncSocketErrorDomain = "GCDAsyncSocketErrorDomain";
 // Name-resolution failures: the resolver's (getaddrinfo) code and message.
-inline constexpr const char* kGCDAsyncSocketNetDBErrorDomain = "kCFStreamErrorDomainNetDB";
+inline constexpr const char* kGCDAsyncSocketNetDBErrorDomain = kNetDBErrorDomain;
 
 // Codes of the socket's own errors in kGCDAsyncSocketErrorDomain.
 enum class GCDAsyncSocketError : long {
@@ -25,8 +26,5 @@ enum class GCDAsyncSocketError : long {
 // An error of the socket's own domain. Codes 3 to 7 have a fixed text and ignore `text`; codes
 // 1, 2 and 8 carry the text given.
 Error gcdAsyncSocketError(GCDAsyncSocketError code, std::string text = {});
-
-// A resolver failure (a getaddrinfo result other than 0).
-Error gcdAsyncSocketNetDBError(int gaiCode);
 
 }  // namespace vistamo

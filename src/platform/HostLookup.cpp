@@ -1,12 +1,10 @@
-#include "session/HostLookup.h"
+#include "platform/HostLookup.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
 
 #include <cstring>
 #include <memory>
-
-#include "session/GCDAsyncSocketError.h"
 
 namespace vistamo {
 
@@ -33,25 +31,29 @@ HostLookup loopbackAddresses(uint16_t port) {
 
 }  // namespace
 
-HostLookup lookupHost(const std::string& host, uint16_t port) {
+Error netDBError(int gaiCode) {
+    return Error{kNetDBErrorDomain, gaiCode, ::gai_strerror(gaiCode), {}};
+}
+
+HostLookup lookupHost(const std::string& host, uint16_t port, int socketType) {
     if (host == "localhost" || host == "loopback") {
         return loopbackAddresses(port);
     }
     HostLookup result;
     // A name from the network with a NUL inside would otherwise resolve as its prefix.
     if (host.find('\0') != std::string::npos) {
-        result.error = gcdAsyncSocketNetDBError(EAI_NONAME);
+        result.error = netDBError(EAI_NONAME);
         return result;
     }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_socktype = socketType;
+    hints.ai_protocol = socketType == SOCK_DGRAM ? IPPROTO_UDP : IPPROTO_TCP;
     addrinfo* found = nullptr;
     const int status = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
     std::unique_ptr<addrinfo, AddrInfoDeleter> list(found);
     if (status != 0) {
-        result.error = gcdAsyncSocketNetDBError(status);
+        result.error = netDBError(status);
         return result;
     }
     for (const addrinfo* entry = list.get(); entry != nullptr; entry = entry->ai_next) {
@@ -66,10 +68,6 @@ HostLookup lookupHost(const std::string& host, uint16_t port) {
             std::memcpy(&address, entry->ai_addr, sizeof address);
             result.address6 = address;
         }
-    }
-    if (!result.address4 && !result.address6) {
-        result.error = gcdAsyncSocketError(GCDAsyncSocketError::OtherError,
-                                           "Host has no IPv4 or IPv6 address");
     }
     return result;
 }
