@@ -9,28 +9,41 @@
 namespace vistamo::dispatch {
 
 namespace {
-std::mutex gMainLock;
-std::shared_ptr<Queue> gMain;  // guarded by gMainLock
+
+struct MainQueueSlot {
+    std::mutex lock;
+    std::shared_ptr<Queue> queue;  // guarded by `lock`
+};
+
+// Process-wide and never destroyed: queue threads may still reach the main queue (or the
+// concurrent queue) while the process exits, after static destructors have begun to run.
+MainQueueSlot& mainSlot() {
+    static auto* slot = new MainQueueSlot;
+    return *slot;
+}
+
 }  // namespace
 
 void setMainQueue(std::shared_ptr<Queue> queue) {
-    std::lock_guard guard(gMainLock);
-    gMain = std::move(queue);
+    MainQueueSlot& slot = mainSlot();
+    std::lock_guard guard(slot.lock);
+    slot.queue = std::move(queue);
 }
 
 Queue& mainQueue() {
-    std::lock_guard guard(gMainLock);
-    if (!gMain) {
-        gMain = SerialQueue::create("main");
+    MainQueueSlot& slot = mainSlot();
+    std::lock_guard guard(slot.lock);
+    if (!slot.queue) {
+        slot.queue = SerialQueue::create("main");
     }
-    return *gMain;
+    return *slot.queue;
 }
 
 void runConcurrently(Work work) {
-    // The process-wide concurrent queue, like the system's global queue; its threads are joined
-    // at exit.
-    static asio::thread_pool pool(4);
-    asio::post(pool, std::move(work));
+    // The process-wide concurrent queue, like the system's global queue; never destroyed, for
+    // the same reason as the main queue's slot.
+    static auto* pool = new asio::thread_pool(4);
+    asio::post(*pool, std::move(work));
 }
 
 }  // namespace vistamo::dispatch
