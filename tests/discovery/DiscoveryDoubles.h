@@ -76,7 +76,6 @@ public:
     std::vector<std::shared_ptr<DeviceButton>> handed;  // main thread only
 };
 
-// The record's button as the double it is.
 inline std::shared_ptr<RecordingButton> buttonOf(const std::shared_ptr<ZDeviceInfo>& record) {
     return std::dynamic_pointer_cast<RecordingButton>(record->button().lock());
 }

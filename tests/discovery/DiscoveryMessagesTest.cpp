@@ -10,13 +10,6 @@
 namespace vistamo {
 namespace {
 
-TEST(DiscoveryMessages, AScanRequestIsItsHeaderAndTheLocalAddress) {
-    const Bytes request = makeScanRequest("192.168.1.20");
-    EXPECT_EQ(Bytes(request.begin(), request.begin() + 4), (Bytes{0x01, 0x21, 0x00, 0x00}));
-    EXPECT_EQ(request.size(), 16u);
-    EXPECT_EQ(readScanRequestAddress(request), "192.168.1.20");
-}
-
 TEST(DiscoveryMessages, AnythingButAWholeAnswerOrLeaveIsDropped) {
     const Bytes from = test::socketAddress("10.1.2.3", 5000);
     const Bytes in = makePeerIdentity(PeerCommand::IAmIn, 7341, "abc", "Name");

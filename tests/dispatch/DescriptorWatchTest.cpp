@@ -34,10 +34,12 @@ TEST(DescriptorWatch, ReadinessUsedUpMeanwhileIsNotReported) {
             char byte;
             ASSERT_EQ(::read(pair[0], &byte, 1), 1);
             watch->waitReadable([&] {
+                EXPECT_TRUE(queue->isCurrent());
                 if (readableCalls++ == 0) {
                     reported.set_value(bytesAvailable(pair[0]));
                 }
             });
+            EXPECT_TRUE(watch->isWaitingToRead());
         });
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -47,7 +49,22 @@ TEST(DescriptorWatch, ReadinessUsedUpMeanwhileIsNotReported) {
     auto available = reported.get_future();
     ASSERT_EQ(available.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(available.get(), 2u);
+
+    // Cancelled waits are never reported.
+    std::atomic<int> writable{0};
+    queue->sync([&] {
+        watch->waitWritable([&] { ++writable; });
+        watch->waitReadable([&] { ++readableCalls; });
+        watch->cancel();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     queue->sync([&] { watch.reset(); });
+    EXPECT_EQ(readableCalls, 1);
+    EXPECT_EQ(writable, 0);
+    // The watch never owned the descriptor.
+    EXPECT_EQ(::write(pair[1], "x", 1), 1);
+    char buffer[8];
+    EXPECT_EQ(::read(pair[0], buffer, sizeof buffer), 3);
     ::close(pair[0]);
     ::close(pair[1]);
 }

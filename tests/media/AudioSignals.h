@@ -13,7 +13,6 @@ namespace vistamo::test {
 
 inline constexpr double kRate = 48000.0;
 
-// `count` samples of a sine at `hz`.
 inline std::vector<int16_t> tone(double hz, size_t count, double amplitude) {
     std::vector<int16_t> samples(count);
     for (size_t i = 0; i < count; ++i) {
@@ -36,7 +35,6 @@ inline std::vector<int16_t> samplesOf(ByteView bytes) {
     return samples;
 }
 
-// A block of `bytes` bytes whose samples all hold `value`.
 inline Bytes constantBlock(int16_t value, size_t bytes = 1024) {
     return bytesOfSamples(std::vector<int16_t>(bytes / 2, value));
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+
 namespace vistamo {
 namespace {
 
@@ -15,28 +17,21 @@ public:
         }
     }
     void ue(uint32_t value) {
-        const uint64_t code = uint64_t{value} + 1;
-        int length = 0;
-        while ((code >> length) > 1) {
-            ++length;
-        }
+        const int length = std::bit_width(value + 1) - 1;
         bits(0, length);
-        bits(static_cast<uint32_t>(code), length + 1);
+        bits(value + 1, length + 1);
     }
     // The bits with the stop bit, packed into bytes after `header`.
     Bytes unit(uint8_t header) const {
+        Bytes out = {header};
         std::vector<int> all = bits_;
         all.push_back(1);
-        while (all.size() % 8 != 0) {
-            all.push_back(0);
-        }
-        Bytes out = {header};
-        for (size_t i = 0; i < all.size(); i += 8) {
-            uint8_t byte = 0;
-            for (size_t j = 0; j < 8; ++j) {
-                byte = static_cast<uint8_t>(byte << 1 | all[i + j]);
+        all.resize((all.size() + 7) / 8 * 8, 0);
+        for (size_t i = 0; i < all.size(); ++i) {
+            if (i % 8 == 0) {
+                out.push_back(0);
             }
-            out.push_back(byte);
+            out.back() = static_cast<uint8_t>(out.back() << 1 | all[i]);
         }
         return out;
     }
@@ -94,20 +89,15 @@ Bytes makeSps(const SpsFields& fields) {
 
 const Bytes kPps = {0x68, 0xCE, 0x38, 0x80};
 
-TEST(H264FormatDescription, PictureSizeIsTheCroppedSizeOfTheSequenceSet) {
-    SpsFields fields;
-    fields.cropRight = 4;
-    fields.cropBottom = 3;
-    const auto format = H264FormatDescription::create(makeSps(fields), kPps);
-    ASSERT_TRUE(format);
-    EXPECT_EQ(format->width(), 320 - 8);
-    EXPECT_EQ(format->height(), 240 - 6);
-}
+TEST(H264FormatDescription, PictureSizeIsTheCroppedSizeAndEscapesAreSkipped) {
+    const auto cropped =
+        H264FormatDescription::create(makeSps({.cropRight = 4, .cropBottom = 3}), kPps);
+    ASSERT_TRUE(cropped);
+    EXPECT_EQ(cropped->width(), 320 - 8);
+    EXPECT_EQ(cropped->height(), 240 - 6);
 
-TEST(H264FormatDescription, EmulationPreventionBytesAreSkipped) {
-    SpsFields fields;
-    fields.level = 0;  // the unit starts 67 42 00 00: a 03 after the two zeros is not data
-    Bytes escaped = makeSps(fields);
+    // The unit starts 67 42 00 00: a 03 after the two zeros is not data.
+    Bytes escaped = makeSps({.level = 0});
     ASSERT_EQ(escaped[2], 0);
     ASSERT_EQ(escaped[3], 0);
     escaped.insert(escaped.begin() + 4, 0x03);
@@ -128,25 +118,16 @@ TEST(H264FormatDescription, RefusesWhatItCannotDecodeWhole) {
             << "cut to " << length << " bytes";
     }
 
-    SpsFields interlaced;
-    interlaced.frameMacroblocksOnly = false;
-    EXPECT_FALSE(H264FormatDescription::create(makeSps(interlaced), kPps));
-
-    SpsFields tenBit;
-    tenBit.profile = 110;
-    tenBit.lumaDepthMinus8 = 2;
-    EXPECT_FALSE(H264FormatDescription::create(makeSps(tenBit), kPps));
-
-    SpsFields huge;
-    huge.widthInMacroblocks = 256;  // 4096 x 4096 pixels: more macroblocks than allowed
-    huge.heightInMacroblocks = 256;
-    EXPECT_FALSE(H264FormatDescription::create(makeSps(huge), kPps));
-    huge.heightInMacroblocks = 144;  // 4096 x 2304
-    EXPECT_TRUE(H264FormatDescription::create(makeSps(huge), kPps));
-
-    SpsFields croppedAway;
-    croppedAway.cropRight = 160;  // the whole width
-    EXPECT_FALSE(H264FormatDescription::create(makeSps(croppedAway), kPps));
+    EXPECT_FALSE(H264FormatDescription::create(makeSps({.frameMacroblocksOnly = false}), kPps));
+    EXPECT_FALSE(
+        H264FormatDescription::create(makeSps({.profile = 110, .lumaDepthMinus8 = 2}), kPps));
+    // 4096 x 4096 pixels: more macroblocks than allowed; 4096 x 2304 fits.
+    EXPECT_FALSE(H264FormatDescription::create(
+        makeSps({.widthInMacroblocks = 256, .heightInMacroblocks = 256}), kPps));
+    EXPECT_TRUE(H264FormatDescription::create(
+        makeSps({.widthInMacroblocks = 256, .heightInMacroblocks = 144}), kPps));
+    // Cropped to nothing.
+    EXPECT_FALSE(H264FormatDescription::create(makeSps({.cropRight = 160}), kPps));
 }
 
 }  // namespace

@@ -36,7 +36,6 @@ protected:
     void queue(const Bytes& block) { player.playData(block.data(), block.size()); }
     void queue(int16_t value) { queue(constantBlock(value)); }
 
-    // One render call into a 512-frame buffer.
     Samples render() {
         std::array<uint8_t, 1024> out;
         out.fill(0xAB);
@@ -49,7 +48,6 @@ protected:
         ASSERT_TRUE(player.ringState().empty);
         ASSERT_EQ(render(), filled(0));
     }
-    // Render calls that each find one block.
     void steadyCalls(int calls) {
         for (int call = 0; call < calls; ++call) {
             queue(1);

@@ -13,7 +13,6 @@ extern "C" {
 
 namespace vistamo::test {
 
-// Counts how often the pixel buffers of synthetic frames are freed.
 struct FreeCounter {
     std::atomic<int> frees{0};
 };

@@ -2,10 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <climits>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <vector>
 
 #include "media/SyntheticFrame.h"
@@ -17,9 +15,7 @@ namespace vistamo {
 namespace {
 
 constexpr int32_t kRef = ZH264Decoder::kFrameTypeReference;
-constexpr int32_t kNonRef = ZH264Decoder::kFrameTypeNonReference;
 
-// A picture that carries `id` in its first luma byte.
 PixelBuffer picture(int id, test::FreeCounter* counter = nullptr) {
     test::SyntheticFrameOptions options;
     options.width = 4;
@@ -68,28 +64,6 @@ protected:
     std::shared_ptr<IdRecorder> recorder = std::make_shared<IdRecorder>();
     std::shared_ptr<ZH264Decoder> decoder = std::make_shared<ZH264Decoder>();
 };
-
-TEST_F(Ring, NonReferencePictureRightAfterParameterSetsIsShownInItsOwnSlot) {
-    decoder->setBuffer(picture(1), 1, kNonRef);
-    decoder->setBuffer(picture(2), 2, kRef);
-    decoder->setBuffer(picture(3), 3, kRef);
-    decoder->setBuffer(picture(4), 4, kRef);
-    EXPECT_EQ(recorder->ids(), (std::vector<int>{1, 2}));
-}
-
-TEST_F(Ring, AnyDecodeOrderStaysInTheRingAndEveryPictureIsReleasedOnce) {
-    test::FreeCounter counter;
-    std::mt19937 random(7);
-    std::uniform_int_distribution<int32_t> order(INT32_MIN, INT32_MAX);
-    std::uniform_int_distribution<int32_t> small(-30, 60);
-    constexpr int kPictures = 3000;
-    for (int i = 0; i < kPictures; ++i) {
-        const int32_t d = i % 2 == 0 ? order(random) : small(random);
-        decoder->setBuffer(picture(i, &counter), d, i % 3 == 0 ? kNonRef : kRef);
-    }
-    decoder.reset();
-    EXPECT_EQ(counter.frees, kPictures);
-}
 
 TEST_F(Ring, DestroyingTheDecoderReleasesEachHeldPictureOnce) {
     decoder->setDelegate({});  // nothing is delivered: the ring fills up
@@ -146,18 +120,6 @@ TEST_F(Ring, SnapshotRequestMetByAnEmptySlotWaitsForTheNextShownPicture) {
     EXPECT_EQ(snapshotCount(), 1u);
     decoder->setBuffer(picture(6), 6, kRef);
     EXPECT_EQ(snapshotCount(), 1u) << "a request is served once";
-}
-
-TEST_F(Ring, SnapshotThatCannotBeWrittenIsStillConsumed) {
-    writeText(home_ / "Pictures" / "vistamo+", "a file where the folder belongs");
-    decoder->takePicture(1);
-    for (int order = 1; order <= 3; ++order) {
-        decoder->setBuffer(picture(order), order, kRef);
-    }
-    EXPECT_EQ(recorder->ids(), (std::vector<int>{1}));
-    std::filesystem::remove(home_ / "Pictures" / "vistamo+");
-    decoder->setBuffer(picture(4), 4, kRef);
-    EXPECT_EQ(snapshotCount(), 0u);
 }
 
 }  // namespace

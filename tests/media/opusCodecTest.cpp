@@ -76,7 +76,6 @@ Bytes referenceDecode(const std::vector<Bytes>& packets) {
     return all;
 }
 
-// Plays all the player holds, as its audio thread would.
 Bytes drain(PCMPlayer& player) {
     Bytes played;
     std::array<uint8_t, 1024> out;

@@ -40,7 +40,7 @@ protected:
     fs::path folder_;
 };
 
-TEST_F(AtomicFileTest, WritesExactlyTheBytesWithExactlyTheMode) {
+TEST_F(AtomicFileTest, WritesExactlyTheBytesWithExactlyTheModeOrNothing) {
     const fs::path target = folder_ / "server";
     const mode_t savedMask = ::umask(0077);  // would strip group and other bits from 0644
     EXPECT_TRUE(writeFileAtomically(target, bytesOf("first, longer content"), 0644));
@@ -56,10 +56,9 @@ TEST_F(AtomicFileTest, WritesExactlyTheBytesWithExactlyTheMode) {
     EXPECT_TRUE(writeFileAtomically(target, ByteView{}, 0600));
     EXPECT_EQ(fs::file_size(target), 0u);
     EXPECT_EQ(entryCount(), 1u);  // no temporary file left
-}
 
-TEST_F(AtomicFileTest, FailureLeavesNothingBehind) {
-    Error error;
+    // Failure leaves nothing behind.
+    fs::remove(target);
     EXPECT_FALSE(writeFileAtomically(folder_ / "missing/server", bytesOf("x"), 0600, &error));
     EXPECT_EQ(error.domain, kPosixErrorDomain);
     EXPECT_EQ(error.code, ENOENT);

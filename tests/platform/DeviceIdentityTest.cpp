@@ -12,7 +12,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(DeviceIdentityTest, RegistryTextGivesTheUuidWithoutDashes) {
+TEST(DeviceIdentityTest, ParsesRegistryTextAndMachineIds) {
     const std::string listing =
         "+-o Board  <class PlatformDevice>\n"
         "  {\n"
@@ -29,9 +29,8 @@ TEST(DeviceIdentityTest, RegistryTextGivesTheUuidWithoutDashes) {
     EXPECT_EQ(platformUUIDFromRegistryText("PlatformSerial = 0A1B2C3D-4E5F-6A7B-8C9D-0E1F2A3B4C5D"),
               "");
     EXPECT_EQ(platformUUIDFromRegistryText(""), "");
-}
 
-TEST(DeviceIdentityTest, MachineIdNeedsExactly32HexCharacters) {
+    // A machine id needs exactly 32 hex characters.
     EXPECT_EQ(machineIdentityFromText("0123456789abcdef0123456789ABCDEF\n"),
               "0123456789abcdef0123456789abcdef");
     EXPECT_EQ(machineIdentityFromText("0123456789abcdef0123456789abcdef"),

@@ -47,7 +47,6 @@ protected:
     }
 
     std::optional<std::string> line(std::string_view text) { return camera->waitForLine(text); }
-
     // A line seen so far that contains `text`, wherever it came.
     std::optional<std::string> seen(std::string_view text) const {
         for (const std::string& each : camera->lines()) {
@@ -107,43 +106,6 @@ TEST_F(SessionWithCamera, WrongPasswordAskedAgainAndStored) {
     // The accepted pair is in the file: a fresh store reads it back.
     ASSERT_TRUE(waitUntil([&] { return ZConfig().getPassword(kCameraIdentity).has_value(); }));
     EXPECT_EQ(ZConfig().getPassword(kCameraIdentity), "secret");
-}
-
-TEST_F(SessionWithCamera, AlarmsArePairedAndTheSecondDisarmsWhenAskedTo) {
-    start("", "");
-    ASSERT_TRUE(line("verified"));
-    scanner->onceAlarm = true;
-    camera->sendControl("alarm");
-    camera->sendControl("alarm");
-    auto disarm = line("recv CmdStopMonitor");
-    ASSERT_TRUE(disarm);
-    EXPECT_NE(disarm->find("details=0x00000001"), std::string::npos);
-    EXPECT_TRUE(waitUntil([&] { return scanner->alarmPasses == 1; }));
-}
-
-TEST_F(SessionWithCamera, DisconnectPutsExactlyItsMessageOnTheWire) {
-    start("", "");
-    ASSERT_TRUE(line("verified"));
-    session->disconnect();
-    ASSERT_TRUE(
-        line("recv CmdDisconnect length=24 type=1 details=0x00070000 details2=0x00000000 "
-             "bytes=180000000000000001000000c800000000000700"
-             "00000000 "));
-    ASSERT_TRUE(camera->waitForLine([](const std::string& l) {
-        return l.find("closed by peer") != std::string::npos ||
-               l.find("disconnect requested") != std::string::npos;
-    }));
-    EXPECT_TRUE(waitUntil([&] { return scanner->devicesDown == 1 && view->closes == 1; }));
-}
-
-TEST_F(SessionWithCamera, CameraClosingInsideABodyEndsTheSessionOnce) {
-    start("", "");
-    ASSERT_TRUE(line("verified"));
-    camera->sendControl("close-mid-body");
-    ASSERT_TRUE(waitUntil([&] { return scanner->devicesDown == 1 && view->closes == 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(scanner->devicesDown, 1);
-    EXPECT_EQ(view->closes, 1);
 }
 
 }  // namespace

@@ -19,8 +19,8 @@
 
 namespace vistamo::test {
 
-// Recording stand-ins for the session's neighbours. Each records under its own lock, since the
-// session calls them from its queue, the main queue and the decoder's thread.
+// Recording stand-ins for the session's neighbours. Each records under its own lock or in
+// atomics, since the session calls them from its queue, the main queue and the decoder's thread.
 
 class RecordingDecoder : public SessionDecoder {
 public:
@@ -42,7 +42,6 @@ public:
         record({"slice", Bytes(data.begin(), data.end()), {}, 0});
     }
     void takePicture(long id) override { record({"picture", {}, {}, id}); }
-
     std::vector<Call> calls() const {
         std::lock_guard guard(lock_);
         return calls_;
@@ -60,22 +59,10 @@ private:
 class RecordingCodec : public SessionAudioCodec {
 public:
     void setDelegate(std::weak_ptr<opusCodecDelegate>) override {}
-    void startPlay() override { ++starts; }
-    void stopPlay() override { ++stops; }
-    void decodeOpusData(ByteView packet) override {
-        std::lock_guard guard(lock_);
-        packets.emplace_back(packet.begin(), packet.end());
-    }
-    size_t packetCount() const {
-        std::lock_guard guard(lock_);
-        return packets.size();
-    }
-    std::atomic<int> starts{0};
-    std::atomic<int> stops{0};
-
-private:
-    mutable std::mutex lock_;
-    std::vector<Bytes> packets;
+    void startPlay() override {}
+    void stopPlay() override {}
+    void decodeOpusData(ByteView) override { ++packets; }
+    std::atomic<size_t> packets{0};
 };
 
 class RecordingScanner : public SessionScanner {
@@ -94,12 +81,12 @@ public:
     std::shared_ptr<ZConfig> store;
 };
 
+// Each state -1 until set.
 class RecordingStatus : public SessionStatusTarget {
 public:
-    void setFlash(bool on) override { flash = on ? 1 : 0; }
-    void setScreen(bool on) override { screen = on ? 1 : 0; }
-    void setAlarm(bool on) override { alarm = on ? 1 : 0; }
-    // -1 until set.
+    void setFlash(bool on) override { flash = on; }
+    void setScreen(bool on) override { screen = on; }
+    void setAlarm(bool on) override { alarm = on; }
     std::atomic<int> flash{-1};
     std::atomic<int> screen{-1};
     std::atomic<int> alarm{-1};
@@ -107,11 +94,7 @@ public:
 
 class RecordingRenderer : public SessionRenderer {
 public:
-    void setFirstFrame(bool first) override {
-        if (first) {
-            ++firstFrames;
-        }
-    }
+    void setFirstFrame(bool first) override { firstFrames += first; }
     std::atomic<int> firstFrames{0};
 };
 
@@ -131,37 +114,35 @@ class ScriptedDialogs : public SessionDialogs {
 public:
     std::optional<std::string> askPassword() override {
         std::lock_guard guard(lock_);
-        ++passwordAlerts;
-        if (answers.empty()) {
+        ++passwordAlerts_;
+        if (answers_.empty()) {
             return std::nullopt;
         }
-        auto answer = answers.front();
-        answers.pop_front();
+        auto answer = answers_.front();
+        answers_.pop_front();
         return answer;
     }
     void showConnectError() override { ++connectErrors; }
-
     void addAnswer(std::optional<std::string> answer) {
         std::lock_guard guard(lock_);
-        answers.push_back(std::move(answer));
+        answers_.push_back(std::move(answer));
     }
     int passwordAlertCount() const {
         std::lock_guard guard(lock_);
-        return passwordAlerts;
+        return passwordAlerts_;
     }
     std::atomic<int> connectErrors{0};
 
 private:
     mutable std::mutex lock_;
-    std::deque<std::optional<std::string>> answers;
-    int passwordAlerts = 0;
+    std::deque<std::optional<std::string>> answers_;
+    int passwordAlerts_ = 0;
 };
 
-class CountingSound : public SoundPlayer {
+class SilentSound : public SoundPlayer {
 public:
-    void play() override { ++plays; }
+    void play() override {}
     bool isPlaying() const override { return false; }
-    std::atomic<int> plays{0};
 };
 
 }  // namespace vistamo::test

@@ -8,7 +8,7 @@
 namespace vistamo {
 namespace {
 
-TEST(ByteFieldsTest, WritersProduceBigEndianFields) {
+TEST(ByteFieldsTest, WritersProduceBigEndianFieldsThatReadersReadBack) {
     Bytes data;
     appendInt(data, 1);
     appendInt(data, -1);
@@ -22,10 +22,9 @@ TEST(ByteFieldsTest, WritersProduceBigEndianFields) {
     appendString(text, "");
     appendString(text, "\xC3\xA9");  // one character, two bytes
     EXPECT_EQ(text, (Bytes{0, 0, 0, 3, 'a', 'b', 'c', 0, 0, 0, 0, 0, 0, 0, 2, 0xC3, 0xA9}));
-}
 
-TEST(ByteFieldsTest, ReadersReturnWhatWritersWrote) {
-    Bytes data;
+    // Readers return what writers wrote.
+    data.clear();
     appendInt(data, std::numeric_limits<int32_t>::min());
     appendInt(data, -1);
     appendLong(data, std::numeric_limits<int64_t>::min());
@@ -54,16 +53,15 @@ TEST(ByteFieldsTest, ReadersReturnWhatWritersWrote) {
 }
 
 // The fuzz target sweeps all offsets; these are the overflow-prone ones.
-TEST(ByteFieldsTest, ReadersNeverReadPastTheEnd) {
+TEST(ByteFieldsTest, ReadersNeverReadPastTheEndAndRefuseBadStrings) {
     const Bytes seven{1, 2, 3, 4, 5, 6, 7};
     const size_t huge = std::numeric_limits<size_t>::max();
     EXPECT_FALSE(getBool(seven, 7) || getBool(seven, huge) || getBool(ByteView{}, 0));
     EXPECT_FALSE(getInt(seven, 4) || getInt(seven, huge - 2));
     EXPECT_FALSE(getLong(seven, 0) || getLong(seven, huge - 4));
     EXPECT_TRUE(getInt(seven, 3));
-}
 
-TEST(ByteFieldsTest, BadStringsFailWithTheDecodeError) {
+    // Bad strings fail with the decode error.
     struct Case {
         const char* what;
         Bytes data;

@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 
 using FoldersTest = TempHomeTest;
 
-TEST_F(FoldersTest, LibraryFolderFollowsTheEnvironment) {
+TEST_F(FoldersTest, LibraryFolderFollowsTheEnvironmentAndGetsSubFolders) {
     EXPECT_EQ(libraryFolder(), home_ / ".config");
 
     setVariable("XDG_CONFIG_HOME", (home_ / "elsewhere").string());
@@ -26,10 +26,9 @@ TEST_F(FoldersTest, LibraryFolderFollowsTheEnvironment) {
     EXPECT_FALSE(picturesFolder());
     EXPECT_EQ(isExisted("anything"), ExistedState::IT_IS_NONE);
     EXPECT_FALSE(createSubFolder("vistamo+", true));
-}
 
-TEST_F(FoldersTest, CreateSubFolderCreatesOnlyWhatIsMissing) {
     // The Library folder itself is missing: only the intermediate form can make it.
+    setVariable("HOME", home_.string());
     EXPECT_FALSE(createSubFolder("vistamo+", false));
     EXPECT_FALSE(fs::exists(home_ / ".config"));
     EXPECT_TRUE(createSubFolder("vistamo+", true));
@@ -45,7 +44,7 @@ TEST_F(FoldersTest, CreateSubFolderCreatesOnlyWhatIsMissing) {
     EXPECT_TRUE(createSubFolder("a/c", false));
 }
 
-TEST_F(FoldersTest, IsExistedTellsFoldersFromFiles) {
+TEST_F(FoldersTest, IsExistedAndPicturesFolder) {
     EXPECT_EQ(isExisted("vistamo+/server"), ExistedState::IT_IS_NONE);
     fs::create_directories(home_ / ".config/vistamo+");
     EXPECT_EQ(isExisted("vistamo+"), ExistedState::IT_IS_A_FOLDER);
@@ -54,9 +53,7 @@ TEST_F(FoldersTest, IsExistedTellsFoldersFromFiles) {
     EXPECT_EQ(isExisted("vistamo+/server/below"), ExistedState::IT_IS_NONE);
     fs::create_symlink(home_ / ".config/vistamo+", home_ / ".config/link");
     EXPECT_EQ(isExisted("link"), ExistedState::IT_IS_A_FOLDER);
-}
 
-TEST_F(FoldersTest, PicturesFolderReadsUserDirs) {
     EXPECT_EQ(picturesFolder(), home_ / "Pictures");
 
     const fs::path userDirs = home_ / ".config/user-dirs.dirs";

@@ -15,22 +15,18 @@
 
 namespace vistamo::test {
 
-// A running vistamo-camera for a test: started with the given arguments, its standard input
-// and output on pipes, ready once it has printed "listening on port N". Every output line is
-// kept; waitForLine hands them out in order. The destructor ends the process (SIGTERM, then
-// SIGKILL after a bound) and reaps it.
+// A running vistamo-camera for a test, its standard input and output on pipes, ready once it
+// has printed "listening on port N"; the constructor throws std::runtime_error otherwise. Every
+// output line is kept. The destructor ends the process (SIGTERM, then SIGKILL) and reaps it.
 //
-// Discovery stays off (also in runToEnd) unless the arguments turn it on ("--discovery"), so
-// that a camera a test starts on the test machine announces nothing on the machine's network.
-// `commandPrefix` runs the camera through another program, such as {"ip", "netns", "exec",
-// NAME}, which must end by executing the camera in its own place, so that signals reach it.
+// Discovery stays off unless the arguments turn it on ("--discovery"), so that a camera started
+// on the test machine announces nothing on its network. `commandPrefix` runs the camera through
+// another program, such as {"ip", "netns", "exec", NAME}, which must exec the camera in its own
+// place so that signals reach it. SIGPIPE is ignored, so that writing to a camera that has gone
+// fails instead of ending the test.
 //
-// The constructor throws std::runtime_error when the camera cannot be started or does not
-// report its port in time. Using CameraProcess makes the test program ignore SIGPIPE, so
-// that writing to a camera that has gone fails instead of ending the test.
-//
-// Threads: waitForLine, lines and sendControl may be called from any thread; stop and the
-// destructor by the owner only. A reader thread of its own collects the output.
+// Threads: waitForLine, lines and sendControl from any thread; stop and the destructor by the
+// owner only.
 class CameraProcess {
 public:
     using Clock = std::chrono::steady_clock;
@@ -64,16 +60,6 @@ public:
     // Ends the camera (SIGTERM, then SIGKILL after `bound`) and returns its exit status: the
     // exit code, or 128 + the signal that ended it. Further calls return the same status.
     int stop(std::chrono::milliseconds bound = std::chrono::milliseconds(3000));
-
-    // Runs the camera to its end (standard input closed) and collects what it prints, for
-    // option checks. Ended as stop() ends it when it still runs after `bound`.
-    struct Finished {
-        int status = -1;     // as stop() gives it
-        std::string output;  // standard output
-        std::string errors;  // standard error
-    };
-    static Finished runToEnd(const std::vector<std::string>& arguments,
-                             std::chrono::milliseconds bound = kDefaultTimeout);
 
 private:
     void readOutput();

@@ -23,19 +23,15 @@ namespace {
 constexpr const char* kNamespacePrefix = "vistamo-test-";
 constexpr const char* kNamespaceFolder = "/run/netns/";
 
-struct CommandResult {
-    bool started = false;
-    int exitStatus = -1;
-    std::string output;  // standard output and error together
-};
-
-// Runs a program found on PATH with the given arguments and collects what it prints.
-CommandResult runCommand(const std::vector<std::string>& arguments) {
-    CommandResult result;
+// Runs a program found on PATH and collects what it prints (standard output and error
+// together) into `output`; true when it ran and exited with 0.
+bool runCommand(const std::vector<std::string>& arguments, std::string* output = nullptr) {
+    std::string ignored;
+    std::string& text = output != nullptr ? *output : ignored;
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
-        result.output = std::string("pipe: ") + std::strerror(errno);
-        return result;
+        text = std::string("pipe: ") + std::strerror(errno);
+        return false;
     }
     std::vector<char*> argv;
     for (const std::string& argument : arguments) {
@@ -52,16 +48,14 @@ CommandResult runCommand(const std::vector<std::string>& arguments) {
     ::close(pipeEnds[1]);
     if (spawned != 0) {
         ::close(pipeEnds[0]);
-        result.output = arguments[0] + ": " + std::strerror(spawned);
-        return result;
+        text = arguments[0] + ": " + std::strerror(spawned);
+        return false;
     }
-    result.started = true;
     char chunk[512];
-    for (;;) {
-        const ssize_t n = ::read(pipeEnds[0], chunk, sizeof chunk);
+    for (ssize_t n; (n = ::read(pipeEnds[0], chunk, sizeof chunk)) != 0;) {
         if (n > 0) {
-            result.output.append(chunk, static_cast<size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
+            text.append(chunk, static_cast<size_t>(n));
+        } else if (errno != EINTR) {
             break;
         }
     }
@@ -69,16 +63,7 @@ CommandResult runCommand(const std::vector<std::string>& arguments) {
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-std::string describe(const std::vector<std::string>& arguments) {
-    std::string text;
-    for (const std::string& argument : arguments) {
-        text += (text.empty() ? "" : " ") + argument;
-    }
-    return text;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // Removes the namespaces of test programs that ended without removing theirs.
@@ -110,9 +95,9 @@ NetNamespace::NetNamespace() {
     hosts_[0] = Host{stem + "-a", "10.213.0.1", "fd00:213::1"};
     hosts_[1] = Host{stem + "-b", "10.213.0.2", "fd00:213::2"};
 
-    const CommandResult probe = runCommand({"ip", "-V"});
-    if (!probe.started) {
-        reason_ = "network namespaces need iproute2's `ip`, which cannot be run: " + probe.output;
+    std::string said;
+    if (!runCommand({"ip", "-V"}, &said)) {
+        reason_ = "network namespaces need iproute2's `ip`, which cannot be run: " + said;
         return;
     }
     if (::geteuid() != 0) {
@@ -156,11 +141,15 @@ NetNamespace::NetNamespace() {
 NetNamespace::~NetNamespace() { removeAll(); }
 
 bool NetNamespace::step(const std::vector<std::string>& arguments) {
-    const CommandResult result = runCommand(arguments);
-    if (result.started && result.exitStatus == 0) {
+    std::string said;
+    if (runCommand(arguments, &said)) {
         return true;
     }
-    reason_ = "cannot make the test hosts: `" + describe(arguments) + "` failed: " + result.output;
+    reason_ = "cannot make the test hosts: `";
+    for (const std::string& argument : arguments) {
+        reason_ += argument + " ";
+    }
+    reason_ += "` failed: " + said;
     removeAll();
     return false;
 }
@@ -207,11 +196,7 @@ bool NetNamespace::ip(size_t index, const std::vector<std::string>& arguments,
                       std::string* output) {
     std::vector<std::string> command{"ip", "-n", host(index).namespaceName};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    const CommandResult result = runCommand(command);
-    if (output != nullptr) {
-        *output = result.output;
-    }
-    return result.started && result.exitStatus == 0;
+    return runCommand(command, output);
 }
 
 bool NetNamespace::setLinkUp(size_t index, bool up) {

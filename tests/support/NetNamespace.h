@@ -10,23 +10,17 @@ namespace vistamo::test {
 
 // Two test hosts, each in a network namespace of its own, joined by a veth pair whose ends are
 // both named en0. Host 0 has 10.213.0.1/24 and fd00:213::1/64, host 1 10.213.0.2/24 and
-// fd00:213::2/64; in each, lo and en0 are up, en0 has multicast on, and the default routes of
-// both IP versions lead to the other host. These addresses exist only inside the namespaces:
-// tests send nothing anywhere else.
+// fd00:213::2/64; lo and en0 are up, en0 has multicast on, and the default routes lead to the
+// other host. Nothing is sent anywhere else.
 //
-// How tests use it:
-// - Make it first in the test, so that it goes last. Its destructor removes both namespaces
-//   (and with them the veth pair), also when the test failed. Namespaces that a crashed test
-//   program left behind are removed by the next NetNamespace made on this machine: their names
-//   carry the process id.
-// - `if (!net.available()) GTEST_SKIP() << net.unavailableReason();` (it needs root and `ip`).
-// - Code gets into a host only through `run`: the work runs on a new thread that has entered the
-//   host's namespace, and nothing else in the process moves. What that thread makes stays in
-//   the namespace for good: sockets, netlink sockets and threads it starts (a SerialQueue made
-//   there runs there), whichever thread uses them later. What was opened before or elsewhere
-//   stays outside, so make the object under test inside `run`, then use it from anywhere.
-// - Inside `run`, /proc/net still shows the namespace of the process's first thread; the
-//   thread's own view is /proc/thread-self/net.
+// Make it first in a test, so that it goes last; its destructor removes both namespaces, and
+// the next NetNamespace removes those a crashed test program left (their names carry the
+// process id). Skip when !available() (it needs root and `ip`).
+//
+// Code enters a host only through `run`: the work runs on a new thread inside the namespace.
+// What that thread makes (sockets, netlink sockets, threads it starts) stays in the namespace
+// whichever thread uses it later, so make the object under test inside `run`. Inside it,
+// /proc/net still shows the process's first thread; its own view is /proc/thread-self/net.
 //
 // Threads: made, used and destroyed by the test's thread.
 class NetNamespace {

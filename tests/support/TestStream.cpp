@@ -21,16 +21,6 @@ constexpr int kBlock = 16;
 constexpr uint8_t kBright = 235;
 constexpr uint8_t kDark = 16;
 
-struct ContextDeleter {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct FrameDeleter {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "test stream: %s\n", what.c_str());
     std::abort();
@@ -122,7 +112,8 @@ TestStream encodeTestStream(const TestStreamOptions& options) {
     if (codec == nullptr) {
         fail("libavcodec has no libx264 encoder");
     }
-    std::unique_ptr<AVCodecContext, ContextDeleter> context(avcodec_alloc_context3(codec));
+    std::shared_ptr<AVCodecContext> context(avcodec_alloc_context3(codec),
+                                            [](AVCodecContext* c) { avcodec_free_context(&c); });
     context->width = options.width;
     context->height = options.height;
     context->pix_fmt = AV_PIX_FMT_YUV420P;
@@ -142,14 +133,14 @@ TestStream encodeTestStream(const TestStreamOptions& options) {
         fail("cannot open libx264");
     }
 
-    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    std::shared_ptr<AVFrame> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
     frame->format = AV_PIX_FMT_YUV420P;
     frame->width = options.width;
     frame->height = options.height;
     if (av_frame_get_buffer(frame.get(), 0) < 0) {
         fail("cannot allocate a picture");
     }
-    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
+    std::shared_ptr<AVPacket> packet(av_packet_alloc(), [](AVPacket* p) { av_packet_free(&p); });
 
     TestStream stream;
     for (int n = 0; n < options.frames; ++n) {
