@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "dispatch/MainQueue.h"
+#include "dispatch/WeakDelivery.h"
 #include "platform/Log.h"
 
 namespace vistamo {
@@ -88,11 +89,7 @@ void GCDAsyncUdpSocket::asyncOnSocketQueue(std::function<void(GCDAsyncUdpSocket&
 }
 
 void GCDAsyncUdpSocket::postToSocketQueue(std::function<void(GCDAsyncUdpSocket&)> work) {
-    socketQueue->async([weakSelf = weak_from_this(), work = std::move(work)] {
-        if (const auto self = weakSelf.lock()) {
-            work(*self);
-        }
-    });
+    dispatch::asyncIfAlive(*socketQueue, weak_from_this(), std::move(work));
 }
 
 void GCDAsyncUdpSocket::notifyDelegate(
@@ -101,14 +98,7 @@ void GCDAsyncUdpSocket::notifyDelegate(
     if (!delegateQueue) {
         return;
     }
-    delegateQueue->async(
-        [weakSelf = weak_from_this(), weakDelegate = delegate, call = std::move(call)] {
-            const auto self = weakSelf.lock();
-            const auto receiver = weakDelegate.lock();
-            if (self && receiver) {
-                call(*receiver, self);
-            }
-        });
+    dispatch::deliverIfAlive(*delegateQueue, weak_from_this(), delegate, std::move(call));
 }
 
 // ---- Public operations --------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "dispatch/MainQueue.h"
+#include "dispatch/WeakDelivery.h"
 
 namespace vistamo {
 
@@ -63,11 +64,7 @@ void GCDAsyncSocket::asyncOnSocketQueue(std::function<void(GCDAsyncSocket&)> wor
         work(*this);
         return;
     }
-    socketQueue->async([weakSelf = weak_from_this(), work = std::move(work)] {
-        if (const auto self = weakSelf.lock()) {
-            work(*self);
-        }
-    });
+    dispatch::asyncIfAlive(*socketQueue, weak_from_this(), std::move(work));
 }
 
 void GCDAsyncSocket::notifyDelegate(
@@ -75,14 +72,7 @@ void GCDAsyncSocket::notifyDelegate(
     if (!delegateQueue) {
         return;
     }
-    delegateQueue->async(
-        [weakSelf = weak_from_this(), weakDelegate = delegate, call = std::move(call)] {
-            const auto self = weakSelf.lock();
-            const auto receiver = weakDelegate.lock();
-            if (self && receiver) {
-                call(*receiver, self);
-            }
-        });
+    dispatch::deliverIfAlive(*delegateQueue, weak_from_this(), delegate, std::move(call));
 }
 
 // ---- Public operations --------------------------------------------------------------------
