@@ -70,8 +70,8 @@ TEST(SerialQueue, DelayedWorkComesDueInOrderAndDestructionDropsTheRest) {
     {
         auto queue = SerialQueue::create("after");
         for (const auto& [delay, value] : {std::pair{0.05, 2}, {0.0, 1}, {30.0, 3}}) {
-            queue->after(delay, [&, value] {
-                fired.push_back(value);
+            queue->after(delay, [&, number = value] {
+                fired.push_back(number);
                 ++count;
             });
         }
