@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace vistamo {
+
+class videoWindow;
+
+// What a camera window and its video view controller need of the scanner controller that
+// opened them. They hold it weakly. Every operation runs on the main thread and has a safe
+// default, so a test double implements only what it examines.
+class VideoScanner {
+public:
+    virtual ~VideoScanner() = default;
+
+    // Whether the "Picture Saved" notice is shown after a snapshot; cleared by "Never Show".
+    virtual bool bHit() const { return false; }
+    virtual void setBHit(bool /*hit*/) {}
+
+    // Builds the option data from the current settings and writes the options file.
+    virtual void saveOptions() {}
+
+    // True from a connect until a camera window closes.
+    virtual void setIsConnected(bool /*connected*/) {}
+
+    // Takes `wc` out of the list of open camera windows; nothing when it is not there.
+    virtual void removeVideoWindow(const videoWindow& /*wc*/) {}
+
+    // Makes the scanner's own window visible again.
+    virtual void showScannerWindow() {}
+
+    // Removes `wc` from the list (again) and drops its session; the window controller
+    // schedules it 0.3 s after closing.
+    virtual void destroyWindowWithWc(const std::shared_ptr<videoWindow>& /*wc*/) {}
+
+    // The address of the session opened by the last connect by address, or "" when the
+    // scanner holds none; titles a window that has no camera record.
+    virtual std::string lastAddressSessionIp() const { return {}; }
+};
+
+}  // namespace vistamo
