@@ -1,0 +1,16 @@
+// The main of the window tests: a QApplication on this thread with the main queue on its event
+// loop, then every test. Tests wait with `waitProcessingEvents` so that queued calls and
+// synchronous calls from other threads reach the main thread meanwhile.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "dispatch/MainQueue.h"
+#include "video/QtMainQueue.h"
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    vistamo::dispatch::setMainQueue(vistamo::QtMainQueue::create());
+    return RUN_ALL_TESTS();
+}
