@@ -1,3 +1,4 @@
 vistamo_fuzzer(server_file settings vistamo_settings)
 vistamo_fuzzer(byte_fields settings vistamo_settings)
 vistamo_fuzzer(keyed_archive settings vistamo_settings)
+vistamo_fuzzer(option_record settings vistamo_settings)

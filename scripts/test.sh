@@ -32,7 +32,8 @@ run_preset() {
 }
 
 run_preset debug
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_preset asan
+ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=${PWD}/tests/lsan.supp" \
+  UBSAN_OPTIONS=print_stacktrace=1 run_preset asan
 # ThreadSanitizer needs the address layout it knows; setarch turns randomisation off for it.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   setarch "$(uname -m)" -R bash -c "$(declare -f run_preset); run_preset tsan -L 'dispatch|session|discovery|media'"

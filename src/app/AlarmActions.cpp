@@ -1,0 +1,122 @@
+#include "app/AlarmActions.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "dispatch/MainQueue.h"
+#include "platform/SoundPlayer.h"
+
+namespace vistamo {
+
+namespace {
+
+constexpr const char* kAppSuffix = ".app";
+constexpr size_t kAppSuffixLength = 4;
+constexpr double kActivateDelaySeconds = 0.01;
+constexpr double kTerminateDelaySeconds = 0.1;
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string withoutAppSuffix(const std::string& name) {
+    if (name.size() >= kAppSuffixLength &&
+        equalsIgnoringCase(std::string_view(name).substr(name.size() - kAppSuffixLength),
+                           kAppSuffix)) {
+        return name.substr(0, name.size() - kAppSuffixLength);
+    }
+    return name;
+}
+
+}  // namespace
+
+std::string launchNameFor(const std::string& runProgram) {
+    return withoutAppSuffix(runProgram) + kAppSuffix;
+}
+
+std::string launchedApplicationName(const std::string& runProgram) {
+    return withoutAppSuffix(launchNameFor(runProgram));
+}
+
+bool applicationNameMatches(const std::string& localizedName, const std::string& program) {
+    return !program.empty() && equalsIgnoringCase(localizedName, program);
+}
+
+void runAlarmPass(const AlarmPassContext& context) {
+    if (!context.workspace || !context.options) {
+        return;
+    }
+    Workspace& workspace = *context.workspace;
+    bool launched = false;
+    auto launchOnce = [&](const AlarmOptions& options) {
+        if (options.bEnableRun && !launched) {
+            launched = true;
+            workspace.launchApplication(launchedApplicationName(options.runProgram));
+        }
+    };
+    auto playSound = [&](const AlarmOptions& options) {
+        if (options.bEnableSound && context.alarmSound) {
+            context.alarmSound->play();
+        }
+    };
+
+    const auto applications = workspace.runningApplications();
+    if (applications.empty()) {
+        const AlarmOptions options = context.options();
+        launchOnce(options);
+        playSound(options);
+        return;
+    }
+    for (const RunningApplication& app : applications) {
+        // Read afresh for every application, as the actions before may have changed them.
+        const AlarmOptions options = context.options();
+        launchOnce(options);
+        if (options.bEnableTerminate &&
+            applicationNameMatches(app.localizedName, options.terminateProgram)) {
+            terminateItWithApp(workspace, app);
+        }
+        if (options.bEnableActive &&
+            applicationNameMatches(app.localizedName, options.activeProgram)) {
+            activeAppWithApp(context, app);
+        }
+        playSound(options);
+    }
+}
+
+void activeAppWithApp(const AlarmPassContext& context, const RunningApplication& app) {
+    if (context.bringMainWindowToFront) {
+        context.bringMainWindowToFront();
+    }
+    if (context.activateViewer) {
+        context.activateViewer();
+    }
+    if (!context.workspace) {
+        return;
+    }
+    dispatch::mainQueue().after(kActivateDelaySeconds, [workspace = context.workspace, app] {
+        activeItWithApp(*workspace, app);
+    });
+}
+
+void activeItWithApp(Workspace& workspace, const RunningApplication& app) {
+    workspace.activate(app);
+}
+
+void terminateAppWithApp(const std::shared_ptr<Workspace>& workspace,
+                         const RunningApplication& app) {
+    if (!workspace) {
+        return;
+    }
+    dispatch::mainQueue().after(kTerminateDelaySeconds,
+                                [workspace, app] { terminateItWithApp(*workspace, app); });
+}
+
+void terminateItWithApp(Workspace& workspace, const RunningApplication& app) {
+    workspace.forceTerminate(app);
+    workspace.terminate(app);
+}
+
+}  // namespace vistamo

@@ -1,0 +1,152 @@
+#include "app/AlarmActions.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/SoundPlayer.h"
+#include "support/qt/QtWait.h"
+
+namespace vistamo {
+namespace {
+
+using test::waitProcessingEvents;
+
+// Records every request, in order, as one line of text.
+class RecordingWorkspace : public Workspace {
+public:
+    std::vector<RunningApplication> running;
+    std::vector<std::string> calls;
+
+    std::vector<RunningApplication> runningApplications() override { return running; }
+    bool launchApplication(const std::string& name) override {
+        calls.push_back("launch " + name);
+        return true;
+    }
+    bool activate(const RunningApplication& app) override { return record("activate", app); }
+    bool forceTerminate(const RunningApplication& app) override { return record("force", app); }
+    bool terminate(const RunningApplication& app) override { return record("terminate", app); }
+
+private:
+    bool record(const char* what, const RunningApplication& app) {
+        calls.push_back(std::string(what) + " " + std::to_string(app.processIdentifier));
+        return true;
+    }
+};
+
+// A sound that plays until told it has ended.
+class FakeSound : public SoundPlayer {
+public:
+    void play() override {
+        if (!playing) {
+            playing = true;
+            ++starts;
+        }
+    }
+    bool isPlaying() const override { return playing; }
+
+    bool playing = false;
+    int starts = 0;
+};
+
+class AlarmActionsTest : public ::testing::Test {
+protected:
+    AlarmPassContext context() {
+        AlarmPassContext context;
+        context.workspace = workspace_;
+        context.options = [this] {
+            ++optionReads_;
+            return options_;
+        };
+        context.bringMainWindowToFront = [this] { workspace_->calls.push_back("front"); };
+        context.activateViewer = [this] { workspace_->calls.push_back("viewer"); };
+        context.alarmSound = sound_;
+        return context;
+    }
+
+    std::shared_ptr<RecordingWorkspace> workspace_ = std::make_shared<RecordingWorkspace>();
+    std::shared_ptr<FakeSound> sound_ = std::make_shared<FakeSound>();
+    AlarmOptions options_;
+    int optionReads_ = 0;
+};
+
+TEST(AlarmNamesTest, AppSuffixRuleAndWholeNameMatching) {
+    for (const char* name : {"Editor", "Editor.app", "Editor.APP", "Editor.aPp"}) {
+        EXPECT_EQ(launchNameFor(name), "Editor.app") << name;
+        EXPECT_EQ(launchedApplicationName(name), "Editor") << name;
+    }
+    EXPECT_EQ(launchNameFor("ab"), "ab.app");
+    EXPECT_EQ(launchNameFor("my.apps"), "my.apps.app");
+    EXPECT_EQ(launchedApplicationName("x.app.app"), "x.app");
+
+    EXPECT_TRUE(applicationNameMatches("Terminal", "terminal"));
+    EXPECT_TRUE(applicationNameMatches("terminal", "TERMINAL"));
+    EXPECT_FALSE(applicationNameMatches("Terminal", "Term"));
+    EXPECT_FALSE(applicationNameMatches("Term", "Terminal"));
+    EXPECT_FALSE(applicationNameMatches("", ""));
+}
+
+TEST_F(AlarmActionsTest, OnePassLaunchesOnceAndActsOnMatchingApplicationsInOrder) {
+    workspace_->running = {
+        {11, "Terminal", 1}, {12, "Mail", 1}, {13, "terminal", 1}, {14, "Term", 1}};
+    options_.bEnableRun = true;
+    options_.runProgram = "Recorder.APP";
+    options_.bEnableTerminate = true;
+    options_.terminateProgram = "TERMINAL";
+    options_.bEnableActive = true;
+    options_.activeProgram = "mail";
+    options_.bEnableSound = true;
+
+    runAlarmPass(context());
+    EXPECT_EQ(optionReads_, 4) << "the options are read afresh for each application";
+    EXPECT_EQ(sound_->starts, 1);
+    // The activation of the matched application follows a moment later, on the main queue.
+    EXPECT_EQ(workspace_->calls,
+              (std::vector<std::string>{"launch Recorder", "force 11", "terminate 11", "front",
+                                        "viewer", "force 13", "terminate 13"}));
+    ASSERT_TRUE(waitProcessingEvents([&] { return workspace_->calls.size() == 8; }));
+    EXPECT_EQ(workspace_->calls.back(), "activate 12");
+
+    // The sound still plays: a second pass does not restart it; once it has ended, it does.
+    workspace_->calls.clear();
+    options_.bEnableTerminate = false;
+    options_.bEnableActive = false;
+    runAlarmPass(context());
+    EXPECT_EQ(workspace_->calls, (std::vector<std::string>{"launch Recorder"}));
+    EXPECT_EQ(sound_->starts, 1);
+    sound_->playing = false;
+    runAlarmPass(context());
+    EXPECT_EQ(sound_->starts, 2);
+}
+
+TEST_F(AlarmActionsTest, SwitchesOffDoNothingAndAnEmptyListStillLaunchesAndSounds) {
+    workspace_->running = {{11, "Mail", 1}};
+    options_.bEnableActive = false;
+    options_.activeProgram = "Mail";
+    options_.bEnableTerminate = false;
+    options_.terminateProgram = "Mail";
+    runAlarmPass(context());
+    test::processEventsFor(std::chrono::milliseconds(50));
+    EXPECT_TRUE(workspace_->calls.empty());
+    EXPECT_EQ(sound_->starts, 0);
+
+    workspace_->running.clear();
+    options_.bEnableRun = true;
+    options_.runProgram = "Editor";
+    options_.bEnableSound = true;
+    runAlarmPass(context());
+    EXPECT_EQ(workspace_->calls, (std::vector<std::string>{"launch Editor"}));
+    EXPECT_EQ(sound_->starts, 1);
+}
+
+TEST_F(AlarmActionsTest, DelayedTerminationEndsTheApplicationLater) {
+    const RunningApplication app{21, "Mail", 5};
+    terminateAppWithApp(workspace_, app);
+    EXPECT_TRUE(workspace_->calls.empty());
+    ASSERT_TRUE(waitProcessingEvents([&] { return workspace_->calls.size() == 2; }));
+    EXPECT_EQ(workspace_->calls, (std::vector<std::string>{"force 21", "terminate 21"}));
+}
+
+}  // namespace
+}  // namespace vistamo
