@@ -10,6 +10,10 @@
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    if (::testing::GTEST_FLAG(list_tests)) {
+        // Listing the tests (the build does it) needs no display.
+        return RUN_ALL_TESTS();
+    }
     QApplication app(argc, argv);
     vistamo::dispatch::setMainQueue(vistamo::QtMainQueue::create());
     return RUN_ALL_TESTS();
