@@ -1,0 +1,152 @@
+#include "video/ZControlBar.h"
+
+#include <QOpenGLWidget>
+#include <string>
+
+#include "platform/Log.h"
+#include "video/GLFunctions.h"
+#include "video/ZShaderProgram.h"
+#include "video/ZTexture.h"
+
+namespace vistamo {
+
+namespace {
+
+// For each button, the textures shown when its state is false and when it is true.
+struct ButtonImages {
+    int off;
+    int on;
+};
+constexpr std::array<ButtonImages, BUTTONS> kButtonImages = {{
+    {0, 6},    // flash
+    {1, 7},    // speaker
+    {2, 8},    // alarm
+    {3, 9},    // microphone
+    {4, 4},    // switch camera
+    {5, 5},    // close
+    {10, 10},  // shutter
+}};
+
+}  // namespace
+
+ZControlBar::ZControlBar(QOpenGLWidget* view) : view_(view) {
+    program_ = std::make_unique<ZShaderProgram>("shader.vsh", "buttonshader.fsh");
+    calculateVertices();
+    loadTextures();
+}
+
+ZControlBar::~ZControlBar() {
+    // Without its view the context is gone, and the objects with it.
+    ScopedContext scope(view_.data());
+    QOpenGLFunctions_3_2_Core* gl = scope.active() ? currentGL() : nullptr;
+    if (gl == nullptr) {
+        return;
+    }
+    gl->glDeleteVertexArrays(BUTTONS, VAO_.data());
+    gl->glDeleteBuffers(BUTTONS, VBO_.data());
+    // Textures and program delete themselves while their context is current.
+    for (auto& texture : myTextures_) {
+        texture.reset();
+    }
+    program_.reset();
+}
+
+void ZControlBar::calculateVertices() {
+    QOpenGLFunctions_3_2_Core* gl = currentGL();
+    if (gl == nullptr) {
+        return;
+    }
+    gl->glGenVertexArrays(BUTTONS, VAO_.data());
+    gl->glGenBuffers(BUTTONS, VBO_.data());
+    for (int index = 0; index < BUTTONS; ++index) {
+        const VideoScreen quad = buttonQuad(index);
+        gl->glBindVertexArray(VAO_[index]);
+        gl->glBindBuffer(GL_ARRAY_BUFFER, VBO_[index]);
+        gl->glBufferData(GL_ARRAY_BUFFER, sizeof(quad), &quad, GL_STATIC_DRAW);
+        gl->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, kVertexStride,
+                                  reinterpret_cast<const void*>(kVertexPositionOffset));
+        gl->glEnableVertexAttribArray(0);
+        gl->glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, kVertexStride,
+                                  reinterpret_cast<const void*>(kVertexTextureOffset));
+        gl->glEnableVertexAttribArray(1);
+    }
+    gl->glBindVertexArray(0);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+}
+
+void ZControlBar::loadTextures() {
+    for (size_t index = 0; index < kImageNames.size(); ++index) {
+        myTextures_[index] = ZTexture::loadFromFile(kImageNames[index]);
+        if (!myTextures_[index]) {
+            logLine(std::string("Cannot load the button image \"") + kImageNames[index] +
+                    "\"; its button is not drawn");
+        }
+    }
+}
+
+const ZTexture* ZControlBar::imageFor(int index) const {
+    if (index < 0 || index >= BUTTONS) {
+        return nullptr;
+    }
+    bool state = false;
+    switch (static_cast<BarButton>(index)) {
+        case BarButton::Flash:
+            state = flash_;
+            break;
+        case BarButton::Speaker:
+            state = screen_;
+            break;
+        case BarButton::Alarm:
+            state = alarm_;
+            break;
+        case BarButton::Microphone:
+            state = muteMic_;
+            break;
+        default:
+            break;
+    }
+    const ButtonImages images = kButtonImages[static_cast<size_t>(index)];
+    return myTextures_[static_cast<size_t>(state ? images.on : images.off)].get();
+}
+
+void ZControlBar::drawButton() {
+    QOpenGLFunctions_3_2_Core* gl = currentGL();
+    if (gl == nullptr || !barBound_ || !program_->linked()) {
+        return;
+    }
+    gl->glViewport(static_cast<GLint>(barBound_->x()), static_cast<GLint>(barBound_->y()),
+                   static_cast<GLsizei>(barBound_->width()),
+                   static_cast<GLsizei>(barBound_->height()));
+    program_->use();
+    gl->glEnable(GL_BLEND);
+    // Colour blends by the image's alpha; the framebuffer's own alpha stays opaque, so the
+    // window behind the view never shows through a button.
+    gl->glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
+    gl->glActiveTexture(GL_TEXTURE0);
+    for (int index = 0; index < BUTTONS; ++index) {
+        const ZTexture* image = imageFor(index);
+        if (image == nullptr) {
+            continue;
+        }
+        gl->glBindVertexArray(VAO_[static_cast<size_t>(index)]);
+        gl->glBindTexture(GL_TEXTURE_2D, image->textureId());
+        gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+        gl->glBindVertexArray(0);
+    }
+    gl->glBindTexture(GL_TEXTURE_2D, 0);
+    gl->glDisable(GL_BLEND);
+    gl->glUseProgram(0);
+}
+
+int ZControlBar::checkClick(const QPointF& mousePoint) const {
+    if (!barBound_) {
+        return 0;
+    }
+    const BarHit hit = hitTestBar(*barBound_, mousePoint);
+    if (hit.inBand) {
+        printLine("r = " + std::to_string(hit.button));
+    }
+    return hit.button >= 0 ? hit.button + 1 : 0;
+}
+
+}  // namespace vistamo

@@ -1,0 +1,191 @@
+#include "video/ZGLView.h"
+
+#include <QMouseEvent>
+
+#include "video/GLFunctions.h"
+#include "video/VideoGeometry.h"
+#include "video/ZControlBar.h"
+#include "video/ZVideo.h"
+
+namespace vistamo {
+
+// Forwards to the view while it exists. The session holds it weakly and captures it strongly in
+// work queued for the main thread, which may run after the window is gone.
+class ZGLView::SessionAdaptor final : public SessionView {
+public:
+    explicit SessionAdaptor(ZGLView* view) : view_(view) {}
+
+    std::shared_ptr<SessionStatusTarget> bar() override { return view_ ? view_->bar() : nullptr; }
+    std::shared_ptr<SessionRenderer> video() override { return view_ ? view_->video() : nullptr; }
+    void closeWindow() override {
+        if (view_) {
+            view_->closeWindow();
+        }
+    }
+    void setFlash(bool on) override {
+        if (view_) {
+            view_->setFlash(on);
+        }
+    }
+    void setScreen(bool on) override {
+        if (view_) {
+            view_->setScreen(on);
+        }
+    }
+    void setAlarm(bool on) override {
+        if (view_) {
+            view_->setAlarm(on);
+        }
+    }
+
+private:
+    QPointer<ZGLView> view_;  // main thread only
+};
+
+ZGLView::ZGLView(QWidget* parent) : QOpenGLWidget(parent) {
+    setFormat(pixelFormat());
+    // Takes focus on a click, so that the view receives the window's input.
+    setFocusPolicy(Qt::ClickFocus);
+}
+
+ZGLView::~ZGLView() {
+    // The bar's objects go now, while the context still exists; anyone still holding the bar
+    // finds its view gone and leaves them to the context.
+    ScopedContext scope(this);
+    bar_.reset();
+}
+
+QSurfaceFormat ZGLView::pixelFormat() {
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setVersion(3, 2);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setRedBufferSize(8);
+    format.setGreenBufferSize(8);
+    format.setBlueBufferSize(8);
+    format.setAlphaBufferSize(8);
+    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    format.setDepthBufferSize(32);
+    return format;
+}
+
+void ZGLView::setVideo(std::weak_ptr<ZVideo> video) { video_ = std::move(video); }
+
+std::shared_ptr<SessionStatusTarget> ZGLView::bar() { return bar_; }
+
+std::shared_ptr<SessionRenderer> ZGLView::video() { return video_.lock(); }
+
+void ZGLView::setRatio(float r) {
+    ratio_ = r;
+    if (!bar_) {
+        // The states reported before the bar existed. Later ones go straight to the bar, so the
+        // view's copies are stale afterwards and are not copied again.
+        bar_ = std::make_shared<ZControlBar>(this);
+        bar_->setAlarm(alarm_);
+        bar_->setScreen(screen_);
+        bar_->setFlash(flash_);
+    }
+}
+
+void ZGLView::reshape() {
+    const auto scale = static_cast<float>(devicePixelRatioF());
+    const float width = static_cast<float>(this->width()) * scale;
+    const float height = static_cast<float>(this->height()) * scale;
+    if (bar_) {
+        bar_->setBarBound(barBoundFor(bar_->originBound(), width, scale));
+    }
+    const std::optional<VideoViewport> viewport = videoViewport(width, height, ratio_);
+    if (!viewport) {
+        return;
+    }
+    if (auto renderer = video_.lock()) {
+        renderer->setViewport(*viewport);
+    }
+}
+
+void ZGLView::render() {
+    QOpenGLFunctions_3_2_Core* gl = currentGL();
+    if (gl == nullptr) {
+        return;
+    }
+    // The whole view first: the bands beside the video, and everything while no frame shows.
+    const auto scale = devicePixelRatioF();
+    gl->glViewport(0, 0, static_cast<GLsizei>(width() * scale),
+                   static_cast<GLsizei>(height() * scale));
+    gl->glClearColor(0.25f, 0.25f, 0.25f, 1.0f);
+    gl->glClear(GL_COLOR_BUFFER_BIT);
+    if (auto renderer = video_.lock()) {
+        if (ratio_ == 0 && renderer->frame_height() > 0) {
+            ratio_ = renderer->frame_width() / renderer->frame_height();
+            reshape();
+        }
+        renderer->drawFrame();
+    }
+    if (bar_) {
+        bar_->drawButton();
+    }
+}
+
+void ZGLView::closeWindow() {
+    // A copy: the handler may replace itself or close the window that owns this view.
+    if (auto handler = onClose_) {
+        handler();
+    }
+}
+
+void ZGLView::setFlash(bool on) {
+    flash_ = on;
+    if (bar_) {
+        bar_->setFlash(on);
+    }
+}
+
+void ZGLView::setScreen(bool on) {
+    screen_ = on;
+    if (bar_) {
+        bar_->setScreen(on);
+    }
+}
+
+void ZGLView::setAlarm(bool on) {
+    alarm_ = on;
+    if (bar_) {
+        bar_->setAlarm(on);
+    }
+}
+
+std::shared_ptr<SessionView> ZGLView::sessionView() {
+    if (!adaptor_) {
+        adaptor_ = std::make_shared<SessionAdaptor>(this);
+    }
+    return adaptor_;
+}
+
+bool ZGLView::makeContextCurrent() {
+    if (context() == nullptr) {
+        return false;
+    }
+    makeCurrent();
+    return true;
+}
+
+void ZGLView::initializeGL() {}
+
+void ZGLView::resizeGL(int /*w*/, int /*h*/) { reshape(); }
+
+void ZGLView::paintGL() { render(); }
+
+void ZGLView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QOpenGLWidget::mousePressEvent(event);
+        return;
+    }
+    const QPointF position = event->position();
+    const QPointF point(position.x(), height() - position.y());
+    if (auto handler = onMouseDown_) {
+        handler(point);
+    }
+    event->accept();
+}
+
+}  // namespace vistamo

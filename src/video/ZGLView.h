@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QOpenGLWidget>
+#include <QPointF>
+#include <QSizeF>
+#include <QSurfaceFormat>
+#include <functional>
+#include <memory>
+
+#include "session/SessionView.h"
+
+namespace vistamo {
+
+class ZControlBar;
+class ZVideo;
+
+// The OpenGL view of a camera window: fits the video into its bounds with the frame's aspect
+// ratio, draws the frame and the control bar over it, and reports clicks.
+//
+// Its context (an OpenGL 3.2 core context of its own, not shared) exists from the first time
+// the widget is shown; uploads arriving earlier are dropped. Every paint draws the video (or
+// grey), then the bar, and the view presents it like any widget. Reparenting the view into
+// another window recreates its context, which loses the renderer's and bar's objects: keep the
+// view in the window it was first shown in.
+//
+// Main thread only.
+class ZGLView final : public QOpenGLWidget, public SessionView {
+    Q_OBJECT
+
+public:
+    explicit ZGLView(QWidget* parent = nullptr);
+    ~ZGLView() override;
+
+    // 3.2 core profile, colour 24, alpha 8, depth 32, double buffer.
+    static QSurfaceFormat pixelFormat();
+
+    // The renderer drawn in this view (held weakly: the view controller owns it).
+    void setVideo(std::weak_ptr<ZVideo> video);
+    std::shared_ptr<ZVideo> renderer() const { return video_.lock(); }
+
+    // Aspect ratio (width / height) of the frames, 0 until the first frame.
+    float ratio() const { return ratio_; }
+    // Stores the ratio; makes the bar on the first call; copies the flash, screen and alarm
+    // states held by the view into the bar on every call. Context current (the renderer's
+    // upload calls it with the view's context current).
+    void setRatio(float r);
+    // Places the bar and the video viewport for the view's current size in backing pixels.
+    void reshape();
+    // Draws the video and the bar. Context current (paintGL calls it).
+    void render();
+
+    // The bar, once the first frame made it.
+    std::shared_ptr<ZControlBar> controlBar() const { return bar_; }
+
+    // ---- SessionView ----
+    std::shared_ptr<SessionStatusTarget> bar() override;
+    std::shared_ptr<SessionRenderer> video() override;
+    // Calls the close handler, if one is set.
+    void closeWindow() override;
+    // States reported before the bar exists; copied into the bar by setRatio.
+    void setFlash(bool on) override;
+    void setScreen(bool on) override;
+    void setAlarm(bool on) override;
+    bool flash() const { return flash_; }
+    bool screen() const { return screen_; }
+    bool alarm() const { return alarm_; }
+
+    // What the session holds (weakly) as this window's view: a small object owned by the view
+    // that forwards to it while the view exists and does nothing afterwards, so that work the
+    // session queued for the main thread never reaches a deleted widget.
+    std::shared_ptr<SessionView> sessionView();
+
+    // Set by the view controller.
+    void setCloseWindowHandler(std::function<void()> handler) { onClose_ = std::move(handler); }
+    // Called for every left-button press with the point in the view's coordinates, in points,
+    // origin at the bottom left (the view fills its window).
+    void setMouseDownHandler(std::function<void(QPointF)> handler) {
+        onMouseDown_ = std::move(handler);
+    }
+
+    // The view's bounds in points, and device pixels per point.
+    QSizeF boundsInPoints() const { return QSizeF(width(), height()); }
+    qreal backingScale() const { return devicePixelRatioF(); }
+
+    // Makes the view's context current; false while the view has no context yet.
+    bool makeContextCurrent();
+
+protected:
+    void initializeGL() override;
+    void resizeGL(int w, int h) override;
+    void paintGL() override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    class SessionAdaptor;
+
+    // Main thread only.
+    float ratio_ = 0;
+    std::weak_ptr<ZVideo> video_;
+    std::shared_ptr<ZControlBar> bar_;
+    std::shared_ptr<SessionAdaptor> adaptor_;
+    std::function<void()> onClose_;
+    std::function<void(QPointF)> onMouseDown_;
+    bool alarm_ = false;
+    bool screen_ = false;
+    bool flash_ = false;
+};
+
+}  // namespace vistamo

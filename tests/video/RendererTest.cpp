@@ -1,0 +1,357 @@
+// The frame renderer, the control bar and the view under a real OpenGL context (Xvfb with
+// Mesa): frames go through the decoder-thread entry point, the view's framebuffer is read back
+// and checked where the picture's colours are known.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest/QTest>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "media/DecodedFrame.h"
+#include "support/qt/QtWait.h"
+#include "video/TestFrames.h"
+#include "video/ZControlBar.h"
+#include "video/ZGLView.h"
+#include "video/ZShaderProgram.h"
+#include "video/ZTexture.h"
+#include "video/ZVideo.h"
+
+namespace vistamo {
+namespace {
+
+using test::FrameSpec;
+using test::kBlue601Limited;
+using test::kGreen709Full;
+using test::kRed601Limited;
+using test::kWhite709Full;
+using test::makeFrame;
+using test::waitProcessingEvents;
+
+// Whether `pixel` is within `tolerance` of (r, g, b) in each channel.
+::testing::AssertionResult colourNear(QRgb pixel, int r, int g, int b, int tolerance = 12) {
+    if (std::abs(qRed(pixel) - r) <= tolerance && std::abs(qGreen(pixel) - g) <= tolerance &&
+        std::abs(qBlue(pixel) - b) <= tolerance) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "pixel (" << qRed(pixel) << ", " << qGreen(pixel) << ", " << qBlue(pixel)
+           << "), expected (" << r << ", " << g << ", " << b << ")";
+}
+
+// The view's pixel at (x, y) in points from the top left.
+QRgb pixelAt(const QImage& image, const ZGLView& view, double x, double y) {
+    const double scale = view.backingScale();
+    return image.pixel(static_cast<int>(x * scale), static_cast<int>(y * scale));
+}
+
+class RendererTest : public ::testing::Test {
+protected:
+    // A shown view with its renderer, wired as the view controller wires them.
+    struct Shown {
+        std::unique_ptr<ZGLView> view;
+        std::shared_ptr<ZVideo> video;
+    };
+
+    Shown show(int width, int height) {
+        Shown shown;
+        shown.view = std::make_unique<ZGLView>();
+        shown.view->resize(width, height);
+        shown.video = std::make_shared<ZVideo>();
+        shown.video->setMyView(shown.view.get());
+        shown.view->setVideo(shown.video);
+        shown.view->show();
+        EXPECT_TRUE(waitProcessingEvents([&] { return shown.view->context() != nullptr; }));
+        return shown;
+    }
+
+    // Delivers `frame` from another thread, as the decoder does, and waits for the upload.
+    static void deliver(ZVideo& video, const PixelBuffer& frame) {
+        ASSERT_TRUE(frame);
+        const uint64_t before = video.uploadedFrames();
+        std::atomic<bool> done{false};
+        std::thread decoder([&] {
+            video.getframeWithVideoframe(frame);
+            done = true;
+        });
+        const bool returned = waitProcessingEvents([&] { return done.load(); });
+        decoder.join();
+        ASSERT_TRUE(returned);
+        ASSERT_EQ(video.uploadedFrames(), before + 1);
+    }
+};
+
+TEST_F(RendererTest, DrawsLetterboxedFramesInTheirColourSpaceWithTexturesUpdatedInPlace) {
+    Shown shown = show(640, 480);
+    ZGLView& view = *shown.view;
+    deliver(*shown.video, makeFrame({}));
+    EXPECT_FLOAT_EQ(view.ratio(), 320.0f / 180.0f);
+
+    // 16:9 in 4:3: bands of 60 points above and below.
+    QImage image = view.grabFramebuffer();
+    EXPECT_TRUE(colourNear(pixelAt(image, view, 160, 240), 255, 0, 0));
+    EXPECT_TRUE(colourNear(pixelAt(image, view, 480, 240), 0, 0, 255));
+    EXPECT_TRUE(colourNear(pixelAt(image, view, 320, 30), 64, 64, 64, 2));
+    EXPECT_TRUE(colourNear(pixelAt(image, view, 160, 65), 255, 0, 0));
+    // The first row of the frame is at the top: the padding never shows at the edges.
+    EXPECT_TRUE(colourNear(pixelAt(image, view, 637, 62), 0, 0, 255));
+
+    const auto textures = shown.video->planeTextures();
+    for (GLuint texture : textures) {
+        EXPECT_NE(texture, 0u);
+    }
+    // Same size, another matrix and range: the same textures, the new colours.
+    deliver(*shown.video, makeFrame({.left = kGreen709Full,
+                                     .right = kWhite709Full,
+                                     .colorspace = AVCOL_SPC_BT709,
+                                     .range = AVCOL_RANGE_JPEG}));
+    EXPECT_EQ(shown.video->planeTextures(), textures);
+    image = view.grabFramebuffer();
+    EXPECT_TRUE(colourNear(pixelAt(image, view, 160, 240), 0, 255, 0));
+    EXPECT_TRUE(colourNear(pixelAt(image, view, 480, 240), 255, 255, 255));
+}
+
+TEST_F(RendererTest, FollowsNewSizesAndChromaLayouts) {
+    Shown shown = show(400, 300);
+    ZGLView& view = *shown.view;
+    deliver(*shown.video, makeFrame({}));
+    ASSERT_FLOAT_EQ(view.ratio(), 16.0f / 9.0f);
+
+    // A 4:3 stream of another size without a first-frame notice still gets its own geometry.
+    for (AVPixelFormat format : {AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV422P, AV_PIX_FMT_YUV420P}) {
+        deliver(*shown.video, makeFrame({.width = 200, .height = 150, .format = format}));
+        EXPECT_FLOAT_EQ(view.ratio(), 4.0f / 3.0f);
+        EXPECT_EQ(shown.video->frame_width(), 200);
+        const QImage image = view.grabFramebuffer();
+        EXPECT_TRUE(colourNear(pixelAt(image, view, 5, 5), 255, 0, 0)) << format;
+        EXPECT_TRUE(colourNear(pixelAt(image, view, 395, 295), 0, 0, 255)) << format;
+        EXPECT_TRUE(colourNear(pixelAt(image, view, 190, 150), 255, 0, 0)) << format;
+        EXPECT_TRUE(colourNear(pixelAt(image, view, 210, 150), 0, 0, 255)) << format;
+    }
+}
+
+TEST_F(RendererTest, FirstFrameNoticeHidesTheVideoUntilTheNextFrame) {
+    Shown shown = show(320, 180);
+    ZGLView& view = *shown.view;
+    // Before any frame: grey, no bar.
+    EXPECT_TRUE(colourNear(pixelAt(view.grabFramebuffer(), view, 160, 90), 64, 64, 64, 2));
+    EXPECT_FALSE(view.controlBar());
+
+    deliver(*shown.video, makeFrame({}));
+    EXPECT_TRUE(colourNear(pixelAt(view.grabFramebuffer(), view, 80, 90), 255, 0, 0));
+
+    shown.video->setFirstFrame(true);
+    EXPECT_TRUE(colourNear(pixelAt(view.grabFramebuffer(), view, 80, 90), 64, 64, 64, 2));
+
+    // The stream restarts with its old size: the next frame shows.
+    deliver(*shown.video, makeFrame({.left = kBlue601Limited}));
+    EXPECT_FALSE(shown.video->firstFrame());
+    EXPECT_TRUE(colourNear(pixelAt(view.grabFramebuffer(), view, 80, 90), 0, 0, 255));
+}
+
+TEST_F(RendererTest, FramesAfterClosingNeverReachTheMainThread) {
+    Shown shown = show(320, 180);
+    shown.video->setBClosing(true);
+    // The main thread does not run its event loop meanwhile: a frame that tried to reach it
+    // would block its thread here.
+    std::atomic<bool> done{false};
+    std::thread decoder([&] {
+        shown.video->getframeWithVideoframe(makeFrame({}));
+        done = true;
+    });
+    for (int i = 0; i < 2000 && !done; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(done.load());
+    waitProcessingEvents([&] { return done.load(); });  // releases it if it did block
+    decoder.join();
+    EXPECT_EQ(shown.video->uploadedFrames(), 0u);
+}
+
+TEST_F(RendererTest, BarIsDrawnOverTheVideoAndShowsTheStates) {
+    Shown shown = show(640, 360);
+    ZGLView& view = *shown.view;
+    // States reported before the bar exists reach it when the first frame makes it.
+    view.setAlarm(true);
+    deliver(*shown.video, makeFrame({}));
+    const std::shared_ptr<ZControlBar> bar = view.controlBar();
+    ASSERT_TRUE(bar);
+    EXPECT_TRUE(bar->alarm());
+    ASSERT_TRUE(bar->barBound());
+    EXPECT_EQ(*bar->barBound(), QRectF(-8, 10, 656, 50));
+    for (int button = 0; button < BUTTONS; ++button) {
+        EXPECT_NE(bar->imageFor(button), nullptr) << button;
+    }
+
+    // Button centres, in points from the top left: x = -8 + 64 + 88 i, y = 360 - 35.
+    const auto buttonCentre = [](int button) { return QPointF(-8 + 64 + 88.0 * button, 325); };
+    const auto shown_at = [&](int button) {
+        const QPointF centre = buttonCentre(button);
+        // The glyph's edge: the background of the round button, off its white symbol.
+        return pixelAt(view.grabFramebuffer(), view, centre.x() - 18, centre.y() + 14);
+    };
+    // Over the red video, the bar darkens it.
+    const QRgb flashOff = shown_at(0);
+    EXPECT_FALSE(colourNear(flashOff, 255, 0, 0, 60));
+    EXPECT_FALSE(colourNear(shown_at(2), 255, 0, 0, 60));  // alarm on
+    // The right half of the video stays blue between the buttons.
+    EXPECT_TRUE(colourNear(pixelAt(view.grabFramebuffer(), view, 625, 325), 0, 0, 255));
+
+    const QRgb speakerOff = shown_at(1);
+    bar->setScreen(true);
+    view.update();
+    EXPECT_NE(shown_at(1), speakerOff);
+    bar->setFlash(true);
+    EXPECT_NE(shown_at(0), flashOff);
+    // A click reports the point in points from the bottom left, and the bar finds the button.
+    QPointF clicked(-1, -1);
+    view.setMouseDownHandler([&](QPointF point) { clicked = point; });
+    QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(56, 325));
+    EXPECT_EQ(clicked, QPointF(56, 35));
+    EXPECT_EQ(bar->checkClick(clicked * view.backingScale()), 1);
+    EXPECT_EQ(bar->checkClick(QPointF(56, 300) * view.backingScale()), 0);
+}
+
+// Backing pixels at twice the points: the bar, the viewport and the hit test scale together.
+// Qt takes its scale factor at start, so the test runs itself again with scale 2.
+TEST_F(RendererTest, PlacesAndHitsInBackingPixelsAtScaleTwo) {
+    if (qEnvironmentVariable("QT_SCALE_FACTOR") != "2") {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_SCALE_FACTOR", "2");
+        QProcess child;
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=RendererTest.PlacesAndHitsInBackingPixelsAtScaleTwo"});
+        ASSERT_TRUE(child.waitForFinished(120000));
+        EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(child.exitCode(), 0);
+        return;
+    }
+    Shown shown = show(640, 360);
+    ZGLView& view = *shown.view;
+    ASSERT_EQ(view.backingScale(), 2.0);
+    deliver(*shown.video, makeFrame({}));
+    const std::shared_ptr<ZControlBar> bar = view.controlBar();
+    ASSERT_TRUE(bar && bar->barBound());
+    EXPECT_EQ(*bar->barBound(), QRectF(-16, 10, 1312, 100));
+    EXPECT_EQ(shown.video->viewport().w, 1280);
+    EXPECT_EQ(shown.video->viewport().h, 720);
+
+    const QImage image = view.grabFramebuffer();
+    ASSERT_EQ(image.width(), 1280);
+    EXPECT_TRUE(colourNear(pixelAt(image, view, 160, 100), 255, 0, 0));
+    EXPECT_TRUE(colourNear(pixelAt(image, view, 480, 100), 0, 0, 255));
+    // The close button's glyph is white at its centre: 10 backing pixels plus half the
+    // scaled bar above the bottom, 30 points.
+    EXPECT_TRUE(colourNear(pixelAt(image, view, -8 + 64 + 88 * 5, 330), 255, 255, 255, 30));
+
+    QPointF clicked;
+    view.setMouseDownHandler([&](QPointF point) { clicked = point; });
+    QTest::mouseClick(&view, Qt::LeftButton, {}, QPoint(-8 + 64 + 88 * 5, 325));
+    EXPECT_EQ(bar->checkClick(clicked * view.backingScale()), 6);
+}
+
+TEST_F(RendererTest, EachViewDrawsItsOwnStream) {
+    Shown first = show(320, 180);
+    Shown second = show(320, 180);
+    // Interleaved uploads: each goes into its own view's context.
+    for (int round = 0; round < 3; ++round) {
+        deliver(*first.video, makeFrame({.left = kRed601Limited, .right = kRed601Limited}));
+        deliver(*second.video, makeFrame({.left = kBlue601Limited, .right = kBlue601Limited}));
+    }
+    EXPECT_TRUE(
+        colourNear(pixelAt(first.view->grabFramebuffer(), *first.view, 160, 60), 255, 0, 0));
+    EXPECT_TRUE(
+        colourNear(pixelAt(second.view->grabFramebuffer(), *second.view, 160, 60), 0, 0, 255));
+
+    // A view that goes first leaves its renderer harmless.
+    second.view.reset();
+    second.video->getframeWithVideoframe(makeFrame({}));
+    EXPECT_EQ(second.video->uploadedFrames(), 3u);
+    second.video.reset();
+    EXPECT_TRUE(
+        colourNear(pixelAt(first.view->grabFramebuffer(), *first.view, 160, 60), 255, 0, 0));
+}
+
+TEST_F(RendererTest, ShaderFilesThatAreMissingAreLoggedAndTheProgramStillLinks) {
+    Shown shown = show(100, 100);
+    ASSERT_TRUE(shown.view->makeContextCurrent());
+    ::testing::internal::CaptureStderr();
+    {
+        ZShaderProgram program("shader.vsh", "shader-missing.fsh");
+        EXPECT_TRUE(program.program());
+        EXPECT_TRUE(program.linked());
+        EXPECT_EQ(program.uniformVideo(), -1);
+    }
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("Unable to load shader-missing.fsh"), std::string::npos) << log;
+    ZShaderProgram video("shader.vsh", "shader.fsh");
+    EXPECT_TRUE(video.linked());
+    EXPECT_NE(video.uniformVideo(), -1);
+    shown.view->doneCurrent();
+}
+
+TEST_F(RendererTest, TexturesFromImagesOfEightTwentyFourAndThirtyTwoBitsOnly) {
+    Shown shown = show(100, 100);
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const auto save = [&](QImage::Format format, const char* name) {
+        QImage image(5, 3, format);
+        if (format == QImage::Format_Indexed8) {
+            image.setColorTable({qRgb(200, 40, 10), qRgb(10, 40, 200)});
+            image.fill(1);
+        } else {
+            image.fill(Qt::white);
+        }
+        const QString path = folder.filePath(name);
+        EXPECT_TRUE(image.save(path, "PNG"));
+        return path.toStdString();
+    };
+    struct Case {
+        QImage::Format format;
+        const char* name;
+        GLenum expected;  // 0: no texture
+    };
+    const Case cases[] = {
+        {QImage::Format_Grayscale8, "grey8.png", GL_RED},
+        {QImage::Format_Grayscale16, "grey16.png", 0},
+        {QImage::Format_RGB888, "rgb24.png", GL_RGB},
+        {QImage::Format_ARGB32, "rgba32.png", GL_RGBA},
+        {QImage::Format_RGBA64, "rgba64.png", 0},
+        {QImage::Format_Indexed8, "indexed.png", GL_RGB},
+    };
+    ASSERT_TRUE(shown.view->makeContextCurrent());
+    for (const Case& c : cases) {
+        const std::string path = save(c.format, c.name);
+        const std::shared_ptr<ZTexture> texture = ZTexture::loadFromPath(path);
+        if (c.expected == 0) {
+            EXPECT_FALSE(texture) << c.name;
+            continue;
+        }
+        ASSERT_TRUE(texture) << c.name;
+        EXPECT_EQ(texture->format(), c.expected) << c.name;
+        EXPECT_EQ(texture->width(), 5u);
+        EXPECT_EQ(texture->height(), 3u);
+        EXPECT_NE(texture->textureId(), 0u);
+    }
+    EXPECT_FALSE(ZTexture::loadFromPath(folder.filePath("absent.png").toStdString()));
+    EXPECT_TRUE(ZTexture::loadFromFile("shutter.png"));
+    shown.view->doneCurrent();
+
+    // Broken headers are refused before anything is decoded.
+    const uint8_t truncated[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13};
+    EXPECT_FALSE(ZTexture::pngBitsPerPixel(truncated));
+    // An indexed image whose next chunk claims more bytes than there are.
+    uint8_t indexed[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0,    0,   0,   13,  'I', 'H',
+                         'D',  'R', 0,   0,   0,    1,    0,    0,    0,    1,   8,   3,   0,   0,
+                         0,    0,   0,   0,   0,    0xff, 0xff, 0xff, 0xff, 'P', 'L', 'T', 'E'};
+    EXPECT_EQ(ZTexture::pngBitsPerPixel(indexed), 24);
+}
+
+}  // namespace
+}  // namespace vistamo
