@@ -155,7 +155,7 @@ void opusCodec::encodePCMData(ByteView pcm) {
                                            opus_data_encoder.data(), opus_data_encoder.size());
         if (result > 0) {
             pBegin += kFrameBytes;
-            emit(result);
+            deliverPacket(result);
         }
     }
     if (pEnd - pBegin == kFrameBytes) {
@@ -163,12 +163,12 @@ void opusCodec::encodePCMData(ByteView pcm) {
                                            opus_data_encoder.data(), opus_data_encoder.size());
         if (result > 0) {
             pBegin = pEnd = 0;
-            emit(result);
+            deliverPacket(result);
         }
     }
 }
 
-void opusCodec::emit(int32_t packetBytes) {
+void opusCodec::deliverPacket(int32_t packetBytes) {
     std::shared_ptr<opusCodecDelegate> delegate;
     {
         std::lock_guard guard(delegateLock_);

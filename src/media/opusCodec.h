@@ -75,7 +75,7 @@ private:
 
     void createDecoder();
     void createEncoder();
-    void emit(int32_t packetBytes);
+    void deliverPacket(int32_t packetBytes);
 
     // Set once in the constructor.
     std::unique_ptr<OpusEncoder, FreeState> enc;
