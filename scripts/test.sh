@@ -21,20 +21,27 @@ export QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1
 echo "== format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-# Runs one preset's tests; extra arguments go to ctest.
-run_preset() {
+# Builds one preset; runs its tests (extra arguments go to ctest).
+build_preset() {
+  echo "== ${1}"
+  cmake --preset "${1}" >/dev/null
+  cmake --build --preset "${1}"
+}
+test_preset() {
   local preset=$1
   shift
-  echo "== ${preset}"
-  cmake --preset "${preset}" >/dev/null
-  cmake --build --preset "${preset}"
   ctest --test-dir "build/${preset}" --output-on-failure --timeout 600 "$@"
+}
+run_preset() {
+  build_preset "$1"
+  test_preset "$@"
 }
 
 run_preset debug
+build_preset asan
 ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=${PWD}/tests/lsan.supp" \
-  UBSAN_OPTIONS=print_stacktrace=1 run_preset asan
+  UBSAN_OPTIONS=print_stacktrace=1 test_preset asan
 # ThreadSanitizer needs the address layout it knows; setarch turns randomisation off for it.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  setarch "$(uname -m)" -R bash -c "$(declare -f run_preset); run_preset tsan -L 'dispatch|session|discovery|media'"
+  setarch "$(uname -m)" -R bash -c "$(declare -f build_preset test_preset run_preset); run_preset tsan -L 'dispatch|session|discovery|media'"
 run_preset fuzz -L fuzz

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QPointer>
+#include <QToolButton>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "discovery/DeviceButton.h"
+#include "discovery/DiscoveryHost.h"
+
+namespace vistamo {
+
+// A camera's button on the scanner view: a flat button showing "lens.png" above the camera's
+// name, at the place discovery chose. Discovery sees it as a DeviceButton.
+//
+// The scanner view owns these objects (through the scanner's list of buttons); each one owns
+// its widget, a child of the view, and deletes it when it goes. Main thread only.
+class QtDeviceButton final : public DeviceButton {
+public:
+    using Clicked = std::function<void(QtDeviceButton&)>;
+    using Removed = std::function<void(QtDeviceButton&)>;
+
+    // Makes the widget on `view` as `spec` says. `spec`'s coordinates have their origin at the
+    // view's bottom left; the button keeps its place from the bottom as the view resizes only
+    // when the owner calls `place` again. `clicked` runs on a click, `removed` when discovery
+    // takes the button off the view (the owner then drops it).
+    QtDeviceButton(QWidget* view, const DeviceButtonSpec& spec, Clicked clicked, Removed removed);
+    ~QtDeviceButton() override;
+
+    QtDeviceButton(const QtDeviceButton&) = delete;
+    QtDeviceButton& operator=(const QtDeviceButton&) = delete;
+
+    int64_t tag() const override { return tag_; }
+    void setTag(int64_t tag) override { tag_ = tag; }
+    bool isHidden() const override;
+    void setHidden(bool hidden) override;
+    void removeFromSuperview() override;
+
+    // Puts the widget at its bottom-left-origin place in a view of `viewHeight` points.
+    void place(int viewHeight);
+
+    // The widget; none once it has been deleted with its view.
+    QToolButton* widget() const { return widget_.data(); }
+
+private:
+    QPointer<QToolButton> widget_;
+    int64_t tag_ = 0;
+    int x_ = 0;
+    int y_ = 0;
+    Removed removed_;
+    QMetaObject::Connection clickConnection_;
+};
+
+}  // namespace vistamo

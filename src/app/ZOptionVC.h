@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace vistamo {
+
+class ScannerDialogHost;
+
+// The option dialog: which actions a camera's motion alarm runs. It edits the scanner's
+// alarm settings: the fields are filled from them each time the dialog appears, OK writes
+// them back and saves the options file, Cancel changes nothing. When the dialog disappears
+// while no camera is connected, the scanner window comes back.
+//
+// A fresh dialog is made for each opening; it keeps its scanner alive while it exists and
+// deletes itself once closed. Its size is fixed. Main thread only.
+class ZOptionVC : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit ZOptionVC(std::shared_ptr<ScannerDialogHost> scanner, QWidget* parent = nullptr);
+    ~ZOptionVC() override;
+
+    // The outlets.
+    QCheckBox* activeButton() const { return activeButton_; }
+    QCheckBox* terminateButton() const { return terminateButton_; }
+    QCheckBox* soundButton() const { return soundButton_; }
+    QLineEdit* activePragram() const { return activePragram_; }
+    QLineEdit* terminatePragram() const { return terminatePragram_; }
+    QCheckBox* onceAlarm() const { return onceAlarm_; }
+    QLineEdit* newAPP() const { return newAPP_; }
+    QCheckBox* runButton() const { return runButton_; }
+    QPushButton* okButton() const { return okButton_; }
+    QPushButton* cancelButton() const { return cancelButton_; }
+
+    // The buttons' actions.
+    void OnOKWithId();
+    void OnCancelWithId();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void viewWillAppear();
+    void viewDidDisappear();
+
+    // Main thread only. The widgets belong to the dialog.
+    std::shared_ptr<ScannerDialogHost> mScanner_;
+    QCheckBox* activeButton_ = nullptr;
+    QCheckBox* terminateButton_ = nullptr;
+    QCheckBox* soundButton_ = nullptr;
+    QLineEdit* activePragram_ = nullptr;
+    QLineEdit* terminatePragram_ = nullptr;
+    QCheckBox* onceAlarm_ = nullptr;
+    QLineEdit* newAPP_ = nullptr;
+    QCheckBox* runButton_ = nullptr;
+    QPushButton* okButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+};
+
+}  // namespace vistamo

@@ -1,0 +1,556 @@
+#include "app/ZScanner.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QThread>
+#include <QToolButton>
+#include <algorithm>
+
+#include "app/AlarmActions.h"
+#include "app/LocalCameraPreview.h"
+#include "app/QtDeviceButton.h"
+#include "app/WatermarkCanvas.h"
+#include "app/ZOptionVC.h"
+#include "app/ZRadiaView.h"
+#include "app/addDeviceVC.h"
+#include "discovery/ZDeviceInfo.h"
+#include "discovery/ZUDPScanner.h"
+#include "dispatch/MainQueue.h"
+#include "platform/LinuxWorkspace.h"
+#include "platform/Localization.h"
+#include "platform/Log.h"
+#include "platform/Resources.h"
+#include "platform/SoundPlayer.h"
+#include "session/clientSocket.h"
+#include "settings/ZConfig.h"
+#include "video/SessionPartsFactory.h"
+#include "video/ZVideoWindow.h"
+#include "video/videoWindow.h"
+
+namespace vistamo {
+
+namespace {
+
+// Any well-known host serves: the watcher judges the local network as a whole.
+constexpr const char* kReachabilityHost = "www.example.com";
+constexpr int kRadarIntervalMs = 20;
+constexpr double kReleaseDelaySeconds = 0.3;
+constexpr int kStatusMargin = 20;
+constexpr int kStatusHeight = 40;
+constexpr int kCentreButtonSize = 80;
+constexpr int kControlMargin = 8;
+
+// The scanner's view: it reports its size changes so that the scanner can lay it out.
+class ScannerView final : public QWidget {
+public:
+    explicit ScannerView(std::function<void()> layout) : layout_(std::move(layout)) {}
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        if (layout_) {
+            layout_();
+        }
+    }
+
+private:
+    std::function<void()> layout_;
+};
+
+QToolButton* makeControl(QWidget* parent, const QString& text) {
+    auto* control = new QToolButton(parent);
+    control->setText(text);
+    control->setAutoRaise(true);
+    control->setFocusPolicy(Qt::NoFocus);
+    control->adjustSize();
+    return control;
+}
+
+}  // namespace
+
+std::shared_ptr<ZScanner> ZScanner::create(Environment environment) {
+    return std::shared_ptr<ZScanner>(new ZScanner(std::move(environment)));
+}
+
+ZScanner::ZScanner(Environment environment)
+    : environment_(std::move(environment)),
+      config_(std::make_unique<ZConfig>()),
+      hostReachability_(Reachability::reachabilityWithHostName(kReachabilityHost)),
+      workspace_(std::make_shared<LinuxWorkspace>()) {
+    bOnceAlarm_ = options_.bOnceAlarm;
+    radarTimer_.setInterval(kRadarIntervalMs);
+    connect(&radarTimer_, &QTimer::timeout, this, [this] { refreshRadia(); });
+}
+
+ZScanner::~ZScanner() {
+    radarTimer_.stop();
+    // The buttons' widgets belong to the view; the records must not reach them after this.
+    deviceButtons_.clear();
+    mUdpSocket_.reset();
+}
+
+QWidget* ZScanner::loadView() {
+    if (view_) {
+        return view_.data();
+    }
+    auto* view = new ScannerView([weakSelf = weak_from_this()] {
+        if (auto self = weakSelf.lock()) {
+            self->viewDidLayout();
+        }
+    });
+    view_ = view;
+    view->setMinimumSize(320, 240);
+
+    radia_ = new ZRadiaView(view);
+
+    computer_ = new QPushButton(view);
+    computer_->setFlat(true);
+    computer_->setFocusPolicy(Qt::NoFocus);
+    computer_->resize(kCentreButtonSize, kCentreButtonSize);
+    // This computer, at the centre of the radar: the application's icon.
+    const QPixmap icon(QString::fromStdString(resourcePath("vistamo.png")));
+    if (!icon.isNull()) {
+        computer_->setIcon(QIcon(icon));
+        computer_->setIconSize(icon.size().scaled(kCentreButtonSize - 16, kCentreButtonSize - 16,
+                                                  Qt::KeepAspectRatio));
+    }
+    computer_->setToolTip(QStringLiteral("This computer"));
+
+    infomation_ = new QLabel(view);
+    infomation_->setAlignment(Qt::AlignCenter);
+    infomation_->setTextFormat(Qt::PlainText);
+
+    addCameraButton_ = makeControl(view, QStringLiteral("Add Camera…"));
+    connect(addCameraButton_, &QToolButton::clicked, this, [this] { showNewDeviceWithId(); });
+    optionButton_ = makeControl(view, QStringLiteral("Options…"));
+    connect(optionButton_, &QToolButton::clicked, this, [this] { showOptionWithId(); });
+
+    viewDidLayout();
+    return view;
+}
+
+void ZScanner::viewDidLoad() {
+    if (radia_) {
+        radia_->initRadia();
+    }
+    radarTimer_.start();
+
+    loadOrCreateOptions(options_);
+    publishOptions();
+
+    if (hostReachability_) {
+        hostReachability_->startNotifier();
+        netState_ = hostReachability_->currentReachabilityStatus();
+    }
+    updateInterfaceWithReachabilityWithReachability(hostReachability_);
+    // Discovery only when the network is there now; it is not started later.
+    if (netState_ && *netState_ != NotReachable) {
+        mUdpSocket_ = ZUDPScanner::init();
+        mUdpSocket_->setMScanner(weak_from_this());
+        mUdpSocket_->setNetStatus(*netState_);
+    } else {
+        logLine("the network is not reachable: cameras are not searched for");
+    }
+
+    if (environment_.registerAsMainWindow) {
+        environment_.registerAsMainWindow(shared_from_this());
+    }
+}
+
+void ZScanner::viewDidAppear() {
+    if (radia_ && !filterView_) {
+        radia_->initRadia();
+    }
+    if (mUdpSocket_) {
+        mUdpSocket_->startScan();
+    }
+}
+
+void ZScanner::viewWillDisappear() { printLine("disppear"); }
+
+void ZScanner::viewDidLayout() {
+    if (!view_) {
+        return;
+    }
+    const int width = view_->width();
+    const int height = view_->height();
+    if (filterView_) {
+        filterView_->setGeometry(0, 0, width, height);
+    }
+    if (radia_) {
+        radia_->setGeometry(0, 0, width, height);
+    }
+    if (computer_) {
+        computer_->move((width - computer_->width()) / 2, (height - computer_->height()) / 2);
+    }
+    if (infomation_) {
+        // (20, 20, width - 40, 40) from the bottom left.
+        infomation_->setGeometry(kStatusMargin, height - kStatusMargin - kStatusHeight,
+                                 std::max(0, width - 2 * kStatusMargin), kStatusHeight);
+    }
+    int right = width - kControlMargin;
+    for (QToolButton* control : {optionButton_.data(), addCameraButton_.data()}) {
+        if (control != nullptr) {
+            right -= control->width();
+            control->move(right, kControlMargin);
+            right -= kControlMargin;
+        }
+    }
+    for (const auto& button : deviceButtons_) {
+        button->place(height);
+    }
+}
+
+ZRadiaView* ZScanner::radia() const { return radia_.data(); }
+
+void ZScanner::refreshRadia() {
+    if (radia_) {
+        radia_->update();
+    }
+}
+
+void ZScanner::hideScannerWindow() {
+    if (window_) {
+        window_->hide();
+    }
+}
+
+void ZScanner::showScannerWindow() {
+    if (window_) {
+        window_->show();
+        window_->raise();
+        window_->activateWindow();
+    }
+}
+
+// ---- opening cameras ---------------------------------------------------------------------
+
+std::shared_ptr<clientSocket> ZScanner::makeSession() {
+    auto session = clientSocket::init(makeSessionParts());
+    session->setMScanner(weak_from_this());
+    return session;
+}
+
+void ZScanner::openVideoWindow(const std::shared_ptr<clientSocket>& session,
+                               const std::shared_ptr<ZDeviceInfo>& device,
+                               const std::function<void()>& connect) {
+    auto wc = videoWindow::create();
+    wc->mScanner = weak_from_this();
+    wc->setMClientSocket(session);
+    wc->setClient();
+    wc->device = device;
+    if (ZVideoWindow* window = wc->window()) {
+        window->raise();
+        window->activateWindow();
+    }
+    std::erase_if(openedWindows_, [](const auto& window) { return window.isNull(); });
+    openedWindows_.emplace_back(wc->window());
+    videoWindowList_.push_back(wc);
+    wc->number = static_cast<int32_t>(videoWindowList_.size());
+    connect();
+    wc->showWindow();
+    mVideoWindow_ = wc;
+    isConnected_ = true;
+    wc->setSocket();
+}
+
+void ZScanner::connectToServerWithIp(const std::string& address) {
+    hideScannerWindow();
+    auto session = makeSession();
+    if (mClientSocket_) {
+        releaseSession(std::move(mClientSocket_));
+    }
+    session->setIp(address);
+    mClientSocket_ = session;
+    openVideoWindow(session, nullptr, [&] { session->connectToServer(address); });
+}
+
+void ZScanner::connectToServerWithId(QtDeviceButton& button) {
+    if (bButtonDown_ || !mUdpSocket_) {
+        return;
+    }
+    const int64_t index = button.tag();
+    const auto& list = mUdpSocket_->mDeviceList();
+    if (index < 0 || static_cast<size_t>(index) >= list.size()) {
+        // A stale button: the list is rebuilt by discovery. Every record goes with its button,
+        // so no other button is left pointing into the emptied list.
+        logLine("a camera button outlived its camera; the camera list starts anew");
+        // Held until the end: emptying the list may take this button off the view too.
+        std::shared_ptr<QtDeviceButton> keep;
+        for (const auto& entry : deviceButtons_) {
+            if (entry.get() == &button) {
+                keep = entry;
+            }
+        }
+        bButtonDown_ = false;
+        mUdpSocket_->removeAllDevices();
+        button.removeFromSuperview();
+        return;
+    }
+    const std::shared_ptr<ZDeviceInfo> record = list[static_cast<size_t>(index)];
+    if (record->bOccupied()) {
+        return;
+    }
+    hideScannerWindow();
+    record->setBOccupied(true);
+    auto session = makeSession();
+    if (mClientSocket_) {
+        releaseSession(std::move(mClientSocket_));
+    }
+    openVideoWindow(session, record,
+                    [&] { session->connectToServer(static_cast<const void*>(&button), record); });
+}
+
+void ZScanner::restoreButtonWithWc(const std::shared_ptr<videoWindow>& wc) {
+    if (!wc) {
+        return;
+    }
+    if (auto record = wc->device.lock()) {
+        record->setBOccupied(false);
+    }
+    removeVideoWindow(*wc);
+    showScannerWindow();
+}
+
+void ZScanner::removeVideoWindow(const videoWindow& wc) {
+    std::erase_if(videoWindowList_, [&](const auto& entry) { return entry.get() == &wc; });
+}
+
+void ZScanner::destroyWindowWithWc(const std::shared_ptr<videoWindow>& wc) {
+    if (!wc) {
+        return;
+    }
+    removeVideoWindow(*wc);
+    wc->setMClientSocket(nullptr);
+}
+
+void ZScanner::releaseVideoWindowWithVw(const std::shared_ptr<videoWindow>& wc) {
+    dispatch::mainQueue().after(kReleaseDelaySeconds, [weakSelf = weak_from_this(), wc] {
+        if (auto self = weakSelf.lock()) {
+            self->destroyWindowWithWc(wc);
+        }
+    });
+}
+
+void ZScanner::closeAllVideoWindows(std::chrono::milliseconds limit) {
+    for (const auto& wc : std::vector(videoWindowList_)) {
+        if (ZVideoWindow* window = wc->window()) {
+            window->close();
+        }
+    }
+    videoWindowList_.clear();
+    mVideoWindow_.reset();
+    if (mClientSocket_) {
+        releaseSession(std::move(mClientSocket_));
+    }
+    const auto end = std::chrono::steady_clock::now() + limit;
+    const auto anyLeft = [this] {
+        return std::any_of(openedWindows_.begin(), openedWindows_.end(),
+                           [](const auto& window) { return !window.isNull(); });
+    };
+    while (anyLeft() && std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    if (anyLeft()) {
+        logLine("a camera window was still closing when the application ended");
+    }
+}
+
+std::string ZScanner::lastAddressSessionIp() const {
+    return mClientSocket_ ? mClientSocket_->ip() : std::string();
+}
+
+// ---- dialogs -----------------------------------------------------------------------------
+
+void ZScanner::showOptionWithId() {
+    hideScannerWindow();
+    // The dialog keeps the scanner alive while it is open, and deletes itself once closed.
+    auto* dialog = new ZOptionVC(shared_from_this());
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+void ZScanner::showNewDeviceWithId() {
+    hideScannerWindow();
+    auto* dialog = new addDeviceVC(weak_from_this());
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+bool ZScanner::addNewOne(const std::string& address,
+                         const std::shared_ptr<NewDeviceReceiver>& receiver) {
+    return mUdpSocket_ ? mUdpSocket_->addNewOne(address, receiver) : false;
+}
+
+// ---- local camera preview ----------------------------------------------------------------
+
+void ZScanner::displayCamera() {
+    if (!view_) {
+        return;
+    }
+    if (radia_) {
+        radia_->setEnableRadia(false);
+    }
+    if (!filterView_) {
+        filterView_ = new LocalCameraPreview(WatermarkCanvas::makeFromResource(), view_);
+        filterView_->setGeometry(0, 0, view_->width(), view_->height());
+    }
+    if (const auto failure = filterView_->start()) {
+        logLine(std::string(LocalCameraPreview::kStartFailureText) + *failure);
+        // Without a camera the radar comes back in its place.
+        delete filterView_.data();
+        if (radia_) {
+            radia_->initRadia();
+        }
+        return;
+    }
+    filterView_->show();
+    filterView_->raise();
+}
+
+// ---- reachability ------------------------------------------------------------------------
+
+void ZScanner::updateInterfaceWithReachabilityWithReachability(
+    const std::shared_ptr<Reachability>& reachability) {
+    if (hostReachability_ && reachability == hostReachability_ && netState_) {
+        netState_ = reachability->currentReachabilityStatus();
+    }
+}
+
+// ---- DiscoveryHost -----------------------------------------------------------------------
+
+ViewFrame ZScanner::viewFrame() const {
+    if (!view_) {
+        return {};
+    }
+    return ViewFrame{0, 0, static_cast<double>(view_->width()),
+                     static_cast<double>(view_->height())};
+}
+
+std::shared_ptr<DeviceButton> ZScanner::makeDeviceButton(const DeviceButtonSpec& spec) {
+    if (!view_) {
+        return nullptr;
+    }
+    // Discovery may place a button up to 66 points from the far edges, which leaves part of
+    // a wider button outside the view: it is moved in until it fits whole.
+    DeviceButtonSpec placed = spec;
+    placed.x = std::clamp(placed.x, 0, std::max(0, view_->width() - placed.width));
+    placed.y = std::clamp(placed.y, 0, std::max(0, view_->height() - placed.height));
+    auto button = std::make_shared<QtDeviceButton>(
+        view_.data(), placed,
+        [weakSelf = weak_from_this()](QtDeviceButton& clicked) {
+            if (auto self = weakSelf.lock()) {
+                self->connectToServerWithId(clicked);
+            }
+        },
+        [weakSelf = weak_from_this()](QtDeviceButton& removed) {
+            if (auto self = weakSelf.lock()) {
+                self->removeDeviceButton(removed);
+            }
+        });
+    // Above the radar and the centre button, below the preview when it runs.
+    if (filterView_) {
+        button->widget()->stackUnder(filterView_.data());
+    }
+    deviceButtons_.push_back(button);
+    // Where the button went, in the scanner window's coordinates (origin top left): the
+    // buttons are placed at random, and this is how a person or a test finds one.
+    const QPoint centre = button->widget()->geometry().center();
+    const QPoint inWindow =
+        view_->window() != nullptr ? view_->mapTo(view_->window(), centre) : centre;
+    logLine("camera \"" + spec.title + "\" found; its button is at " +
+            std::to_string(inWindow.x()) + "," + std::to_string(inWindow.y()) +
+            " in the scanner window");
+    return button;
+}
+
+void ZScanner::removeDeviceButton(QtDeviceButton& button) {
+    // The erased entry may be the last owner of `button`: nothing touches it afterwards.
+    std::erase_if(deviceButtons_, [&](const auto& entry) { return entry.get() == &button; });
+}
+
+void ZScanner::setInfomationText(const std::string& text) {
+    if (!infomation_) {
+        return;
+    }
+    infomation_->setTextFormat(Qt::PlainText);
+    infomation_->setTextInteractionFlags(Qt::NoTextInteraction);
+    infomation_->setText(QString::fromStdString(text));
+}
+
+void ZScanner::setInfomationLink(const std::string& text) {
+    if (!infomation_) {
+        return;
+    }
+    infomation_->setTextFormat(Qt::RichText);
+    infomation_->setText(
+        QStringLiteral("<a href=\"%1\">%2</a>")
+            .arg(QString::fromUtf8(kProductWebPage), QString::fromStdString(text).toHtmlEscaped()));
+    infomation_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    infomation_->setOpenExternalLinks(true);
+}
+
+std::string ZScanner::localizedString(const std::string& key,
+                                      const std::string& defaultText) const {
+    return ::vistamo::localizedString(key, defaultText);
+}
+
+ZConfig* ZScanner::config() { return config_.get(); }
+
+// ---- SessionScanner ----------------------------------------------------------------------
+
+long ZScanner::picID() const { return static_cast<long>(options_.picID); }
+
+void ZScanner::setPicID(long picID) { options_.picID = picID; }
+
+bool ZScanner::bOnceAlarm() const { return bOnceAlarm_.load(); }
+
+void ZScanner::deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>& /*device*/) {}
+
+void ZScanner::runAlarmActions(const std::shared_ptr<SoundPlayer>& alarmSound) {
+    AlarmPassContext context;
+    context.workspace = workspace_;
+    context.options = [weakSelf = weak_from_this()] {
+        auto self = weakSelf.lock();
+        return self ? self->options_ : AlarmOptions{};
+    };
+    context.bringMainWindowToFront = [] {
+        if (QWidget* active = QApplication::activeWindow()) {
+            active->raise();
+            active->activateWindow();
+        }
+    };
+    // On X11 an application is activated through its windows, which the step above does.
+    context.activateViewer = [] {};
+    context.alarmSound = alarmSound;
+    runAlarmPass(context);
+    if (alarmSound && alarmSound->isPlaying()) {
+        logLine("motion alarm: the alarm sound is playing");
+    } else {
+        logLine("motion alarm: the alarm actions ran");
+    }
+}
+
+std::optional<std::string> ZScanner::serviceName() const {
+    return mCfg_ ? mCfg_->mServiceName : std::nullopt;
+}
+
+// ---- options -----------------------------------------------------------------------------
+
+void ZScanner::publishOptions() { bOnceAlarm_ = options_.bOnceAlarm; }
+
+void ZScanner::saveOptions() {
+    publishOptions();
+    saveOptionsWithData(setOptionData(options_));
+}
+
+}  // namespace vistamo

@@ -1,0 +1,52 @@
+#include "app/ZScannerWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+
+#include "app/ZScanner.h"
+#include "platform/Log.h"
+
+namespace vistamo {
+
+ZScannerWindow::ZScannerWindow(std::weak_ptr<ZScanner> scanner, QWidget* parent)
+    : QMainWindow(parent), scanner_(std::move(scanner)) {
+    setWindowTitle(QStringLiteral("vistamo"));
+    resize(kInitialWidth, kInitialHeight);
+}
+
+ZScannerWindow::~ZScannerWindow() = default;
+
+void ZScannerWindow::closeEvent(QCloseEvent* event) {
+    // The window stays; the application ends, with the options saved first. Without a scanner
+    // there is nothing to save, and the application still ends.
+    event->ignore();
+    if (auto content = scanner()) {
+        content->saveOptions();
+    } else {
+        logLine("the scanner window has no scanner: the options are not saved");
+    }
+    QApplication::quit();
+}
+
+void ZScannerWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // A window shown again after being minimised is not a return to the scanner.
+    if (event->spontaneous()) {
+        return;
+    }
+    if (auto content = scanner()) {
+        content->viewDidAppear();
+    }
+}
+
+void ZScannerWindow::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    if (event->spontaneous()) {
+        return;
+    }
+    if (auto content = scanner()) {
+        content->viewWillDisappear();
+    }
+}
+
+}  // namespace vistamo

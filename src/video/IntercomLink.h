@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "media/PCMRecorderDelegate.h"
+#include "media/opusCodecDelegate.h"
+
+namespace vistamo {
+
+class clientSocket;
+class opusCodec;
+class PCMRecorder;
+
+// The intercom's path from the microphone to the camera: each recorder chunk goes to the Opus
+// encoder, each packet to the session (`sendOpus`). The video view controller makes it the
+// delegate of its recorder and of its encoder, so that audio threads hold this link, never the
+// controller.
+//
+// Threads: the recorder's delivery thread calls `getPCMData` and, through the encoder,
+// `getOpusData`; the session link is set on the main thread.
+//
+// Its source includes no Qt header: the encoder declares a member named `emit`, which Qt
+// defines as a macro.
+class IntercomLink final : public PCMRecorderDelegate, public opusCodecDelegate {
+public:
+    // The encoder only encodes: it opens no output device.
+    IntercomLink();
+    ~IntercomLink() override;
+
+    // Makes `link` the delegate of `recorder` and of its own encoder.
+    static void attach(const std::shared_ptr<IntercomLink>& link, PCMRecorder& recorder);
+
+    void setSocket(std::weak_ptr<clientSocket> session);
+    std::shared_ptr<clientSocket> socket() const;
+
+    void getPCMData(Bytes chunk) override;
+    void getOpusData(Bytes packet) override;
+
+private:
+    // Set once at construction; encodes on the delivery thread only.
+    const std::shared_ptr<opusCodec> opus;
+
+    mutable std::mutex lock_;
+    std::weak_ptr<clientSocket> socket_;  // guarded by lock_
+};
+
+}  // namespace vistamo

@@ -1,0 +1,352 @@
+#include "video/ZGLVC.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QWidget>
+#include <cmath>
+#include <string>
+
+#include "discovery/ZDeviceInfo.h"
+#include "dispatch/MainQueue.h"
+#include "media/MixerSound.h"
+#include "media/PCMRecorder.h"
+#include "platform/Localization.h"
+#include "platform/Log.h"
+#include "platform/Resources.h"
+#include "session/CommandHeader.h"
+#include "session/GCDAsyncSocket.h"
+#include "session/clientSocket.h"
+#include "video/IntercomLink.h"
+#include "video/VideoScanner.h"
+#include "video/ZControlBar.h"
+#include "video/ZGLView.h"
+#include "video/ZVideo.h"
+#include "video/ZVideoWindow.h"
+#include "video/videoWindow.h"
+
+namespace vistamo {
+
+namespace {
+
+QString text(const char* key, const char* defaultText) {
+    return QString::fromStdString(localizedString(key, defaultText));
+}
+
+// The bar's buttons as its hit test numbers them.
+enum Hit : int {
+    kNone = 0,
+    kFlash = 1,
+    kSpeaker = 2,
+    kAlarm = 3,
+    kMicrophone = 4,
+    kSwitchCamera = 5,
+    kClose = 6,
+    kShutter = 7,
+};
+
+}  // namespace
+
+std::shared_ptr<ZGLVC> ZGLVC::create(AudioEndpoint microphone) {
+    return std::make_shared<ZGLVC>(CreateToken{}, microphone);
+}
+
+ZGLVC::ZGLVC(CreateToken, AudioEndpoint microphone)
+    : recorder(std::make_shared<PCMRecorder>(microphone)),
+      intercom_(std::make_shared<IntercomLink>()),
+      record_queue(dispatch::SerialQueue::create("record queue")) {}
+
+ZGLVC::~ZGLVC() {
+    if (intercomOn_) {
+        // The recorder may outlive the controller in work queued on "record queue"; make sure
+        // it stops capturing.
+        record_queue->async([rec = recorder] { rec->stop(); });
+    }
+}
+
+void ZGLVC::setView(ZGLView* view) {
+    myView_ = view;
+    if (view == nullptr) {
+        return;
+    }
+    const std::weak_ptr<ZGLVC> weakSelf = weak_from_this();
+    view->setMouseDownHandler([weakSelf](QPointF point) {
+        if (auto self = weakSelf.lock()) {
+            self->mouseDown(point);
+        }
+    });
+    // The session closes the window through its view when the camera goes.
+    view->setCloseWindowHandler([weakSelf] {
+        if (auto self = weakSelf.lock()) {
+            self->closeViewWindow();
+        }
+    });
+}
+
+void ZGLVC::setWindowController(std::weak_ptr<videoWindow> wc) {
+    windowController_ = std::move(wc);
+}
+
+void ZGLVC::awakeFromNib() { printLine("awake from nib"); }
+
+void ZGLVC::viewDidLoad() {
+    IntercomLink::attach(intercom_, *recorder);
+    shutterSound = loadSound(resourcePath("shutter1.wav"));
+    if (!shutterSound) {
+        logLine("the shutter sound shutter1.wav could not be loaded; snapshots stay silent");
+    }
+}
+
+void ZGLVC::viewWillAppear() {
+    if (auto wc = windowController_.lock()) {
+        wc->setTitle();
+    }
+}
+
+void ZGLVC::viewDidDisappear() { stopIntercom(); }
+
+void ZGLVC::setSocket(std::weak_ptr<clientSocket> session) {
+    intercom_->setSocket(std::move(session));
+}
+
+std::shared_ptr<clientSocket> ZGLVC::socket() const { return intercom_->socket(); }
+
+void ZGLVC::setVideo() {
+    myVideo_ = std::make_shared<ZVideo>();
+    if (myView_ != nullptr) {
+        myVideo_->setMyView(myView_.data());
+        myView_->setVideo(myVideo_);
+    }
+    if (auto session = socket()) {
+        session->setVideo(myVideo_);
+    }
+}
+
+// ---- clicks ------------------------------------------------------------------------------
+
+void ZGLVC::mouseDown(QPointF point) {
+    if (myView_ == nullptr) {
+        return;
+    }
+    const std::shared_ptr<ZControlBar> bar = myView_->controlBar();
+    if (!bar) {
+        return;
+    }
+    const qreal scale = myView_->backingScale();
+    const int hit = bar->checkClick(QPointF(point.x() * scale, point.y() * scale));
+    if (hit != kNone) {
+        printLine("n = " + std::to_string(hit - 1));
+    }
+    const std::shared_ptr<clientSocket> session = socket();
+    switch (hit) {
+        case kNone:
+            tapFocus(point);
+            break;
+        case kFlash:
+            if (session) {
+                session->flashSwitch();
+            }
+            break;
+        case kSpeaker:
+            if (session) {
+                // The speaker's image shows the camera's screen state; the camera's sound
+                // follows it.
+                if (auto codec = session->OpusCodec()) {
+                    if (bar->screen()) {
+                        codec->startPlay();
+                    } else {
+                        codec->stopPlay();
+                    }
+                }
+                session->screenSwitch();
+            }
+            break;
+        case kAlarm:
+            if (session) {
+                session->startMonitor(!bar->alarm());
+            }
+            break;
+        case kMicrophone:
+            toggleIntercom();
+            break;
+        case kSwitchCamera:
+            switchCamera();
+            break;
+        case kClose:
+            closeButton();
+            break;
+        default:
+            shutter();
+            break;
+    }
+}
+
+std::optional<ZGLVC::FocusPoint> ZGLVC::focusPoint(QSizeF bounds, double ratio, QPointF point) {
+    const double W = bounds.width();
+    const double H = bounds.height();
+    if (!(ratio > 0) || !std::isfinite(ratio) || !(W > 0) || !(H > 0)) {
+        return std::nullopt;
+    }
+    double width = W;
+    double height = W / ratio;
+    double x0 = 0;
+    double y0 = (H - height) * 0.5;
+    if (W / H > ratio) {
+        width = ratio * H;
+        height = H;
+        x0 = (W - width) * 0.5;
+        y0 = 0;
+    }
+    const double px = point.x();
+    const double py = point.y();
+    if (!(x0 < px && px < x0 + width && y0 < py && py < y0 + height)) {
+        return std::nullopt;
+    }
+    return FocusPoint{(px - x0) / width, 1.0 - (py - y0) / height};
+}
+
+void ZGLVC::tapFocus(QPointF point) {
+    const auto focus = focusPoint(myView_->boundsInPoints(), myView_->ratio(), point);
+    if (!focus) {
+        printLine("point is out of range");
+        return;
+    }
+    if (auto session = socket()) {
+        session->sendTapFocus(focus->x, focus->y);
+    }
+}
+
+void ZGLVC::switchCamera() {
+    if (myVideo_ && myVideo_->frame_width() > kMaxSwitchWidth) {
+        // A sheet on the video window; it only informs.
+        QWidget* window = myView_ != nullptr ? myView_->window() : nullptr;
+        auto* alert = new QMessageBox(window);
+        alert->setAttribute(Qt::WA_DeleteOnClose);
+        alert->setIcon(QMessageBox::Information);
+        alert->setText(text("MESSAGE", "Message"));
+        alert->setInformativeText(
+            text("CANNOT_SWITCH", "The current camera resolution cannot switch to the front"));
+        alert->addButton(text("OK", "OK"), QMessageBox::AcceptRole);
+        runner_(*alert, DialogModality::windowSheet);
+        return;
+    }
+    if (auto session = socket()) {
+        session->switchCamera();
+    }
+}
+
+void ZGLVC::shutter() {
+    const Clock::time_point now = now_();
+    if (lastShutter && now - *lastShutter <= kShutterGuard) {
+        return;
+    }
+    lastShutter = now;
+    if (shutterSound) {
+        shutterSound->play();
+    }
+    if (auto session = socket()) {
+        session->takePicture();
+    }
+
+    const auto wc = windowController_.lock();
+    const auto scanner = wc ? wc->mScanner.lock() : nullptr;
+    if (!scanner || !scanner->bHit()) {
+        return;
+    }
+    QMessageBox alert(myView_ != nullptr ? myView_->window() : nullptr);
+    alert.setIcon(QMessageBox::Information);
+    alert.setText(text("PIC_SAVED", "Picture Saved"));
+    alert.setInformativeText(text("SAVED_INFO", "The picture has been Saved into pictures folder"));
+    const QPushButton* ok = alert.addButton(text("OK", "OK"), QMessageBox::AcceptRole);
+    alert.addButton(text("NEVERSHOW", "Never Show"), QMessageBox::RejectRole);
+    runner_(alert, DialogModality::application);
+    // Any answer but the first button is "Never Show".
+    if (alert.clickedButton() != ok) {
+        scanner->setBHit(false);
+        scanner->saveOptions();
+    }
+}
+
+// ---- intercom ----------------------------------------------------------------------------
+
+void ZGLVC::toggleIntercom() {
+    if (intercomOn_) {
+        stopIntercom();
+        return;
+    }
+    intercomOn_ = true;
+    setMuteMic(true);
+    if (auto session = socket()) {
+        session->sendCommandTCP(CmdIntercomStart, 0);
+    }
+    record_queue->async([rec = recorder] { rec->start(); });
+}
+
+void ZGLVC::stopIntercom() {
+    if (!intercomOn_) {
+        return;
+    }
+    intercomOn_ = false;
+    setMuteMic(false);
+    if (auto session = socket()) {
+        session->sendCommandTCP(CmdIntercomStop, 0);
+    }
+    record_queue->async([rec = recorder] { rec->stop(); });
+}
+
+void ZGLVC::setMuteMic(bool on) {
+    if (myView_ == nullptr) {
+        return;
+    }
+    if (auto bar = myView_->controlBar()) {
+        bar->setMuteMic(on);
+        myView_->update();
+    }
+}
+
+// ---- closing -----------------------------------------------------------------------------
+
+void ZGLVC::closeButton() {
+    // Straight to the socket: the camera sees the connection end without a disconnect
+    // message.
+    if (auto session = socket()) {
+        if (auto tcp = session->socket()) {
+            tcp->disconnect();
+        }
+    }
+    if (myVideo_) {
+        myVideo_->setBClosing(true);
+    }
+    const auto wc = windowController_.lock();
+    if (wc) {
+        if (auto record = wc->device.lock()) {
+            record->setBOccupied(false);
+        }
+        if (auto scanner = wc->mScanner.lock()) {
+            scanner->removeVideoWindow(*wc);
+            scanner->showScannerWindow();
+        }
+    }
+    // The window controller has left the scanner's list: this call keeps it, and so the
+    // window, alive until the window is closed.
+    dispatch::mainQueue().after(kCloseDelaySeconds,
+                                [self = shared_from_this(), wc] { self->closeWindow(); });
+}
+
+void ZGLVC::closeWindow() {
+    stopIntercom();
+    closeViewWindow();
+}
+
+void ZGLVC::closeViewWindow() {
+    if (myView_ == nullptr) {
+        return;
+    }
+    // The camera window's own close, so that its controller hears of it.
+    if (auto* window = qobject_cast<ZVideoWindow*>(myView_->window())) {
+        window->close();
+    } else {
+        myView_->window()->close();
+    }
+}
+
+}  // namespace vistamo

@@ -1,0 +1,129 @@
+#pragma once
+
+#include <QPointF>
+#include <QPointer>
+#include <QSizeF>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "dispatch/SerialQueue.h"
+#include "media/AudioEndpoint.h"
+#include "video/DialogRunner.h"
+
+namespace vistamo {
+
+class clientSocket;
+class IntercomLink;
+class PCMRecorder;
+class SoundPlayer;
+class videoWindow;
+class ZGLView;
+class ZVideo;
+
+// The video view controller of a camera window: owns the frame renderer of its view, turns
+// clicks on the view into camera commands or local actions through the control bar's hit
+// test, runs the intercom (microphone → Opus → camera) and takes snapshots with a shutter
+// sound and a notice.
+//
+// Ownership: the camera window owns the controller; the controller holds its view, the session
+// and its window controller weakly. The recorder and the encoder deliver to a small link
+// object rather than to the controller, so audio threads never keep the controller (and the
+// OpenGL objects under it) alive.
+//
+// Threads: everything here runs on the main thread, except the recorder's start and stop
+// (on "record queue", asynchronously) and the intercom link (on the recorder's delivery
+// thread).
+class ZGLVC final : public std::enable_shared_from_this<ZGLVC> {
+    struct CreateToken {};
+
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // A shutter click this long or less after the last accepted one is ignored.
+    static constexpr std::chrono::milliseconds kShutterGuard{1300};
+    // The close button closes the window this long after it has let go of the camera.
+    static constexpr double kCloseDelaySeconds = 0.2;
+    // Streams wider than this cannot switch to the front camera.
+    static constexpr float kMaxSwitchWidth = 2000;
+
+    // Makes the recorder (on `microphone`), the intercom encoder and "record queue".
+    static std::shared_ptr<ZGLVC> create(AudioEndpoint microphone = AudioEndpoint::systemDefault);
+    ZGLVC(CreateToken, AudioEndpoint microphone);
+    ~ZGLVC();
+
+    ZGLVC(const ZGLVC&) = delete;
+    ZGLVC& operator=(const ZGLVC&) = delete;
+
+    // Takes `view` as its view and receives its clicks and close requests.
+    void setView(ZGLView* view);
+    ZGLView* myView() const { return myView_.data(); }
+    void setWindowController(std::weak_ptr<videoWindow> wc);
+
+    // Writes "awake from nib" (the window has just been built around the controller).
+    void awakeFromNib();
+    // Makes the intercom link the delegate of the recorder and the encoder; loads the shutter
+    // sound (none when it cannot be loaded: snapshots then stay silent).
+    void viewDidLoad();
+    // Asks the window controller for the window's title.
+    void viewWillAppear();
+    // Stops the intercom if it runs.
+    void viewDidDisappear();
+
+    void setSocket(std::weak_ptr<clientSocket> session);
+    std::shared_ptr<clientSocket> socket() const;
+
+    // Makes a new renderer, shows it in the view and hands it to the session.
+    void setVideo();
+    const std::shared_ptr<ZVideo>& myVideo() const { return myVideo_; }
+
+    // A click at `point` (the view's coordinates in points, origin at the bottom left).
+    void mouseDown(QPointF point);
+
+    // Stops the intercom if it runs, then closes the view's window.
+    void closeWindow();
+
+    // Whether the intercom runs (the last toggle started it).
+    bool intercomOn() const { return intercomOn_; }
+
+    // Where a click at `point` focuses: (0, 0) at the video's top left, (1, 1) at its bottom
+    // right, for video of aspect `ratio` fitted into `bounds` (points, origin at the bottom
+    // left). None for a click on the bands beside the video, on its edge, or without a ratio.
+    struct FocusPoint {
+        double x = 0;
+        double y = 0;
+    };
+    static std::optional<FocusPoint> focusPoint(QSizeF bounds, double ratio, QPointF point);
+
+    // For tests: how dialogs are shown (answered) and what time it is.
+    void setDialogRunner(DialogRunner runner) { runner_ = std::move(runner); }
+    void setClock(std::function<Clock::time_point()> now) { now_ = std::move(now); }
+
+private:
+    void toggleIntercom();
+    void stopIntercom();
+    void setMuteMic(bool on);
+    void shutter();
+    void switchCamera();
+    void closeButton();
+    void closeViewWindow();
+    void tapFocus(QPointF point);
+
+    // Set once at creation.
+    std::shared_ptr<PCMRecorder> recorder;
+    std::shared_ptr<IntercomLink> intercom_;
+    std::shared_ptr<dispatch::SerialQueue> record_queue;
+
+    // Main thread only.
+    std::shared_ptr<ZVideo> myVideo_;
+    QPointer<ZGLView> myView_;
+    std::weak_ptr<videoWindow> windowController_;
+    std::shared_ptr<SoundPlayer> shutterSound;
+    std::optional<Clock::time_point> lastShutter;
+    bool intercomOn_ = false;
+    DialogRunner runner_ = showingDialogRunner();
+    std::function<Clock::time_point()> now_ = [] { return Clock::now(); };
+};
+
+}  // namespace vistamo

@@ -1,0 +1,66 @@
+#include "video/ZVideoWindow.h"
+
+#include <QCloseEvent>
+#include <QHideEvent>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include "platform/Log.h"
+#include "video/ZGLVC.h"
+#include "video/ZGLView.h"
+#include "video/videoWindow.h"
+
+namespace vistamo {
+
+ZVideoWindow::ZVideoWindow(std::shared_ptr<ZGLVC> contentViewController)
+    : contentViewController_(std::move(contentViewController)), view_(new ZGLView(this)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view_);
+    resize(kInitialWidth, kInitialHeight);
+    contentViewController_->setView(view_);
+}
+
+ZVideoWindow::~ZVideoWindow() = default;
+
+void ZVideoWindow::close() {
+    // Keeps the controller alive through both calls: the first may take it out of the
+    // scanner's list.
+    const std::shared_ptr<videoWindow> controller = wc.lock();
+    inClose_ = true;
+    QWidget::close();
+    inClose_ = false;
+    if (controller) {
+        controller->closeWindow();
+    }
+}
+
+void ZVideoWindow::closeEvent(QCloseEvent* event) {
+    printLine("window will close");
+    const std::shared_ptr<videoWindow> controller = wc.lock();
+    if (controller) {
+        controller->windowWillClose();
+        if (!inClose_) {
+            controller->closeWindow();
+        }
+    }
+    event->accept();
+}
+
+void ZVideoWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous()) {
+        contentViewController_->viewWillAppear();
+    }
+}
+
+void ZVideoWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    // Minimising hides the window spontaneously; only a window that goes away stops the
+    // intercom.
+    if (!event->spontaneous()) {
+        contentViewController_->viewDidDisappear();
+    }
+}
+
+}  // namespace vistamo

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+namespace vistamo {
+
+class videoWindow;
+class ZGLVC;
+class ZGLView;
+
+// The window of one camera: its content is the video view of its content view controller
+// (a ZGLVC), which the window owns. It tells its controller when it closes.
+//
+// Main thread only.
+class ZVideoWindow final : public QWidget {
+    Q_OBJECT
+
+public:
+    // Window size at opening, in points: room for the whole control bar.
+    static constexpr int kInitialWidth = 960;
+    static constexpr int kInitialHeight = 600;
+
+    explicit ZVideoWindow(std::shared_ptr<ZGLVC> contentViewController);
+    ~ZVideoWindow() override;
+
+    const std::shared_ptr<ZGLVC>& contentViewController() const { return contentViewController_; }
+    ZGLView* view() const { return view_; }
+
+    // Closes the window, which tells the controller `windowWillClose`, then tells it
+    // `closeWindow`. Hides QWidget::close: callers that close a camera window use this one.
+    void close();
+
+    // The controller of this window; set by the controller's `setSocket`.
+    std::weak_ptr<videoWindow> wc;
+
+protected:
+    // Writes "window will close" and tells the controller. A close that did not come through
+    // `close` (the window manager's close box) also gets the `closeWindow` that `close` adds.
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    // Destroyed before the view (a child widget), so the renderer goes while its view exists.
+    std::shared_ptr<ZGLVC> contentViewController_;
+    ZGLView* view_;  // a child of the window
+    bool inClose_ = false;
+};
+
+}  // namespace vistamo

@@ -1,0 +1,480 @@
+// The whole application as a user meets it: the real `vistamo` on the X display, in a network
+// namespace of its own, with test cameras in a second one. Needs root (for the namespaces)
+// and an X display; skipped otherwise.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "app/DesktopDriver.h"
+#include "platform/AtomicFile.h"
+#include "settings/OptionData.h"
+#include "support/CameraProcess.h"
+#include "support/NetNamespace.h"
+#include "support/Wait.h"
+
+namespace vistamo::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A program started for the test with the given environment; its standard output and error
+// are read into lines. The destructor ends it (SIGTERM, then SIGKILL) and reaps it.
+class AppProcess {
+public:
+    AppProcess(const std::vector<std::string>& argv, const std::vector<std::string>& environment) {
+        int pipeEnds[2];
+        if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        std::vector<char*> arguments;
+        for (const auto& argument : argv) {
+            arguments.push_back(const_cast<char*>(argument.c_str()));
+        }
+        arguments.push_back(nullptr);
+        std::vector<char*> variables;
+        for (const auto& variable : environment) {
+            variables.push_back(const_cast<char*>(variable.c_str()));
+        }
+        variables.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+        const int error = ::posix_spawnp(&pid_, arguments[0], &actions, nullptr, arguments.data(),
+                                         variables.data());
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(pipeEnds[1]);
+        if (error != 0) {
+            ::close(pipeEnds[0]);
+            throw std::runtime_error("cannot start " + argv[0]);
+        }
+        reader_ = std::thread([this, fd = pipeEnds[0]] { readOutput(fd); });
+    }
+
+    ~AppProcess() {
+        if (!status_) {
+            ::kill(pid_, SIGTERM);
+            if (!waitForExit(5s)) {
+                ::kill(pid_, SIGKILL);
+                waitForExit(5s);
+            }
+        }
+        reader_.join();
+    }
+
+    // The first line after the previous match that contains `text`; none after `limit`.
+    std::optional<std::string> waitForLine(const std::string& text,
+                                           std::chrono::milliseconds limit = 20s) {
+        std::unique_lock guard(mutex_);
+        std::optional<std::string> found;
+        changed_.wait_for(guard, limit, [&] {
+            for (; position_ < lines_.size(); ++position_) {
+                if (lines_[position_].find(text) != std::string::npos) {
+                    found = lines_[position_++];
+                    return true;
+                }
+            }
+            return ended_;
+        });
+        return found;
+    }
+
+    // The exit status, once the process has ended within `limit`.
+    std::optional<int> waitForExit(std::chrono::milliseconds limit) {
+        if (status_) {
+            return status_;
+        }
+        const auto end = std::chrono::steady_clock::now() + limit;
+        do {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                return status_;
+            }
+            std::this_thread::sleep_for(20ms);
+        } while (std::chrono::steady_clock::now() < end);
+        return std::nullopt;
+    }
+
+    bool running() { return !waitForExit(0ms); }
+
+    // Waits until every line the process wrote has been read (its output has closed).
+    bool waitForOutputEnd(std::chrono::milliseconds limit) {
+        std::unique_lock guard(mutex_);
+        return changed_.wait_for(guard, limit, [&] { return ended_; });
+    }
+
+    // The exit status, with the whole output read; none when it did not end within `limit`.
+    std::optional<int> waitForEnd(std::chrono::milliseconds limit) {
+        const auto status = waitForExit(limit);
+        if (status) {
+            waitForOutputEnd(5s);
+        }
+        return status;
+    }
+
+    // The first line so far that contains `text`, wherever the previous match was.
+    std::optional<std::string> findLine(const std::string& text) const {
+        std::lock_guard guard(mutex_);
+        for (const auto& line : lines_) {
+            if (line.find(text) != std::string::npos) {
+                return line;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::string transcript() const {
+        std::lock_guard guard(mutex_);
+        std::string text;
+        for (const auto& line : lines_) {
+            text += line + "\n";
+        }
+        return text;
+    }
+
+private:
+    void readOutput(int fd) {
+        std::string pending;
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = ::read(fd, buffer, sizeof buffer)) > 0) {
+            pending.append(buffer, static_cast<size_t>(got));
+            size_t newline = 0;
+            while ((newline = pending.find('\n')) != std::string::npos) {
+                std::lock_guard guard(mutex_);
+                lines_.push_back(pending.substr(0, newline));
+                pending.erase(0, newline + 1);
+                changed_.notify_all();
+            }
+        }
+        ::close(fd);
+        std::lock_guard guard(mutex_);
+        ended_ = true;
+        changed_.notify_all();
+    }
+
+    pid_t pid_ = -1;
+    std::optional<int> status_;  // test thread only
+    std::thread reader_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> lines_;  // guarded by mutex_
+    size_t position_ = 0;             // guarded by mutex_
+    bool ended_ = false;              // guarded by mutex_
+};
+
+// Where the button of the camera named `name` went, from the application's log line.
+std::optional<std::pair<int, int>> buttonPlace(const std::string& line) {
+    static const std::regex pattern(R"(its button is at (-?\d+),(-?\d+) in the scanner window)");
+    std::smatch match;
+    if (!std::regex_search(line, match, pattern)) {
+        return std::nullopt;
+    }
+    return std::pair{std::stoi(match[1]), std::stoi(match[2])};
+}
+
+// Whether the application ended well: status 0, or, under AddressSanitizer, a leak report in
+// which no block was allocated by our program. System libraries (the D-Bus link, the Mesa
+// driver) leak at exit, and the driver is unloaded before the report is made, so its blocks
+// show no module that a suppression could name; blocks of ours always show our frames.
+bool endedWell(std::optional<int> status, const std::string& transcript) {
+    if (status == 0) {
+        return true;
+    }
+    const size_t report = transcript.find("ERROR: LeakSanitizer");
+    if (status != 1 || report == std::string::npos) {
+        return false;
+    }
+    std::istringstream lines(transcript.substr(report));
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.find(" #") != std::string::npos && line.find("vistamo") != std::string::npos) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string cameraLog(const CameraProcess& camera) {
+    std::string text;
+    for (const auto& line : camera.lines()) {
+        if (line.find("send Cmd") == std::string::npos) {
+            text += line + "\n";
+        }
+    }
+    return text;
+}
+
+constexpr const char* kScannerTitle = "^vistamo$";
+constexpr const char* kCameraWindowTitle = "^Video From";
+
+class ApplicationEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) {
+            GTEST_SKIP() << "needs root for network namespaces";
+        }
+        if (std::getenv("DISPLAY") == nullptr) {
+            GTEST_SKIP() << "needs an X display";
+        }
+        net_ = std::make_unique<NetNamespace>();
+        if (!net_->available()) {
+            GTEST_SKIP() << "no network namespaces: " << net_->unavailableReason();
+        }
+        std::string pattern = std::filesystem::temp_directory_path() / "vistamo-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        for (const char* folder : {"home/.config", "home/Pictures", "run", "bin", "data"}) {
+            std::filesystem::create_directories(root_ / folder);
+        }
+        ::chmod((root_ / "run").c_str(), 0700);
+        // The program the alarm launches: it leaves a marker file behind.
+        const auto marker = root_ / "bin" / "alarm-marker";
+        std::ofstream(marker) << "#!/bin/sh\necho launched >> '" << markerPath().string() << "'\n";
+        std::filesystem::permissions(marker, std::filesystem::perms::owner_all);
+    }
+
+    void TearDown() override {
+        apps_.clear();
+        cameras_.clear();
+        if (!root_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(root_, ignored);
+        }
+    }
+
+    std::filesystem::path configPath() const { return root_ / "home/.config/vistamo+/.config"; }
+    std::filesystem::path markerPath() const { return root_ / "launched"; }
+
+    CameraProcess& startCamera(std::vector<std::string> arguments) {
+        cameras_.push_back(std::make_unique<CameraProcess>(
+            std::move(arguments),
+            std::vector<std::string>{"ip", "netns", "exec", net_->host(1).namespaceName}));
+        return *cameras_.back();
+    }
+
+    AppProcess& startApp() {
+        std::vector<std::string> environment{
+            "HOME=" + (root_ / "home").string(),
+            "XDG_CONFIG_HOME=" + (root_ / "home/.config").string(),
+            "XDG_RUNTIME_DIR=" + (root_ / "run").string(),
+            "XDG_DATA_HOME=" + (root_ / "data").string(),
+            "XDG_DATA_DIRS=" + (root_ / "data").string(),
+            "PATH=" + (root_ / "bin").string() + ":/usr/local/bin:/usr/bin:/bin",
+            "SDL_AUDIODRIVER=disk",
+            "SDL_DISKAUDIOFILE=" + (root_ / "played.raw").string(),
+            "SDL_DISKAUDIOFILEIN=" + (root_ / "microphone.raw").string(),
+            "QT_QPA_PLATFORM=xcb",
+            "LIBGL_ALWAYS_SOFTWARE=1",
+            std::string("DISPLAY=") + std::getenv("DISPLAY")};
+        for (const char* inherited : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+            if (const char* value = std::getenv(inherited)) {
+                environment.push_back(std::string(inherited) + "=" + value);
+            }
+        }
+        apps_.push_back(std::make_unique<AppProcess>(
+            std::vector<std::string>{"ip", "netns", "exec", net_->host(0).namespaceName,
+                                     VISTAMO_APP_PATH},
+            environment));
+        return *apps_.back();
+    }
+
+    // Options as the file holds them now; none when there is no file.
+    std::optional<AlarmOptions> storedOptions() const {
+        const auto bytes = readWholeFile(configPath(), kMaxOptionsFileBytes);
+        if (!bytes || bytes->empty()) {
+            return std::nullopt;
+        }
+        AlarmOptions options;
+        getOptionDataWithData(options, *bytes);
+        return options;
+    }
+
+    void writeOptions(const AlarmOptions& options) {
+        std::filesystem::create_directories(configPath().parent_path());
+        const Bytes bytes = setOptionData(options);
+        std::ofstream(configPath(), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    }
+
+    // Closing the scanner window ends the application, which saves the options first.
+    void closeScannerAndWaitForExit(AppProcess& app) {
+        const auto scanner = DesktopDriver::waitForWindow(kScannerTitle);
+        ASSERT_TRUE(scanner) << app.transcript();
+        ASSERT_TRUE(DesktopDriver::requestClose(*scanner));
+        const auto status = app.waitForEnd(20s);
+        EXPECT_TRUE(endedWell(status, app.transcript())) << app.transcript();
+    }
+
+    // Made first, so that it goes last: the processes in its namespaces end before it.
+    std::unique_ptr<NetNamespace> net_;
+    std::filesystem::path root_;
+    std::vector<std::unique_ptr<CameraProcess>> cameras_;
+    std::vector<std::unique_ptr<AppProcess>> apps_;
+};
+
+TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesBackToTheScanner) {
+    AlarmOptions prepared;
+    prepared.bEnableActive = false;
+    prepared.bEnableSound = true;
+    prepared.bOnceAlarm = true;
+    prepared.bEnableRun = true;
+    prepared.runProgram = "alarm-marker.app";  // the suffix is dropped to launch
+    writeOptions(prepared);
+
+    CameraProcess& kitchen =
+        startCamera({"--port", "7341", "--control", "--discovery", "--name", "Kitchen"});
+    CameraProcess& porch = startCamera({"--port", "7342", "--control", "--discovery", "--name",
+                                        "Porch", "--uuid", "0A1B2C3D4E5F60718293A4B5C6D7E8F9"});
+    AppProcess& app = startApp();
+
+    // The two buttons appear in the order the answers arrive.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return app.findLine("camera \"Kitchen\" found") &&
+                   app.findLine("camera \"Porch\" found");
+        },
+        20s))
+        << app.transcript() << "cameras:\n"
+        << cameraLog(kitchen) << cameraLog(porch);
+    const auto kitchenLine = app.findLine("camera \"Kitchen\" found");
+    // Found by the first scan request: the answer to it makes the button.
+    const auto requests = kitchen.lines();
+    EXPECT_LE(std::count_if(requests.begin(), requests.end(),
+                            [](const std::string& line) {
+                                return line.starts_with("discovery request from");
+                            }),
+              1);
+    const auto scanner = DesktopDriver::waitForWindow(kScannerTitle);
+    ASSERT_TRUE(scanner);
+    const std::filesystem::path shots = VISTAMO_SCREENSHOT_DIR;
+    std::filesystem::create_directories(shots);
+    EXPECT_TRUE(DesktopDriver::screenshot(*scanner, shots / "scanner-window.png"));
+
+    // The porch camera leaves, and its button with it, so that nothing covers the kitchen's.
+    ASSERT_TRUE(porch.sendControl("quit"));
+    ASSERT_TRUE(porch.waitForLine("discovery leave"));
+    const auto place = buttonPlace(*kitchenLine);
+    ASSERT_TRUE(place) << *kitchenLine;
+    ASSERT_TRUE(DesktopDriver::click(*scanner, place->first, place->second));
+
+    ASSERT_TRUE(kitchen.waitForLine("verified conn=1", 20s)) << app.transcript();
+    ASSERT_TRUE(kitchen.waitForLine("stream started conn=1"));
+    ASSERT_TRUE(app.waitForLine("window did load"));
+    const auto cameraWindow = DesktopDriver::waitForWindow(kCameraWindowTitle);
+    ASSERT_TRUE(cameraWindow);
+    EXPECT_TRUE(DesktopDriver::waitForNoWindow(kScannerTitle));
+
+    // First alarm: the chosen program starts and the alarm sound plays.
+    ASSERT_TRUE(kitchen.sendControl("alarm"));
+    EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(markerPath()); }, 20s))
+        << app.transcript();
+    EXPECT_TRUE(app.waitForLine("motion alarm: the alarm sound is playing")) << app.transcript();
+    // Second alarm of the pair: the camera's motion guard is switched off.
+    ASSERT_TRUE(kitchen.sendControl("alarm"));
+    EXPECT_TRUE(kitchen.waitForLine("recv CmdStopMonitor", 20s));
+
+    // Closing the camera window ends the session, brings the scanner back and scans at once.
+    ASSERT_TRUE(DesktopDriver::requestClose(*cameraWindow));
+    EXPECT_TRUE(kitchen.waitForLine(
+        [](const std::string& line) {
+            return line == "disconnect requested conn=1" || line == "closed by peer conn=1";
+        },
+        20s));
+    EXPECT_TRUE(DesktopDriver::waitForWindow(kScannerTitle));
+    EXPECT_TRUE(kitchen.waitForLine("discovery request from", 20s));
+
+    // A second copy ends at once and leaves the first running.
+    AppProcess& second = startApp();
+    const auto secondStatus = second.waitForEnd(20s);
+    EXPECT_TRUE(endedWell(secondStatus, second.transcript())) << second.transcript();
+    EXPECT_TRUE(second.waitForLine("already running", 1s)) << second.transcript();
+    EXPECT_TRUE(app.running());
+
+    // Closing the scanner window writes the options anew and ends the application.
+    std::filesystem::remove(configPath());
+    closeScannerAndWaitForExit(app);
+    const auto saved = storedOptions();
+    ASSERT_TRUE(saved);
+    EXPECT_TRUE(saved->bEnableRun);
+    EXPECT_EQ(saved->runProgram, "alarm-marker.app");
+    EXPECT_FALSE(saved->bEnableActive);
+}
+
+TEST_F(ApplicationEndToEndTest, DialogOptionsSurviveARestartAndTheAddCameraDialogConnects) {
+    CameraProcess& camera = startCamera({"--port", "7341", "--control", "--no-discovery"});
+
+    {
+        AppProcess& app = startApp();
+        const auto scanner = DesktopDriver::waitForWindow(kScannerTitle);
+        ASSERT_TRUE(scanner) << app.transcript();
+        ASSERT_TRUE(DesktopDriver::keys(*scanner, {"ctrl+comma"}));
+        const auto dialog = DesktopDriver::waitForWindow("^Options$");
+        ASSERT_TRUE(dialog) << app.transcript();
+        // Focus starts on the first check box; the program field to start is the sixth
+        // control, its check box the fifth.
+        ASSERT_TRUE(DesktopDriver::keys(*dialog, {"Tab", "Tab", "Tab", "Tab", "Tab"}));
+        ASSERT_TRUE(DesktopDriver::type(*dialog, "marker-program"));
+        ASSERT_TRUE(DesktopDriver::keys(*dialog, {"shift+Tab", "space", "Return"}));
+        ASSERT_TRUE(DesktopDriver::waitForNoWindow("^Options$"));
+        ASSERT_TRUE(waitUntil([&] {
+            const auto stored = storedOptions();
+            return stored && stored->runProgram == "marker-program";
+        }));
+        EXPECT_TRUE(storedOptions()->bEnableRun);
+        closeScannerAndWaitForExit(app);
+    }
+
+    AppProcess& app = startApp();
+    const auto scanner = DesktopDriver::waitForWindow(kScannerTitle);
+    ASSERT_TRUE(scanner) << app.transcript();
+
+    ASSERT_TRUE(DesktopDriver::keys(*scanner, {"ctrl+n"}));
+    const auto dialog = DesktopDriver::waitForWindow("^Add Camera$");
+    ASSERT_TRUE(dialog) << app.transcript();
+    for (const char* wrong : {"192.168.1.300", "camera.local"}) {
+        ASSERT_TRUE(DesktopDriver::keys(*dialog, {"ctrl+a", "BackSpace"}));
+        ASSERT_TRUE(DesktopDriver::type(*dialog, wrong));
+        ASSERT_TRUE(DesktopDriver::keys(*dialog, {"Return"}));
+        const auto alert = DesktopDriver::waitForWindow("^Wrong IP Address$");
+        ASSERT_TRUE(alert) << wrong;
+        ASSERT_TRUE(DesktopDriver::keys(*alert, {"Return"}));
+        ASSERT_TRUE(DesktopDriver::waitForNoWindow("^Wrong IP Address$"));
+    }
+    EXPECT_FALSE(camera.waitForLine("connected from", 0ms));
+    ASSERT_TRUE(DesktopDriver::keys(*dialog, {"ctrl+a", "BackSpace"}));
+    ASSERT_TRUE(DesktopDriver::type(*dialog, net_->host(1).ipv4));
+    ASSERT_TRUE(DesktopDriver::keys(*dialog, {"Return"}));
+    EXPECT_TRUE(camera.waitForLine("connected from " + net_->host(0).ipv4, 20s))
+        << app.transcript();
+    EXPECT_TRUE(camera.waitForLine("verified conn=1", 20s));
+    const auto cameraWindow = DesktopDriver::waitForWindow(kCameraWindowTitle);
+    ASSERT_TRUE(cameraWindow);
+    ASSERT_TRUE(DesktopDriver::requestClose(*cameraWindow));
+    ASSERT_TRUE(DesktopDriver::waitForWindow(kScannerTitle));
+
+    // The options read at this start are the ones written on closing.
+    closeScannerAndWaitForExit(app);
+    const auto saved = storedOptions();
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->runProgram, "marker-program");
+    EXPECT_TRUE(saved->bEnableRun);
+}
+
+}  // namespace
+}  // namespace vistamo::test

@@ -1,0 +1,280 @@
+// The option dialog and the add-camera dialog against a recording scanner.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ScannerDialogHost.h"
+#include "app/ZOptionVC.h"
+#include "app/addDeviceVC.h"
+#include "discovery/DeviceButton.h"
+#include "settings/OptionData.h"
+#include "support/qt/QtWait.h"
+
+namespace vistamo {
+namespace {
+
+using test::waitProcessingEvents;
+
+class ButtonDouble final : public DeviceButton {
+public:
+    int64_t tag() const override { return 0; }
+    void setTag(int64_t) override {}
+    bool isHidden() const override { return false; }
+    void setHidden(bool) override {}
+    void removeFromSuperview() override {}
+};
+
+// Connecting marks the host connected, as the scanner does, so a dialog closed by a successful
+// OK leaves the scanner window hidden.
+class HostDouble final : public ScannerDialogHost {
+public:
+    AlarmOptions& alarmOptions() override { return options; }
+    void saveOptions() override { saved.push_back(options); }
+    bool isConnected() const override { return connected; }
+    void showScannerWindow() override { ++scannerShown; }
+    bool addNewOne(const std::string& address,
+                   const std::shared_ptr<NewDeviceReceiver>& receiver) override {
+        calls.push_back("add " + address);
+        if (receiver) {
+            receiver->setNewDevBtn(button);
+        }
+        return true;
+    }
+    void connectToServerWithIp(const std::string& address) override {
+        calls.push_back("connect " + address);
+        connected = true;
+    }
+
+    AlarmOptions options;
+    std::vector<AlarmOptions> saved;
+    std::vector<std::string> calls;
+    bool connected = false;
+    int scannerShown = 0;
+    std::shared_ptr<DeviceButton> button = std::make_shared<ButtonDouble>();
+};
+
+void saveScreenshot(QWidget& widget, const char* name) {
+    const QString path = QStringLiteral(VISTAMO_SOURCE_DIR "/docs/screenshots/") + name;
+    EXPECT_TRUE(widget.grab().save(path)) << path.toStdString();
+}
+
+bool closed(const QPointer<QWidget>& dialog) {
+    return waitProcessingEvents([&] { return dialog.isNull(); });
+}
+
+TEST(ZOptionVCTest, ShowsTheOptionsAndOkSavesTheEditedValues) {
+    auto host = std::make_shared<HostDouble>();
+    host->options.bEnableActive = true;
+    host->options.activeProgram = "firefox";
+    host->options.bEnableTerminate = true;
+    host->options.terminateProgram = "xterm";
+    host->options.bEnableSound = false;
+    host->options.bOnceAlarm = false;
+    host->options.bEnableRun = true;
+    host->options.runProgram = "Recorder.app";
+    host->options.picID = 42;
+
+    QPointer<QWidget> guard;
+    {
+        auto* dialog = new ZOptionVC(host);
+        guard = dialog;
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+        EXPECT_EQ(dialog->windowTitle(), "Options");
+        EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize()) << "the dialog is not resizable";
+        EXPECT_EQ(dialog->activePragram()->text(), "firefox");
+        EXPECT_EQ(dialog->terminatePragram()->text(), "xterm");
+        EXPECT_EQ(dialog->newAPP()->text(), "Recorder.app");
+        EXPECT_TRUE(dialog->activeButton()->isChecked());
+        EXPECT_TRUE(dialog->terminateButton()->isChecked());
+        EXPECT_FALSE(dialog->soundButton()->isChecked());
+        EXPECT_FALSE(dialog->onceAlarm()->isChecked());
+        EXPECT_TRUE(dialog->runButton()->isChecked());
+        saveScreenshot(*dialog, "options.png");
+
+        dialog->activeButton()->setChecked(false);
+        dialog->terminatePragram()->setText("");
+        dialog->soundButton()->setChecked(true);
+        dialog->onceAlarm()->setChecked(true);
+        dialog->newAPP()->setText("vlc");
+        QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+    }
+
+    ASSERT_EQ(host->saved.size(), 1u);
+    const AlarmOptions& saved = host->saved.front();
+    EXPECT_FALSE(saved.bEnableActive);
+    EXPECT_EQ(saved.activeProgram, "firefox");
+    EXPECT_TRUE(saved.bEnableTerminate);
+    EXPECT_EQ(saved.terminateProgram, "");
+    EXPECT_TRUE(saved.bEnableSound);
+    EXPECT_TRUE(saved.bOnceAlarm);
+    EXPECT_TRUE(saved.bEnableRun);
+    EXPECT_EQ(saved.runProgram, "vlc");
+    EXPECT_EQ(saved.picID, 42) << "fields the dialog does not show are kept";
+    EXPECT_EQ(host->scannerShown, 1) << "no camera is connected, so the scanner window returns";
+    // The closed dialog goes away and with it its hold on the scanner.
+    EXPECT_TRUE(closed(guard));
+    EXPECT_EQ(host.use_count(), 1);
+}
+
+TEST(ZOptionVCTest, CancelChangesNothingAndKeepsTheScannerHiddenWhileConnected) {
+    for (const bool connected : {false, true}) {
+        auto host = std::make_shared<HostDouble>();
+        host->connected = connected;
+        host->options.activeProgram = "firefox";
+        auto* dialog = new ZOptionVC(host);
+        QPointer<QWidget> guard(dialog);
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+        dialog->activePragram()->setText("other");
+        dialog->activeButton()->setChecked(!host->options.bEnableActive);
+        QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
+
+        EXPECT_TRUE(host->saved.empty());
+        EXPECT_EQ(host->options.activeProgram, "firefox");
+        EXPECT_EQ(host->options.bEnableActive, AlarmOptions().bEnableActive);
+        EXPECT_EQ(host->scannerShown, connected ? 0 : 1);
+        EXPECT_TRUE(closed(guard));
+    }
+}
+
+// Answers every alert at once with its default button, after noting its texts.
+struct AlertLog {
+    struct Alert {
+        std::string title, text, informative, button;
+        DialogModality modality;
+    };
+    std::vector<Alert> alerts;
+
+    DialogRunner runner() {
+        return [this](QDialog& dialog, DialogModality modality) {
+            auto& box = dynamic_cast<QMessageBox&>(dialog);
+            QAbstractButton* ok = box.defaultButton();
+            alerts.push_back({box.windowTitle().toStdString(), box.text().toStdString(),
+                              box.informativeText().toStdString(),
+                              ok != nullptr ? ok->text().toStdString() : "", modality});
+            if (ok != nullptr) {
+                ok->click();
+            }
+        };
+    }
+};
+
+TEST(addDeviceVCTest, RejectsAnythingButDottedIPv4WithAnAlertAndAddsNothing) {
+    auto host = std::make_shared<HostDouble>();
+    AlertLog log;
+    auto* dialog = new addDeviceVC(host, nullptr, log.runner());
+    QPointer<QWidget> guard(dialog);
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    EXPECT_EQ(dialog->windowTitle(), "Add Camera");
+    EXPECT_EQ(dialog->titleLabel()->text(), "Add a Camera by Address");
+    EXPECT_FALSE(dialog->descLabel()->text().isEmpty());
+
+    const QString rejected[] = {"192.168.1.300",
+                                "camera.local",
+                                "fe80::1",
+                                "::ffff:10.0.0.1",
+                                "",
+                                "10.0.0",
+                                " 10.0.0.1",
+                                "10.0.0.1 ",
+                                QStringLiteral("10.0.0.1") + QChar(0) + "junk"};
+    for (const QString& text : rejected) {
+        dialog->ipText()->setText(text);
+        QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+        EXPECT_EQ(dialog->ipText()->text(), text) << "the text stays as typed";
+        EXPECT_TRUE(dialog->isVisible());
+    }
+    ASSERT_EQ(log.alerts.size(), std::size(rejected));
+    for (const auto& alert : log.alerts) {
+        EXPECT_EQ(alert.title, "Wrong IP Address");
+        EXPECT_EQ(alert.text, "Wrong IP Address");
+        EXPECT_EQ(alert.informative, "Type the camera's IPv4 address, such as 192.168.1.20.");
+        EXPECT_EQ(alert.button, "OK");
+        EXPECT_EQ(alert.modality, DialogModality::windowSheet);
+    }
+    EXPECT_TRUE(host->calls.empty());
+    EXPECT_EQ(host->scannerShown, 0);
+    dialog->close();
+    EXPECT_TRUE(closed(guard));
+}
+
+TEST(addDeviceVCTest, TheRealAlertIsASheetThatReturnAnswers) {
+    auto host = std::make_shared<HostDouble>();
+    auto* dialog = new addDeviceVC(host);
+    QPointer<QWidget> guard(dialog);
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    dialog->ipText()->setText("camera.local");
+    QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
+
+    QPointer<QMessageBox> alert = dialog->findChild<QMessageBox*>();
+    ASSERT_FALSE(alert.isNull());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(alert));
+    EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(alert->windowTitle(), "Wrong IP Address");
+    QTest::keyClick(alert, Qt::Key_Return);
+    EXPECT_TRUE(waitProcessingEvents([&] { return alert.isNull(); }));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_TRUE(host->calls.empty());
+    dialog->close();
+    EXPECT_TRUE(closed(guard));
+}
+
+TEST(addDeviceVCTest, AValidAddressIsAddedThenConnectedAndTheDialogCloses) {
+    auto host = std::make_shared<HostDouble>();
+    AlertLog log;
+    auto* dialog = new addDeviceVC(host, nullptr, log.runner());
+    QPointer<QWidget> guard(dialog);
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+    QTest::keyClicks(dialog->ipText(), "192.168.1.20");
+    saveScreenshot(*dialog, "add-camera.png");
+    // Return in the field presses the default button, OK.
+    QTest::keyClick(dialog->ipText(), Qt::Key_Return);
+
+    EXPECT_TRUE(log.alerts.empty());
+    EXPECT_EQ(host->calls, (std::vector<std::string>{"add 192.168.1.20", "connect 192.168.1.20"}));
+    EXPECT_EQ(dialog->newDevBtn(), host->button) << "the scanner handed over the camera's button";
+    EXPECT_EQ(host->scannerShown, 0) << "the new camera window stands in front";
+    EXPECT_TRUE(closed(guard));
+
+    // A dialog whose scanner is gone closes on OK and does nothing else.
+    std::weak_ptr<ScannerDialogHost> gone = std::make_shared<HostDouble>();
+    auto* orphan = new addDeviceVC(gone, nullptr, log.runner());
+    QPointer<QWidget> orphanGuard(orphan);
+    orphan->show();
+    orphan->ipText()->setText("10.0.0.1");
+    orphan->pressOKWithId();
+    EXPECT_TRUE(closed(orphanGuard));
+    EXPECT_TRUE(log.alerts.empty());
+}
+
+TEST(addDeviceVCTest, CancelStartsNothingAndShowsTheScannerUnlessConnected) {
+    for (const bool connected : {false, true}) {
+        auto host = std::make_shared<HostDouble>();
+        host->connected = connected;
+        auto* dialog = new addDeviceVC(host);
+        QPointer<QWidget> guard(dialog);
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
+        dialog->ipText()->setText("192.168.1.20");
+        QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
+        EXPECT_TRUE(host->calls.empty());
+        EXPECT_EQ(host->scannerShown, connected ? 0 : 1);
+        EXPECT_TRUE(closed(guard));
+    }
+}
+
+}  // namespace
+}  // namespace vistamo

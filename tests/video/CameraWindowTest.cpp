@@ -1,0 +1,317 @@
+// Camera windows end to end: a test camera streams over loopback into a real window under X,
+// clicks on the drawn bar become the camera's commands, and windows close in order.
+#include <QAbstractButton>
+#include <QLineEdit>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "media/AudioSignals.h"
+#include "support/TestStream.h"
+#include "video/CameraWindowFixture.h"
+#include "video/QtSessionDialogs.h"
+#include "video/ZControlBar.h"
+
+namespace vistamo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kFlash = 0, kSpeaker = 1, kAlarm = 2, kMicrophone = 3, kSwitchCamera = 4, kClose = 5,
+              kShutter = 6;
+
+bool near(QRgb pixel, int r, int g, int b, int tolerance = 12) {
+    return std::abs(qRed(pixel) - r) <= tolerance && std::abs(qGreen(pixel) - g) <= tolerance &&
+           std::abs(qBlue(pixel) - b) <= tolerance;
+}
+
+std::vector<fs::path> snapshots(const fs::path& home) {
+    std::vector<fs::path> files;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(home / "Pictures" / "vistamo+", ignored)) {
+        // Whole pictures only, not one being written.
+        if (entry.path().extension() == ".JPG") {
+            files.push_back(entry.path());
+        }
+    }
+    return files;
+}
+
+// 4:3 video in a taller view: grey bands above and below, the bar in the lower band.
+TEST_F(CameraWindowTest, ShowsTheStreamLetterboxedWithTheBarOverIt) {
+    Camera& camera = open({"--no-audio", "--size", "320x240"}, QSize(800, 900));
+    ASSERT_TRUE(waitForFrames(camera, 10));
+    EXPECT_EQ(controllerOf(camera)->window()->windowTitle(), "Video FromPorch");
+
+    const VideoViewport port = videoOf(camera).viewport();
+    const double scale = viewOf(camera).backingScale();
+    EXPECT_EQ(port.w, 800 * scale);
+    EXPECT_EQ(port.h, 600 * scale);
+    EXPECT_EQ(port.y, 150 * scale);
+
+    // The frame number goes up from one grab to the next, and its blocks are white and black.
+    const int first = frameNumberOnScreen(camera);
+    ASSERT_GE(first, 0);
+    ASSERT_TRUE(waitForFrames(camera, 5));
+    const QImage grab = viewOf(camera).grabFramebuffer();
+    const QImage video = videoPart(camera, grab);
+    const QImage grey = video.convertToFormat(QImage::Format_Grayscale8);
+    const int second = readFrameNumber(grey.constBits(), static_cast<int>(grey.bytesPerLine()),
+                                       grey.width(), grey.height());
+    EXPECT_GT(second, first);
+    for (int bit = 0; bit < 12; ++bit) {
+        const QRgb centre = video.pixel(bit * 16 + 8, 8);
+        if ((second >> bit) & 1) {
+            EXPECT_TRUE(near(centre, 255, 255, 255)) << "bit " << bit;
+        } else {
+            EXPECT_TRUE(near(centre, 0, 0, 0)) << "bit " << bit;
+        }
+    }
+
+    // The band is the clear grey; the bar's buttons stand out from it, its gaps do not.
+    const QRgb band = grab.pixel(grab.width() / 2, static_cast<int>(grab.height() - 100 * scale));
+    EXPECT_TRUE(near(band, 64, 64, 64, 2));
+    const QRectF bar = *viewOf(camera).controlBar()->barBound();
+    const int barTop = static_cast<int>(grab.height() - bar.y() - bar.height());
+    for (int button = 0; button < 7; ++button) {
+        const QPoint centre = buttonCentre(camera, button) * scale;
+        int drawn = 0;
+        const int half = static_cast<int>(20 * scale);
+        for (int y = centre.y() - half; y < centre.y() + half; ++y) {
+            for (int x = centre.x() - half; x < centre.x() + half; ++x) {
+                drawn += near(grab.pixel(x, y), 64, 64, 64, 2) ? 0 : 1;
+            }
+        }
+        EXPECT_GT(drawn, half * half / 4) << "button " << button;
+    }
+    const int gapX = static_cast<int>(bar.x() + 20 * bar.width() / BAR_WIDTH);
+    EXPECT_TRUE(near(grab.pixel(gapX, barTop + static_cast<int>(bar.height() / 2)), 64, 64, 64, 2));
+}
+
+TEST_F(CameraWindowTest, BarButtonsSendTheirCommands) {
+    Camera& camera = open({"--no-audio", "--size", "320x240"}, QSize(800, 600));
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    ASSERT_TRUE(seen(camera, "stream started"));
+    ZControlBar& bar = *viewOf(camera).controlBar();
+
+    click(camera, buttonCentre(camera, kFlash));
+    EXPECT_TRUE(seen(camera, "recv CmdFlashSwitch"));
+    ASSERT_TRUE(waitProcessingEvents([&] { return bar.flash(); }));
+
+    // The speaker follows the screen state the camera reports: each click switches the
+    // camera's sound the way the button shows, then the camera's screen.
+    for (int round = 0; round < 2; ++round) {
+        const bool screen = bar.screen();
+        const int starts = camera.codec->starts;
+        const int stops = camera.codec->stops;
+        click(camera, buttonCentre(camera, kSpeaker));
+        EXPECT_TRUE(seen(camera, "recv CmdScreenSwitch"));
+        EXPECT_EQ(camera.codec->starts - starts, screen ? 1 : 0);
+        EXPECT_EQ(camera.codec->stops - stops, screen ? 0 : 1);
+        EXPECT_EQ(camera.codec->playing, screen);
+        ASSERT_TRUE(waitProcessingEvents([&] { return bar.screen() != screen; }));
+    }
+
+    // Guard on, then (once the camera reports it armed) off.
+    click(camera, buttonCentre(camera, kAlarm));
+    EXPECT_TRUE(seen(camera, "recv CmdStartMonitor"));
+    ASSERT_TRUE(waitProcessingEvents([&] { return bar.alarm(); }));
+    click(camera, buttonCentre(camera, kAlarm));
+    EXPECT_TRUE(seen(camera, "recv CmdStopMonitor"));
+
+    click(camera, buttonCentre(camera, kSwitchCamera));
+    EXPECT_TRUE(seen(camera, "recv CmdSwitchCamera"));
+    EXPECT_TRUE(dialogs.empty());
+}
+
+TEST_F(CameraWindowTest, TapsFocusOnlyInsideTheVideo) {
+    // 16:9 in a square view: bands above and below.
+    Camera& camera = open({"--no-audio", "--size", "320x180"}, QSize(640, 640));
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    ASSERT_TRUE(seen(camera, "stream started"));
+
+    click(camera, QPoint(100, 50));  // the upper band
+    click(camera, QPoint(320, 320));
+    EXPECT_TRUE(
+        seen(camera, "recv CmdTapFocus length=24 type=1 details=0x3f000000 details2=0x3f000000"));
+    // The band click sent nothing.
+    int taps = 0;
+    for (const std::string& line : camera.process->lines()) {
+        taps += line.find("recv CmdTapFocus") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(taps, 1);
+}
+
+TEST_F(CameraWindowTest, IntercomSendsTheMicrophoneBetween108And109) {
+    const fs::path wav = home_ / "intercom.wav";
+    Camera& camera = open({"--no-audio", "--intercom-wav", wav.string()});
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    ZControlBar& bar = *viewOf(camera).controlBar();
+
+    click(camera, buttonCentre(camera, kMicrophone));
+    EXPECT_TRUE(bar.muteMic());
+    ASSERT_TRUE(seen(camera, "recv CmdIntercomStart"));
+    for (int packet = 0; packet < 100; ++packet) {
+        ASSERT_TRUE(seen(camera, "intercom packet samples=480"));
+    }
+    click(camera, buttonCentre(camera, kMicrophone));
+    EXPECT_FALSE(bar.muteMic());
+    EXPECT_FALSE(contentOf(camera).intercomOn());
+    ASSERT_TRUE(seen(camera, "recv CmdIntercomStop"));
+
+    std::ifstream in(wav, std::ios::binary);
+    const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GE(file.size(), 44u + 100 * 960);
+    EXPECT_TRUE(toneDominates(samplesOf(ByteView(file).subspan(44)), 660));
+}
+
+TEST_F(CameraWindowTest, ShutterTakesOnePicturePerGuardPeriod) {
+    Camera& camera = open({"--no-audio"});
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    auto now = ZGLVC::Clock::now();
+    contentOf(camera).setClock([&] { return now; });
+    scanner->hit = true;
+    answer = [](QDialog& dialog) { clickButton(static_cast<QMessageBox&>(dialog), "Never Show"); };
+
+    click(camera, buttonCentre(camera, kShutter));
+    ASSERT_TRUE(waitProcessingEvents([&] { return snapshots(home_).size() == 1; }));
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].text, "Picture Saved");
+    EXPECT_EQ(dialogs[0].informative, "The picture has been Saved into pictures folder");
+    EXPECT_EQ(dialogs[0].buttons, (std::vector<QString>{"OK", "Never Show"}));
+    EXPECT_FALSE(scanner->hit);
+    EXPECT_EQ(scanner->optionsSaved, 1);
+
+    now += std::chrono::milliseconds(1000);
+    click(camera, buttonCentre(camera, kShutter));
+    now += std::chrono::milliseconds(300);  // 1.3 s after the picture: still guarded
+    click(camera, buttonCentre(camera, kShutter));
+    ASSERT_TRUE(waitForFrames(camera, 10));
+    EXPECT_EQ(snapshots(home_).size(), 1u);
+    EXPECT_EQ(scanner->pictureNumber, 1);
+
+    now += std::chrono::milliseconds(200);
+    click(camera, buttonCentre(camera, kShutter));
+    ASSERT_TRUE(waitProcessingEvents([&] { return snapshots(home_).size() == 2; }));
+    EXPECT_EQ(dialogs.size(), 1u);  // "Never Show" held
+}
+
+TEST_F(CameraWindowTest, WideStreamShowsTheAlertInsteadOfSwitching) {
+    Camera& camera = open({"--no-audio", "--size", "2048x1152", "--fps", "5"});
+    ASSERT_TRUE(waitForFrames(camera, 2));
+    ASSERT_TRUE(seen(camera, "stream started"));
+
+    click(camera, buttonCentre(camera, kSwitchCamera));
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].modality, DialogModality::windowSheet);
+    EXPECT_EQ(dialogs[0].text, "Message");
+    EXPECT_EQ(dialogs[0].informative, "The current camera resolution cannot switch to the front");
+    EXPECT_EQ(dialogs[0].buttons, (std::vector<QString>{"OK"}));
+    // Nothing went to the camera: the next command it hears is the torch.
+    click(camera, buttonCentre(camera, kFlash));
+    const auto next = nextCommand(camera);
+    ASSERT_TRUE(next);
+    EXPECT_NE(next->find("recv CmdFlashSwitch"), std::string::npos) << *next;
+}
+
+TEST_F(CameraWindowTest, CloseButtonDropsTheConnectionWithoutGoodbye) {
+    Camera& camera = open({"--no-audio"});
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    const QPointer<ZVideoWindow> window = controllerOf(camera)->window();
+
+    click(camera, buttonCentre(camera, kClose));
+    EXPECT_TRUE(videoOf(camera).bClosing());
+    EXPECT_FALSE(camera.device->bOccupied());
+    EXPECT_TRUE(scanner->videoWindowList.empty());
+    EXPECT_EQ(scanner->scannerShown, 1);
+    ASSERT_TRUE(seen(camera, "closed by peer"));
+    // The window closes shortly after, and goes with its session.
+    ASSERT_TRUE(waitProcessingEvents([&] { return window.isNull() || !window->isVisible(); }));
+    EXPECT_FALSE(scanner->isConnected);
+    EXPECT_TRUE(waitForReleased(camera));
+    EXPECT_GE(scanner->destroyCalls, 1);
+    for (const std::string& line : camera.process->lines()) {
+        EXPECT_EQ(line.find("CmdDisconnect"), std::string::npos) << line;
+    }
+}
+
+TEST_F(CameraWindowTest, ClosingOneOfTwoWindowsLeavesTheOtherStreaming) {
+    Camera& first = open({"--no-audio"});
+    Camera& second = open({"--no-audio", "--size", "480x272"});
+    ASSERT_TRUE(waitForFrames(first, 3));
+    ASSERT_TRUE(waitForFrames(second, 3));
+    EXPECT_EQ(controllerOf(first)->number, 1);
+    EXPECT_EQ(controllerOf(second)->number, 2);
+
+    // The first by its close box: the session says goodbye.
+    static_cast<QWidget*>(controllerOf(first)->window())->close();
+    EXPECT_TRUE(seen(first, "recv CmdDisconnect"));
+    EXPECT_FALSE(scanner->isConnected);
+    EXPECT_EQ(scanner->videoWindowList.size(), 1u);
+    EXPECT_TRUE(waitForReleased(first));
+
+    ASSERT_TRUE(waitForFrames(second, 10));
+    EXPECT_GE(frameNumberOnScreen(second), 0);
+
+    // The second camera goes away: its session closes the window.
+    scanner->isConnected = true;
+    ASSERT_TRUE(second.process->sendControl("close"));
+    EXPECT_TRUE(waitForReleased(second));
+    EXPECT_FALSE(scanner->isConnected);
+    EXPECT_TRUE(scanner->videoWindowList.empty());
+    EXPECT_FALSE(second.device->bOccupied());
+}
+
+TEST_F(CameraWindowTest, AsksForThePasswordTheCameraWants) {
+    answer = [](QDialog& dialog) {
+        auto* alert = qobject_cast<PasswordAlert*>(&dialog);
+        ASSERT_NE(alert, nullptr);
+        alert->passwordField().setText("sesame");
+        alert->accept();
+    };
+    Camera& camera = open({"--no-audio", "--password", "sesame"}, QSize(800, 600), "wrong");
+    ASSERT_TRUE(seen(camera, "password rejected"));
+    ASSERT_TRUE(seen(camera, "verified"));
+    EXPECT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(camera.device->mPassword(), "sesame");
+    EXPECT_TRUE(waitForFrames(camera, 3));
+}
+
+// Also run with QT_SCALE_FACTOR=2 (a ctest entry of its own): everything is in device pixels.
+class CameraWindowScreenshot : public CameraWindowTest {};
+
+TEST_F(CameraWindowScreenshot, ViewportFollowsDevicePixels) {
+    Camera& camera = open({"--no-audio", "--size", "320x240"}, QSize(1600, 900));
+    const double scale = viewOf(camera).backingScale();
+    controllerOf(camera)->window()->resize(QSize(1600, 900) / scale);
+    ASSERT_TRUE(waitProcessingEvents([&] { return viewOf(camera).width() * scale == 1600; }));
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    const VideoViewport port = videoOf(camera).viewport();
+    EXPECT_EQ(port.x, 200);
+    EXPECT_EQ(port.y, 0);
+    EXPECT_EQ(port.w, 1200);
+    EXPECT_EQ(port.h, 900);
+}
+
+// Saves a grab of a camera window (torch on) in the build tree's screenshots folder:
+// camera-window.png, or camera-window-hidpi.png at two device pixels per point.
+TEST_F(CameraWindowScreenshot, SavesTheWindow) {
+    Camera& camera = open({"--no-audio", "--size", "640x360"}, QSize(800, 500));
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    click(camera, buttonCentre(camera, kFlash));
+    ASSERT_TRUE(waitProcessingEvents([&] { return viewOf(camera).controlBar()->flash(); }));
+    ASSERT_TRUE(waitForFrames(camera, 20));
+
+    const double scale = viewOf(camera).backingScale();
+    const QImage grab = viewOf(camera).grabFramebuffer();
+    EXPECT_EQ(grab.size(), QSize(800, 500) * scale);
+    EXPECT_GE(frameNumberOnScreen(camera), 20);
+    const fs::path folder = VISTAMO_SCREENSHOT_DIR;
+    fs::create_directories(folder);
+    const std::string name = scale > 1.5 ? "camera-window-hidpi.png" : "camera-window.png";
+    EXPECT_TRUE(grab.save(QString::fromStdString((folder / name).string())));
+}
+
+}  // namespace
+}  // namespace vistamo::test

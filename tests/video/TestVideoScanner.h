@@ -1,0 +1,54 @@
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "session/SessionScanner.h"
+#include "video/VideoScanner.h"
+#include "video/videoWindow.h"
+
+namespace vistamo::test {
+
+// The scanner as camera windows and their sessions see it: keeps the list of open windows,
+// counts what the windows ask of it, and destroys a window as the application does (out of the
+// list, its session dropped). Main thread, except where SessionScanner says otherwise.
+class TestVideoScanner final : public VideoScanner, public SessionScanner {
+public:
+    // ---- VideoScanner ----
+    bool bHit() const override { return hit; }
+    void setBHit(bool value) override { hit = value; }
+    void saveOptions() override { ++optionsSaved; }
+    void setIsConnected(bool connected) override { isConnected = connected; }
+    void removeVideoWindow(const videoWindow& wc) override {
+        std::erase_if(videoWindowList, [&](const auto& entry) { return entry.get() == &wc; });
+    }
+    void showScannerWindow() override { ++scannerShown; }
+    void destroyWindowWithWc(const std::shared_ptr<videoWindow>& wc) override {
+        removeVideoWindow(*wc);
+        wc->setMClientSocket(nullptr);
+        ++destroyCalls;
+    }
+    std::string lastAddressSessionIp() const override { return lastAddress; }
+
+    // ---- SessionScanner ----
+    long picID() const override { return pictureNumber; }
+    void setPicID(long value) override { pictureNumber = value; }
+    void deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>& /*device*/) override {
+        ++devicesDown;
+    }
+
+    std::vector<std::shared_ptr<videoWindow>> videoWindowList;
+    bool hit = false;
+    int optionsSaved = 0;
+    bool isConnected = false;
+    int scannerShown = 0;
+    int destroyCalls = 0;
+    std::string lastAddress;
+    long pictureNumber = 0;
+    std::atomic<int> devicesDown{0};  // the session's queue
+};
+
+}  // namespace vistamo::test
