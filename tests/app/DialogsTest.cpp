@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,8 +63,10 @@ public:
     std::shared_ptr<DeviceButton> button = std::make_shared<ButtonDouble>();
 };
 
+// Saves a grab of a dialog in the build tree's screenshots folder.
 void saveScreenshot(QWidget& widget, const char* name) {
-    const QString path = QStringLiteral(VISTAMO_SOURCE_DIR "/docs/screenshots/") + name;
+    std::filesystem::create_directories(VISTAMO_SCREENSHOT_DIR);
+    const QString path = QStringLiteral(VISTAMO_SCREENSHOT_DIR "/") + name;
     EXPECT_TRUE(widget.grab().save(path)) << path.toStdString();
 }
 
