@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/Hex.h"
 #include "platform/Localization.h"
 
 namespace vistamo {
@@ -11,19 +12,6 @@ namespace vistamo {
 namespace fs = std::filesystem;
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 std::optional<std::string> percentDecoded(std::string_view text) {
     std::string out;
@@ -36,8 +24,8 @@ std::optional<std::string> percentDecoded(std::string_view text) {
         if (i + 2 >= text.size()) {
             return std::nullopt;
         }
-        const int high = hexValue(text[i + 1]);
-        const int low = hexValue(text[i + 2]);
+        const int high = hexDigitValue(text[i + 1]);
+        const int low = hexDigitValue(text[i + 2]);
         if (high < 0 || low < 0 || (high == 0 && low == 0)) {
             return std::nullopt;
         }

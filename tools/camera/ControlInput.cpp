@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/Hex.h"
+
 namespace vistamo::camera {
 
 namespace {
@@ -18,19 +20,6 @@ std::string_view trim(std::string_view text) {
     return text;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Hex digits in pairs; blanks may stand between the pairs.
 std::variant<Bytes, ControlError> parseHex(std::string_view text) {
     Bytes bytes;
@@ -42,7 +31,7 @@ std::variant<Bytes, ControlError> parseHex(std::string_view text) {
             }
             continue;
         }
-        const int value = hexValue(c);
+        const int value = hexDigitValue(c);
         if (value < 0) {
             return ControlError{"send: not a hex digit: '" + std::string(1, c) + "'"};
         }
