@@ -108,7 +108,8 @@ TEST_F(AlarmActionsTest, OnePassLaunchesOnceAndActsOnMatchingApplicationsInOrder
     ASSERT_TRUE(waitProcessingEvents([&] { return workspace_->calls.size() == 8; }));
     EXPECT_EQ(workspace_->calls.back(), "activate 12");
 
-    // The sound still plays: a second pass does not restart it; once it has ended, it does.
+    // Switched off, matching applications are left alone. The sound still plays: a second pass
+    // does not restart it; once it has ended, it does, with no application running too.
     workspace_->calls.clear();
     options_.bEnableTerminate = false;
     options_.bEnableActive = false;
@@ -116,28 +117,20 @@ TEST_F(AlarmActionsTest, OnePassLaunchesOnceAndActsOnMatchingApplicationsInOrder
     EXPECT_EQ(workspace_->calls, (std::vector<std::string>{"launch Recorder"}));
     EXPECT_EQ(sound_->starts, 1);
     sound_->playing = false;
+    workspace_->running.clear();
     runAlarmPass(context());
     EXPECT_EQ(sound_->starts, 2);
-}
+    EXPECT_EQ(workspace_->calls.size(), 2u);
 
-TEST_F(AlarmActionsTest, SwitchesOffDoNothingAndAnEmptyListStillLaunchesAndSounds) {
-    workspace_->running = {{11, "Mail", 1}};
-    options_.bEnableActive = false;
-    options_.activeProgram = "Mail";
-    options_.bEnableTerminate = false;
-    options_.terminateProgram = "Mail";
+    // Everything off: nothing at all, not even later.
+    options_.bEnableRun = false;
+    options_.bEnableSound = false;
+    sound_->playing = false;
+    workspace_->running = {{12, "Mail", 1}};
     runAlarmPass(context());
-    test::processEventsFor(std::chrono::milliseconds(50));
-    EXPECT_TRUE(workspace_->calls.empty());
-    EXPECT_EQ(sound_->starts, 0);
-
-    workspace_->running.clear();
-    options_.bEnableRun = true;
-    options_.runProgram = "Editor";
-    options_.bEnableSound = true;
-    runAlarmPass(context());
-    EXPECT_EQ(workspace_->calls, (std::vector<std::string>{"launch Editor"}));
-    EXPECT_EQ(sound_->starts, 1);
+    EXPECT_FALSE(waitProcessingEvents([&] { return workspace_->calls.size() > 2; },
+                                      std::chrono::milliseconds(50)));
+    EXPECT_EQ(sound_->starts, 2);
 }
 
 TEST_F(AlarmActionsTest, DelayedTerminationEndsTheApplicationLater) {

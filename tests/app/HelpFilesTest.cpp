@@ -4,8 +4,6 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "app/HelpFiles.h"
 #include "app/ZHelpVC.h"
@@ -15,13 +13,6 @@ namespace vistamo {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readText(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // Each test gets a temporary directory of its own through TMPDIR.
 class HelpFilesTest : public test::TempHomeTest {

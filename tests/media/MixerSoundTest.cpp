@@ -3,10 +3,10 @@
 
 #include <SDL.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 
+#include "support/TempHome.h"
 #include "support/Wait.h"
 
 namespace vistamo {
@@ -14,26 +14,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class MixerSoundTest : public ::testing::Test {
+class MixerSoundTest : public test::TempHomeTest {
 protected:
     void SetUp() override {
-        std::string pattern = fs::temp_directory_path() / "vistamo-mixer-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        ::setenv("SDL_AUDIODRIVER", "disk", 1);
-        ::setenv("SDL_DISKAUDIOFILE", (folder_ / "played.raw").c_str(), 1);
+        TempHomeTest::SetUp();
+        setVariable("SDL_AUDIODRIVER", "disk");
+        setVariable("SDL_DISKAUDIOFILE", (home_ / "played.raw").string());
     }
     void TearDown() override {
         EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u) << "the last sound gives the device back";
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
+        TempHomeTest::TearDown();
     }
 
     static std::string resource(const char* name) {
         return std::string(VISTAMO_SOURCE_DIR) + "/resources/" + name;
     }
-
-    fs::path folder_;
 };
 
 TEST_F(MixerSoundTest, PlaysEachSoundOnceWithoutRestarting) {
@@ -56,18 +51,13 @@ TEST_F(MixerSoundTest, PlaysEachSoundOnceWithoutRestarting) {
     EXPECT_TRUE(shutter->isPlaying());
     alarm->play();
     ASSERT_TRUE(test::waitUntil([&] { return !alarm->isPlaying(); }));
-    EXPECT_GT(fs::file_size(folder_ / "played.raw"), 0u);
+    EXPECT_GT(fs::file_size(home_ / "played.raw"), 0u);
 }
 
 TEST_F(MixerSoundTest, MissingOrBrokenFilesGiveNone) {
-    EXPECT_FALSE(loadSound((folder_ / "missing.mp3").string()));
-    const fs::path broken = folder_ / "broken.wav";
-    {
-        std::FILE* file = std::fopen(broken.c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fputs("RIFF\x10\0\0\0WAVEjunk", file);
-        std::fclose(file);
-    }
+    EXPECT_FALSE(loadSound((home_ / "missing.mp3").string()));
+    const fs::path broken = home_ / "broken.wav";
+    writeText(broken, std::string("RIFF\x10\0\0\0WAVEjunk", 16));
     EXPECT_FALSE(loadSound(broken.string()));
 }
 

@@ -65,14 +65,6 @@ TEST(OptionDataTest, RecordLayoutAndRoundTrip) {
     getOptionDataWithData(read, data);
     EXPECT_EQ(setOptionData(read), data);
     EXPECT_FALSE(read.bHit);
-
-    // Trailing bytes after the version are ignored.
-    Bytes longer = data;
-    longer.insert(longer.end(), {0xff, 0x00, 0x13});
-    AlarmOptions again;
-    again.mVersion = options.mVersion;
-    getOptionDataWithData(again, longer);
-    EXPECT_EQ(setOptionData(again), data);
 }
 
 TEST(OptionDataTest, ShortRecordsAndOtherVersions) {

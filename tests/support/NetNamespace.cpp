@@ -18,14 +18,7 @@ extern char** environ;
 
 namespace vistamo::test {
 
-namespace {
-
-constexpr const char* kNamespacePrefix = "vistamo-test-";
-constexpr const char* kNamespaceFolder = "/run/netns/";
-
-// Runs a program found on PATH and collects what it prints (standard output and error
-// together) into `output`; true when it ran and exited with 0.
-bool runCommand(const std::vector<std::string>& arguments, std::string* output = nullptr) {
+bool runCommand(const std::vector<std::string>& arguments, std::string* output) {
     std::string ignored;
     std::string& text = output != nullptr ? *output : ignored;
     int pipeEnds[2];
@@ -65,6 +58,11 @@ bool runCommand(const std::vector<std::string>& arguments, std::string* output =
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+
+namespace {
+
+constexpr const char* kNamespacePrefix = "vistamo-test-";
+constexpr const char* kNamespaceFolder = "/run/netns/";
 
 // Removes the namespaces of test programs that ended without removing theirs.
 void removeAbandonedNamespaces() {

@@ -8,6 +8,10 @@
 
 namespace vistamo::test {
 
+// Runs a program found on PATH and collects what it prints (standard output and error
+// together) into `output`; true when it ran and exited with 0.
+bool runCommand(const std::vector<std::string>& arguments, std::string* output = nullptr);
+
 // Two test hosts, each in a network namespace of its own, joined by a veth pair whose ends are
 // both named en0. Host 0 has 10.213.0.1/24 and fd00:213::1/64, host 1 10.213.0.2/24 and
 // fd00:213::2/64; lo and en0 are up, en0 has multicast on, and the default routes lead to the

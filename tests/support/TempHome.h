@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -42,6 +43,11 @@ protected:
     static void writeText(const std::filesystem::path& path, const std::string& text) {
         std::filesystem::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary) << text;
+    }
+
+    static std::string readText(const std::filesystem::path& path) {
+        std::ifstream file(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
     }
 
     std::filesystem::path home_;
