@@ -1,0 +1,1 @@
+vistamo_fuzzer(desktop_exec_line platform vistamo_platform)
