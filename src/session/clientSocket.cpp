@@ -320,6 +320,10 @@ void clientSocket::handlePasswordError() {
     }
     if (auto device = selectedDevice()) {
         device->setMPassword(*typed);
+    } else {
+        // A camera reached by a typed address has no record to keep the password in; the
+        // session keeps it for its next answer, or the camera could never be opened.
+        typedPassword_ = *typed;
     }
     sendCommandTCP(CmdNewPassword, 0);
     bNewPassword = true;
@@ -381,7 +385,7 @@ void clientSocket::answerChallenge(ZUnverifiedClient& client) {
     }
 
     const auto device = selectedDevice();
-    const std::string password = device ? device->mPassword().value_or("") : "";
+    const std::string password = device ? device->mPassword().value_or("") : typedPassword_;
     const size_t p = utf16Length(password);
 
     Bytes response = makeMessage(CmdChallengeResponse, 0, 0, Bytes(16 + p, 0));

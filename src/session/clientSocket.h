@@ -172,6 +172,8 @@ private:
     // `clientQueue` only.
     bool bRequested = false;
     bool bNewPassword = false;
+    // The password typed for a camera reached by a typed address (it has no record).
+    std::string typedPassword_;
 };
 
 }  // namespace vistamo

@@ -108,5 +108,24 @@ TEST_F(SessionWithCamera, WrongPasswordAskedAgainAndStored) {
     EXPECT_EQ(ZConfig().getPassword(kCameraIdentity), "secret");
 }
 
+// A camera opened by its typed address has no record: the typed password is still the one
+// the session answers with next.
+TEST_F(SessionWithCamera, TypedAddressAnswersWithTheTypedPassword) {
+    camera = std::make_unique<test::CameraProcess>(
+        std::vector<std::string>{"--port", std::to_string(kDefaultCameraPort), "--bind",
+                                 "127.0.0.1", "--control", "--password", "secret"});
+    dialogs->addAnswer("secret");
+    SessionParts parts;
+    parts.dialogs = dialogs;
+    parts.hasLocalAddress = [] { return true; };
+    session = clientSocket::init(parts);
+    session->setMScanner(scanner);
+    session->connectToServer("127.0.0.1");
+    ASSERT_TRUE(line("password rejected"));
+    ASSERT_TRUE(line("recv CmdRequestCameraInfo"));
+    EXPECT_TRUE(seen("verified"));
+    EXPECT_EQ(dialogs->passwordAlertCount(), 1);
+}
+
 }  // namespace
 }  // namespace vistamo
