@@ -1,9 +1,7 @@
 #include "app/AlarmActions.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "dispatch/MainQueue.h"
+#include "platform/Ascii.h"
 #include "platform/SoundPlayer.h"
 
 namespace vistamo {
@@ -15,17 +13,10 @@ constexpr size_t kAppSuffixLength = 4;
 constexpr double kActivateDelaySeconds = 0.01;
 constexpr double kTerminateDelaySeconds = 0.1;
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) ==
-                      std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 std::string withoutAppSuffix(const std::string& name) {
     if (name.size() >= kAppSuffixLength &&
-        equalsIgnoringCase(std::string_view(name).substr(name.size() - kAppSuffixLength),
-                           kAppSuffix)) {
+        equalsIgnoringAsciiCase(std::string_view(name).substr(name.size() - kAppSuffixLength),
+                                kAppSuffix)) {
         return name.substr(0, name.size() - kAppSuffixLength);
     }
     return name;
@@ -42,7 +33,7 @@ std::string launchedApplicationName(const std::string& runProgram) {
 }
 
 bool applicationNameMatches(const std::string& localizedName, const std::string& program) {
-    return !program.empty() && equalsIgnoringCase(localizedName, program);
+    return !program.empty() && equalsIgnoringAsciiCase(localizedName, program);
 }
 
 void runAlarmPass(const AlarmPassContext& context) {

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <system_error>
 
-#include "platform/Hex.h"
+#include "platform/Ascii.h"
 #include "platform/Localization.h"
 
 namespace vistamo {
@@ -35,19 +35,6 @@ std::optional<std::string> percentDecoded(std::string_view text) {
     return out;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 void setError(Error* error, Error value) {
     if (error != nullptr) {
         *error = std::move(value);
@@ -63,7 +50,7 @@ Error errorOf(const std::error_code& code, std::string reason) {
 std::optional<fs::path> pathFromFileUrl(std::string_view url) {
     constexpr std::string_view kPrefix = "file://";
     if (url.size() < kPrefix.size() ||
-        !equalsIgnoringCase(url.substr(0, kPrefix.size()), kPrefix)) {
+        !equalsIgnoringAsciiCase(url.substr(0, kPrefix.size()), kPrefix)) {
         return std::nullopt;
     }
     std::string_view rest = url.substr(kPrefix.size());
@@ -72,7 +59,7 @@ std::optional<fs::path> pathFromFileUrl(std::string_view url) {
         return std::nullopt;
     }
     const std::string_view host = rest.substr(0, slash);
-    if (!host.empty() && !equalsIgnoringCase(host, "localhost")) {
+    if (!host.empty() && !equalsIgnoringAsciiCase(host, "localhost")) {
         return std::nullopt;
     }
     // A query or fragment is not part of the file's name.

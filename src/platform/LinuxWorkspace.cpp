@@ -12,10 +12,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <sstream>
 
+#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 
 namespace vistamo {
@@ -30,19 +30,13 @@ constexpr size_t kKernelNameLength = 15;
 constexpr size_t kMaxProcFileBytes = 4096;
 constexpr size_t kMaxDesktopEntryBytes = 256 * 1024;
 
+// Refuses FIFOs and devices rather than waiting on them, and files past `maxBytes`.
 std::optional<std::string> readSmallFile(const std::string& path, size_t maxBytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const std::optional<Bytes> bytes = readWholeFile(path, maxBytes);
+    if (!bytes) {
         return std::nullopt;
     }
-    std::string text(maxBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    const auto got = static_cast<size_t>(in.gcount());
-    if (got > maxBytes) {
-        return std::nullopt;
-    }
-    text.resize(got);
-    return text;
+    return std::string(bytes->begin(), bytes->end());
 }
 
 struct ProcStat {

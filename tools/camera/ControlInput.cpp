@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/Hex.h"
+#include "platform/Ascii.h"
 
 namespace vistamo::camera {
 
