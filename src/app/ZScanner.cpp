@@ -170,7 +170,7 @@ void ZScanner::viewDidAppear() {
     }
 }
 
-void ZScanner::viewWillDisappear() { printLine("disppear"); }
+void ZScanner::viewWillDisappear() { debugLine("disppear"); }
 
 void ZScanner::viewDidLayout() {
     if (!view_) {
@@ -357,7 +357,7 @@ void ZScanner::closeAllVideoWindows(std::chrono::milliseconds limit) {
         QThread::msleep(5);
     }
     if (anyLeft()) {
-        logLine("a camera window was still closing when the application ended");
+        debugLine("a camera window was still closing when the application ended");
     }
 }
 
@@ -467,9 +467,9 @@ std::shared_ptr<DeviceButton> ZScanner::makeDeviceButton(const DeviceButtonSpec&
     const QPoint centre = button->widget()->geometry().center();
     const QPoint inWindow =
         view_->window() != nullptr ? view_->mapTo(view_->window(), centre) : centre;
-    logLine("camera \"" + spec.title + "\" found; its button is at " +
-            std::to_string(inWindow.x()) + "," + std::to_string(inWindow.y()) +
-            " in the scanner window");
+    debugLine("camera \"" + spec.title + "\" found; its button is at " +
+              std::to_string(inWindow.x()) + "," + std::to_string(inWindow.y()) +
+              " in the scanner window");
     return button;
 }
 
@@ -534,9 +534,9 @@ void ZScanner::runAlarmActions(const std::shared_ptr<SoundPlayer>& alarmSound) {
     context.alarmSound = alarmSound;
     runAlarmPass(context);
     if (alarmSound && alarmSound->isPlaying()) {
-        logLine("motion alarm: the alarm sound is playing");
+        debugLine("motion alarm: the alarm sound is playing");
     } else {
-        logLine("motion alarm: the alarm actions ran");
+        debugLine("motion alarm: the alarm actions ran");
     }
 }
 

@@ -78,7 +78,7 @@ int ISSoundAdditions::setSampleRateForDeviceID(AudioInputDevice& device, SampleR
     }
     // SDL tells one preferred format per device, so the list of rates has one entry or none.
     const int rates = knowsFormatOf(device.name) ? 1 : 0;
-    logLine("Available " + std::to_string(rates) + " Sample Rates");
+    debugLine("Available " + std::to_string(rates) + " Sample Rates");
 
     const bool openable = std::isfinite(range.mMinimum) && std::isfinite(range.mMaximum) &&
                           range.mMinimum >= 1.0 && range.mMinimum <= range.mMaximum &&

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -367,6 +368,15 @@ std::optional<uint32_t> cardinalProperty(xcb_connection_t* connection, xcb_windo
     return value;
 }
 
+// A Wayland session: the application talks to a Wayland compositor, or the login says so (an X11
+// program on Xwayland sees DISPLAY too).
+bool waylandSession() {
+    const char* socket = std::getenv("WAYLAND_DISPLAY");
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return (socket != nullptr && *socket != '\0') ||
+           (type != nullptr && std::strcmp(type, "wayland") == 0);
+}
+
 }  // namespace
 
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
@@ -585,6 +595,16 @@ bool LinuxWorkspace::launchApplication(const std::string& name) {
 }
 
 bool LinuxWorkspace::activate(const RunningApplication& app) {
+    // A Wayland compositor lets no client raise another's windows; the X11 request below would
+    // reach only programs on Xwayland, and even those are refused the focus. Said once.
+    if (waylandSession()) {
+        static std::atomic<bool> told{false};
+        if (!told.exchange(true)) {
+            logLine("cannot bring " + app.localizedName +
+                    " to the front: on Wayland no application may raise another's windows");
+        }
+        return false;
+    }
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0') {
         return false;

@@ -1,5 +1,6 @@
 #include "platform/Log.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -7,6 +8,8 @@
 namespace vistamo {
 
 namespace {
+std::atomic<DebugLineSink> debugSink{nullptr};
+
 std::mutex& outputLock() {
     static std::mutex lock;
     return lock;
@@ -25,5 +28,13 @@ void writeLine(FILE* stream, std::string_view prefix, std::string_view text) {
 void logLine(std::string_view text) { writeLine(stderr, "vistamo: ", text); }
 
 void printLine(std::string_view text) { writeLine(stdout, "", text); }
+
+void debugLine(std::string_view text) {
+    if (const DebugLineSink sink = debugSink.load(std::memory_order_acquire)) {
+        sink(text);
+    }
+}
+
+void setDebugLineSink(DebugLineSink sink) { debugSink.store(sink, std::memory_order_release); }
 
 }  // namespace vistamo

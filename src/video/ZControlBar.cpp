@@ -144,7 +144,7 @@ int ZControlBar::checkClick(const QPointF& mousePoint) const {
     }
     const BarHit hit = hitTestBar(*barBound_, mousePoint);
     if (hit.inBand) {
-        printLine("r = " + std::to_string(hit.button));
+        debugLine("r = " + std::to_string(hit.button));
     }
     return hit.button >= 0 ? hit.button + 1 : 0;
 }

@@ -86,7 +86,7 @@ void ZGLVC::setWindowController(std::weak_ptr<videoWindow> wc) {
     windowController_ = std::move(wc);
 }
 
-void ZGLVC::awakeFromNib() { printLine("awake from nib"); }
+void ZGLVC::awakeFromNib() { debugLine("awake from nib"); }
 
 void ZGLVC::viewDidLoad() {
     IntercomLink::attach(intercom_, *recorder);
@@ -134,7 +134,7 @@ void ZGLVC::mouseDown(QPointF point) {
     const qreal scale = myView_->backingScale();
     const int hit = bar->checkClick(QPointF(point.x() * scale, point.y() * scale));
     if (hit != kNone) {
-        printLine("n = " + std::to_string(hit - 1));
+        debugLine("n = " + std::to_string(hit - 1));
     }
     const std::shared_ptr<clientSocket> session = socket();
     switch (hit) {
@@ -207,7 +207,7 @@ std::optional<ZGLVC::FocusPoint> ZGLVC::focusPoint(QSizeF bounds, double ratio, 
 void ZGLVC::tapFocus(QPointF point) {
     const auto focus = focusPoint(myView_->boundsInPoints(), myView_->ratio(), point);
     if (!focus) {
-        printLine("point is out of range");
+        debugLine("point is out of range");
         return;
     }
     if (auto session = socket()) {

@@ -47,7 +47,7 @@ struct ZVideo::GLObjects {
     }
 };
 
-ZVideo::ZVideo() { printLine("ZVideo init"); }
+ZVideo::ZVideo() { debugLine("ZVideo init"); }
 
 ZVideo::~ZVideo() {
     if (!gl_) {

@@ -36,7 +36,7 @@ void ZVideoWindow::close() {
 }
 
 void ZVideoWindow::closeEvent(QCloseEvent* event) {
-    printLine("window will close");
+    debugLine("window will close");
     const std::shared_ptr<videoWindow> controller = wc.lock();
     if (controller) {
         controller->windowWillClose();

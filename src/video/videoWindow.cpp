@@ -48,7 +48,7 @@ videoWindow::~videoWindow() {
     }
 }
 
-void videoWindow::windowDidLoad() { printLine("window did load"); }
+void videoWindow::windowDidLoad() { debugLine("window did load"); }
 
 ZVideoWindow* videoWindow::window() const { return window_.get(); }
 
@@ -107,12 +107,12 @@ void videoWindow::showWindow() {
 // ---- closing -----------------------------------------------------------------------------
 
 void videoWindow::close() {
-    printLine("close window");
+    debugLine("close window");
     teardown(Variant::A);
 }
 
 void videoWindow::windowWillClose() {
-    printLine("will close");
+    debugLine("will close");
     teardown(Variant::B);
 }
 

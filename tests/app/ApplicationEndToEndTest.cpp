@@ -254,6 +254,7 @@ protected:
             std::filesystem::create_directories(root_ / folder);
         }
         ::chmod((root_ / "run").c_str(), 0700);
+        std::ofstream(root_ / "microphone.raw") << std::string(96000, '\0');
         // The program the alarm launches: it leaves a marker file behind.
         const auto marker = root_ / "bin" / "alarm-marker";
         std::ofstream(marker) << "#!/bin/sh\necho launched >> '" << markerPath().string() << "'\n";
@@ -279,7 +280,8 @@ protected:
         return *cameras_.back();
     }
 
-    AppProcess& startApp() {
+    // With `verbose`, the debug lines that the first test follows are shown too.
+    AppProcess& startApp(bool verbose = true) {
         std::vector<std::string> environment{
             "HOME=" + (root_ / "home").string(),
             "XDG_CONFIG_HOME=" + (root_ / "home/.config").string(),
@@ -298,10 +300,13 @@ protected:
                 environment.push_back(std::string(inherited) + "=" + value);
             }
         }
+        std::vector<std::string> argv{"ip", "netns", "exec", net_->host(0).namespaceName,
+                                      VISTAMO_APP_PATH};
+        if (verbose) {
+            argv.push_back("--verbose");
+        }
         apps_.push_back(std::make_unique<AppProcess>(
-            std::vector<std::string>{"ip", "netns", "exec", net_->host(0).namespaceName,
-                                     VISTAMO_APP_PATH},
-            environment, root_ / ("app" + std::to_string(apps_.size()) + ".log")));
+            argv, environment, root_ / ("app" + std::to_string(apps_.size()) + ".log")));
         return *apps_.back();
     }
 
@@ -427,11 +432,13 @@ TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesB
     EXPECT_FALSE(saved->bEnableActive);
 }
 
+// Without --verbose the application says nothing while all goes well: the dialogs, a wrong
+// address, a camera streaming video and sound.
 TEST_F(ApplicationEndToEndTest, DialogOptionsSurviveARestartAndTheAddCameraDialogConnects) {
     CameraProcess& camera = startCamera({"--port", "7341", "--control", "--no-discovery"});
 
     {
-        AppProcess& app = startApp();
+        AppProcess& app = startApp(false);
         const auto scanner = waitForWindow(kScannerTitle);
         ASSERT_TRUE(scanner) << app.transcript();
         ASSERT_TRUE(keys(*scanner, {"ctrl+comma"}));
@@ -451,7 +458,7 @@ TEST_F(ApplicationEndToEndTest, DialogOptionsSurviveARestartAndTheAddCameraDialo
         closeScannerAndWaitForExit(app);
     }
 
-    AppProcess& app = startApp();
+    AppProcess& app = startApp(false);
     const auto scanner = waitForWindow(kScannerTitle);
     ASSERT_TRUE(scanner) << app.transcript();
 
@@ -474,8 +481,24 @@ TEST_F(ApplicationEndToEndTest, DialogOptionsSurviveARestartAndTheAddCameraDialo
     EXPECT_TRUE(camera.waitForLine("connected from " + net_->host(0).ipv4, 20s))
         << app.transcript();
     EXPECT_TRUE(camera.waitForLine("verified conn=1", 20s));
+    EXPECT_TRUE(camera.waitForLine("stream started conn=1", 20s));
     const auto cameraWindow = waitForWindow(kCameraWindowTitle);
     ASSERT_TRUE(cameraWindow);
+    // A second of the camera's sound has gone to the audio device.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            std::error_code error;
+            return std::filesystem::file_size(root_ / "played.raw", error) >= 96000 && !error;
+        },
+        30s));
+    // Only SDL's disk driver, which stands in for a sound card here, speaks: it warns that it
+    // writes to a file and has no default device to tell.
+    std::istringstream said(app.transcript());
+    for (std::string line; std::getline(said, line);) {
+        EXPECT_TRUE(line.starts_with("CRITICAL: ") ||
+                    line == "vistamo: Unable to get default audio device")
+            << line;
+    }
     ASSERT_TRUE(requestClose(*cameraWindow));
     ASSERT_TRUE(waitForWindow(kScannerTitle));
 
