@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     }
     vistamo::routeDebugLines(commandLine.verbose);
     QApplication::setApplicationName(QStringLiteral("vistamo"));
-    QApplication::setDesktopFileName(QStringLiteral("vistamo"));
+    QApplication::setDesktopFileName(QStringLiteral(VISTAMO_APP_ID));
     // Camera windows and dialogs come and go while the scanner window is hidden; the
     // application ends only by closing the scanner window or by Quit.
     QApplication::setQuitOnLastWindowClosed(false);

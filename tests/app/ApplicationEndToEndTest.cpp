@@ -240,8 +240,12 @@ protected:
         if (::geteuid() != 0) {
             GTEST_SKIP() << "needs root for network namespaces";
         }
-        if (std::getenv("DISPLAY") == nullptr) {
+        if (!wayland_ && std::getenv("DISPLAY") == nullptr) {
             GTEST_SKIP() << "needs an X display";
+        }
+        if (wayland_ && (std::getenv("WAYLAND_DISPLAY") == nullptr ||
+                         std::getenv("XDG_RUNTIME_DIR") == nullptr)) {
+            GTEST_SKIP() << "needs a Wayland compositor (ctest -L wayland starts one)";
         }
         net_ = std::make_unique<NetNamespace>();
         if (!net_->available()) {
@@ -292,9 +296,18 @@ protected:
             "SDL_AUDIODRIVER=disk",
             "SDL_DISKAUDIOFILE=" + (root_ / "played.raw").string(),
             "SDL_DISKAUDIOFILEIN=" + (root_ / "microphone.raw").string(),
-            "QT_QPA_PLATFORM=xcb",
-            "LIBGL_ALWAYS_SOFTWARE=1",
-            std::string("DISPLAY=") + std::getenv("DISPLAY")};
+            "LIBGL_ALWAYS_SOFTWARE=1"};
+        if (wayland_) {
+            // The compositor's socket lives in the runtime folder of the test, not the app's.
+            environment.push_back("QT_QPA_PLATFORM=wayland");
+            environment.push_back("WAYLAND_DISPLAY=" +
+                                  (std::filesystem::path(std::getenv("XDG_RUNTIME_DIR")) /
+                                   std::getenv("WAYLAND_DISPLAY"))
+                                      .string());
+        } else {
+            environment.push_back("QT_QPA_PLATFORM=xcb");
+            environment.push_back(std::string("DISPLAY=") + std::getenv("DISPLAY"));
+        }
         for (const char* inherited : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
             if (const char* value = std::getenv(inherited)) {
                 environment.push_back(std::string(inherited) + "=" + value);
@@ -338,6 +351,8 @@ protected:
         EXPECT_TRUE(endedWell(status, app.transcript())) << app.transcript();
     }
 
+    // The application runs on the Wayland compositor of $WAYLAND_DISPLAY instead of X11.
+    bool wayland_ = false;
     // Made first, so that it goes last: the processes in its namespaces end before it.
     std::unique_ptr<NetNamespace> net_;
     std::filesystem::path root_;
@@ -508,6 +523,32 @@ TEST_F(ApplicationEndToEndTest, DialogOptionsSurviveARestartAndTheAddCameraDialo
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->runProgram, "marker-program");
     EXPECT_TRUE(saved->bEnableRun);
+}
+
+// Run by `ctest -L wayland` on a headless weston: the application starts on Qt's Wayland
+// platform, its scanner finds a camera, and the compositor's screenshot shows the window.
+class ApplicationOnWaylandTest : public ApplicationEndToEndTest {
+protected:
+    ApplicationOnWaylandTest() { wayland_ = true; }
+};
+
+TEST_F(ApplicationOnWaylandTest, ScannerWindowFindsACamera) {
+    startCamera({"--port", "7341", "--control", "--discovery", "--name", "Kitchen"});
+    AppProcess& app = startApp();
+    ASSERT_TRUE(app.waitForLine("camera \"Kitchen\" found", 20s)) << app.transcript();
+    EXPECT_FALSE(app.findLine("xcb")) << app.transcript();
+
+    const std::filesystem::path shots = root_ / "shots";
+    std::filesystem::create_directories(shots);
+    ASSERT_TRUE(runCommand({"env", "XDG_PICTURES_DIR=" + shots.string(), "weston-screenshooter"}));
+    std::vector<std::filesystem::path> taken(std::filesystem::directory_iterator(shots), {});
+    ASSERT_EQ(taken.size(), 1u);
+    const std::filesystem::path saved = VISTAMO_SCREENSHOT_DIR;
+    std::filesystem::create_directories(saved);
+    std::filesystem::copy_file(taken.front(), saved / "wayland-scanner-window.png",
+                               std::filesystem::copy_options::overwrite_existing);
+    EXPECT_GT(std::filesystem::file_size(taken.front()), 10000u);
+    EXPECT_TRUE(app.running()) << app.transcript();
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -36,6 +37,9 @@ protected:
         setVariable("PATH", bin_.string());
         setVariable("XDG_DATA_HOME", (home_ / "data").string());
         setVariable("XDG_DATA_DIRS", (home_ / "system-data").string());
+        // Activation goes through X11 unless a test says it runs on Wayland.
+        setVariable("WAYLAND_DISPLAY", std::nullopt);
+        setVariable("XDG_SESSION_TYPE", std::nullopt);
     }
     void TearDown() override {
         for (const pid_t pid : children_) {
@@ -246,6 +250,21 @@ TEST_F(WorkspaceTest, ActivateSendsTheRequestForEachWindowOfTheProcess) {
     }));
     xcb_destroy_window(x.get(), window);
     xcb_flush(x.get());
+}
+
+// A Wayland session lets no client raise another's windows: nothing is sent, and one line says
+// why, however often an alarm asks.
+TEST_F(WorkspaceTest, ActivationOnWaylandIsSkippedWithOneLine) {
+    const auto app = find(startProbe());
+    ASSERT_TRUE(app.has_value());
+    setVariable("WAYLAND_DISPLAY", "wayland-0");
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(workspace_.activate(*app));
+    EXPECT_FALSE(workspace_.activate(*app));
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    setVariable("WAYLAND_DISPLAY", std::nullopt);
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("on Wayland"), std::string::npos) << said;
 }
 
 }  // namespace
