@@ -15,6 +15,7 @@
 #include "discovery/ZNetworkTools.h"
 #include "dispatch/MainQueue.h"
 #include "platform/DeviceIdentity.h"
+#include "platform/Log.h"
 #include "settings/ZConfig.h"
 
 namespace vistamo {
@@ -33,6 +34,12 @@ constexpr int kButtonReach = 70;
 
 // For assertions: the list and the buttons belong to the main thread.
 [[maybe_unused]] bool onMainQueue() { return dispatch::mainQueue().isCurrent(); }
+
+// Something the user can act on: another program holds the discovery port.
+void logCannotBind(const Error& error) {
+    logLine("cannot bind UDP port " + std::to_string(kDiscoveryPort) + " (" + error.description +
+            "): cameras are not searched for");
+}
 
 void gatherLocalAddresses(const std::string& interfaceName, std::vector<std::string>& ipv6,
                           std::vector<std::string>& ipv4) {
@@ -91,6 +98,7 @@ void ZUDPScanner::start() {
     bUDPReady_ = socket_->bindToPort(kDiscoveryPort, &ignored);
     socket_->setPreferIPv6();
     if (!bUDPReady_) {
+        logCannotBind(ignored);
         return;
     }
     applySocketOptions();
@@ -383,6 +391,7 @@ void ZUDPScanner::restartAfterClose() {
     // One attempt: a failed bind or join leaves the scanner deaf until it is made again.
     Error ignored;
     if (!socket_->bindToPort(kDiscoveryPort, &ignored)) {
+        logCannotBind(ignored);
         return;
     }
     bUDPReady_ = true;
