@@ -1,8 +1,8 @@
 // Runs one command on a Wayland compositor of its own: weston with its headless backend and GL
 // renderer (Mesa), its socket in a fresh runtime folder, screenshots allowed (--debug). The
-// command gets WAYLAND_DISPLAY, XDG_RUNTIME_DIR and QT_QPA_PLATFORM=wayland and loses DISPLAY,
-// so that nothing falls back to X11 unseen. Ends with the command's status, or 77 (skipped)
-// with weston's log when the compositor does not come up.
+// command gets WAYLAND_DISPLAY, XDG_RUNTIME_DIR, QT_QPA_PLATFORM=wayland and QT_IM_MODULE=none
+// and loses DISPLAY, so that nothing falls back to X11 unseen. Ends with the command's status,
+// or 77 (skipped) with weston's log when the compositor does not come up.
 //
 //   with_weston COMMAND [ARGUMENT...]
 #include <fcntl.h>
@@ -76,6 +76,10 @@ int main(int argc, char** argv) {
     } else {
         ::setenv("WAYLAND_DISPLAY", "wayland-vistamo", 1);
         ::setenv("QT_QPA_PLATFORM", "wayland", 1);
+        // The headless backend has no seat, and Qt 6.4's Wayland text-input context reads the
+        // missing seat when a line edit draws its cursor (a crash no desktop with a keyboard
+        // meets). Without an input method, line edits draw as on any desktop.
+        ::setenv("QT_IM_MODULE", "none", 1);
         pid_t command = -1;
         status = 1;
         if (::posix_spawnp(&command, argv[1], nullptr, nullptr, argv + 1, environ) == 0 &&
