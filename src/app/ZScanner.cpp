@@ -1,5 +1,6 @@
 #include "app/ZScanner.h"
 
+#include <unistd.h>
 #include <QApplication>
 #include <QEventLoop>
 #include <QLabel>
@@ -162,7 +163,8 @@ void ZScanner::viewDidLoad() {
 }
 
 void ZScanner::viewDidAppear() {
-    if (radia_ && !filterView_) {
+    // Reset on every return, with or without the local camera preview over it.
+    if (radia_) {
         radia_->initRadia();
     }
     if (mUdpSocket_) {
@@ -244,6 +246,9 @@ void ZScanner::openVideoWindow(const std::shared_ptr<clientSocket>& session,
     wc->setClient();
     wc->device = device;
     if (ZVideoWindow* window = wc->window()) {
+        if (environment_.makeMenuBar) {
+            window->setMenuBar(environment_.makeMenuBar(window));
+        }
         window->raise();
         window->activateWindow();
     }
@@ -293,6 +298,9 @@ void ZScanner::connectToServerWithId(QtDeviceButton& button) {
     }
     const std::shared_ptr<ZDeviceInfo> record = list[static_cast<size_t>(index)];
     if (record->bOccupied()) {
+        if (!raiseVideoWindowOf(record)) {
+            logLine("the camera is busy opening; its window is not there yet");
+        }
         return;
     }
     hideScannerWindow();
@@ -303,6 +311,16 @@ void ZScanner::connectToServerWithId(QtDeviceButton& button) {
     }
     openVideoWindow(session, record,
                     [&] { session->connectToServer(static_cast<const void*>(&button), record); });
+}
+
+bool ZScanner::raiseVideoWindowOf(const std::shared_ptr<ZDeviceInfo>& device) {
+    for (const auto& wc : videoWindowList_) {
+        if (wc->device.lock() == device && wc->window() != nullptr) {
+            wc->showWindow();
+            return true;
+        }
+    }
+    return false;
 }
 
 void ZScanner::restoreButtonWithWc(const std::shared_ptr<videoWindow>& wc) {
@@ -523,20 +541,39 @@ void ZScanner::runAlarmActions(const std::shared_ptr<SoundPlayer>& alarmSound) {
         auto self = weakSelf.lock();
         return self ? self->options_ : AlarmOptions{};
     };
-    context.bringMainWindowToFront = [] {
-        if (QWidget* active = QApplication::activeWindow()) {
-            active->raise();
-            active->activateWindow();
+    context.bringMainWindowToFront = [weakSelf = weak_from_this()] {
+        if (auto self = weakSelf.lock()) {
+            self->bringWindowsForward();
         }
     };
-    // On X11 an application is activated through its windows, which the step above does.
-    context.activateViewer = [] {};
+    // The window manager's request, as for any other application: without it a viewer in the
+    // background stays behind whatever the user is working in.
+    context.activateViewer = [workspace = workspace_] {
+        workspace->activate(RunningApplication{::getpid(), "vistamo", 0});
+    };
     context.alarmSound = alarmSound;
     runAlarmPass(context);
     if (alarmSound && alarmSound->isPlaying()) {
         logLine("motion alarm: the alarm sound is playing");
     } else {
         logLine("motion alarm: the alarm actions ran");
+    }
+}
+
+void ZScanner::bringWindowsForward() {
+    QWidget* key = nullptr;
+    for (const auto& wc : videoWindowList_) {
+        if (ZVideoWindow* window = wc->window(); window != nullptr && window->isVisible()) {
+            window->raise();
+            key = window;
+        }
+    }
+    if (window_ && window_->isVisible()) {
+        window_->raise();
+        key = window_.data();
+    }
+    if (key != nullptr) {
+        key->activateWindow();
     }
 }
 

@@ -20,6 +20,7 @@
 #include "video/VideoScanner.h"
 
 class QLabel;
+class QMenuBar;
 class QPushButton;
 class QToolButton;
 class QWidget;
@@ -67,6 +68,8 @@ public:
     struct Environment {
         // Registers the scanner as the application delegate's main window.
         std::function<void(const std::shared_ptr<ZScanner>&)> registerAsMainWindow;
+        // The application's menu bar for a camera window, owned by that window.
+        std::function<QMenuBar*(QWidget*)> makeMenuBar;
     };
 
     static std::shared_ptr<ZScanner> create(Environment environment = {});
@@ -94,6 +97,7 @@ public:
 
     // Opens a camera window for a typed address (port 7341) or for a camera button.
     void connectToServerWithIp(const std::string& address) override;
+    // A camera whose window is open already (`bOccupied`) gets that window raised instead.
     void connectToServerWithId(QtDeviceButton& button);
 
     void restoreButtonWithWc(const std::shared_ptr<videoWindow>& wc);
@@ -170,6 +174,11 @@ private:
                          const std::shared_ptr<ZDeviceInfo>& device,
                          const std::function<void()>& connect);
     void removeDeviceButton(QtDeviceButton& button);
+    // Raises the open window of `device`; false when it has none.
+    bool raiseVideoWindowOf(const std::shared_ptr<ZDeviceInfo>& device);
+    // The viewer's own windows to the front: the camera windows, then the scanner window
+    // when it is shown, which becomes the active one.
+    void bringWindowsForward();
     void publishOptions();
 
     // Set once at construction.

@@ -94,7 +94,7 @@ void videoWindow::setTitle() {
     } else if (auto scanner = mScanner.lock()) {
         name = scanner->lastAddressSessionIp();
     }
-    const std::string title = localizedString("VIDEO_FROM", "Video From") + name;
+    const std::string title = localizedString("VIDEO_FROM", "Video From ") + name;
     window_->setWindowTitle(QString::fromStdString(title));
 }
 

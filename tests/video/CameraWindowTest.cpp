@@ -301,7 +301,7 @@ std::vector<fs::path> snapshots(const fs::path& home) {
 TEST_F(CameraWindowTest, ShowsTheStreamLetterboxedWithTheBarOverIt) {
     Camera& camera = open({"--no-audio", "--size", "320x240"}, QSize(800, 900));
     ASSERT_TRUE(waitForFrames(camera, 10));
-    EXPECT_EQ(controllerOf(camera)->window()->windowTitle(), "Video FromPorch");
+    EXPECT_EQ(controllerOf(camera)->window()->windowTitle(), "Video From Porch");
 
     const VideoViewport port = videoOf(camera).viewport();
     const double scale = viewOf(camera).backingScale();
