@@ -12,6 +12,7 @@ packages=(
   qt6-base-dev libqt6opengl6-dev qt6-qpa-plugins libgl-dev libgl1-mesa-dri fonts-dejavu-core
   libsdl2-mixer-dev libavdevice-dev libavformat-dev libswscale-dev libxcb1-dev
   xvfb x11-utils xdotool libx11-dev ffmpeg
+  dbus
 )
 
 missing=()

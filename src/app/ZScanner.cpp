@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "app/AlarmActions.h"
+#include "app/DesktopNotifier.h"
 #include "app/LocalCameraPreview.h"
 #include "app/QtDeviceButton.h"
 #include "app/WatermarkCanvas.h"
@@ -574,6 +575,21 @@ void ZScanner::bringWindowsForward() {
     }
     if (key != nullptr) {
         key->activateWindow();
+    }
+}
+
+void ZScanner::runAlarmActionsFor(const std::weak_ptr<clientSocket>& session,
+                                  const std::shared_ptr<SoundPlayer>& alarmSound) {
+    runAlarmActions(alarmSound);
+    for (const auto& wc : videoWindowList_) {
+        const std::shared_ptr<clientSocket>& own = wc->mClientSocket();
+        if (own && !own.owner_before(session) && !session.owner_before(own)) {
+            if (!notifier_) {
+                notifier_ = new DesktopNotifier(this);
+            }
+            notifier_->notifyMotion(QString::fromStdString(wc->cameraName()), wc->window());
+            return;
+        }
     }
 }
 

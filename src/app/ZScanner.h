@@ -27,6 +27,7 @@ class QWidget;
 
 namespace vistamo {
 
+class DesktopNotifier;
 class LocalCameraPreview;
 class QtDeviceButton;
 class Workspace;
@@ -148,6 +149,9 @@ public:
     // On the session's queue; nothing to do.
     void deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>& device) override;
     void runAlarmActions(const std::shared_ptr<SoundPlayer>& alarmSound) override;
+    // The alarm actions, then a desktop notice naming the camera of `session`.
+    void runAlarmActionsFor(const std::weak_ptr<clientSocket>& session,
+                            const std::shared_ptr<SoundPlayer>& alarmSound) override;
     std::optional<std::string> serviceName() const override;  // any thread
 
     // ---- VideoScanner and ScannerDialogHost (main thread) ----
@@ -193,6 +197,8 @@ private:
     QPointer<QToolButton> addCameraButton_;
     QPointer<QToolButton> optionButton_;
     QPointer<LocalCameraPreview> filterView_;
+    // Made at the first alarm: it joins the session bus.
+    QPointer<DesktopNotifier> notifier_;
     QTimer radarTimer_;
     AlarmOptions options_;
     std::unique_ptr<ZConfig> config_;

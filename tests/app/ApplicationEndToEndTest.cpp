@@ -358,6 +358,7 @@ protected:
 
     void TearDown() override {
         apps_.clear();
+        helpers_.clear();
         cameras_.clear();
         if (!root_.empty()) {
             std::error_code ignored;
@@ -375,8 +376,13 @@ protected:
         return *cameras_.back();
     }
 
-    AppProcess& startApp() {
+    // `sessionBus`: the address of the session bus; by default one where nobody listens.
+    AppProcess& startApp(std::string sessionBus = {}) {
+        if (sessionBus.empty()) {
+            sessionBus = "unix:path=" + (root_ / "no-bus").string();
+        }
         std::vector<std::string> environment{
+            "DBUS_SESSION_BUS_ADDRESS=" + sessionBus,
             "HOME=" + (root_ / "home").string(),
             "XDG_CONFIG_HOME=" + (root_ / "home/.config").string(),
             "XDG_RUNTIME_DIR=" + (root_ / "run").string(),
@@ -420,6 +426,32 @@ protected:
                    static_cast<std::streamsize>(bytes.size()));
     }
 
+    // A private session bus with the tests' notification service on it; its address.
+    std::string startNotificationService() {
+        const auto config = root_ / "bus.conf";
+        std::ofstream(config)
+            << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+               "1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+               "<busconfig><type>session</type><listen>unix:path="
+            << (root_ / "bus").string()
+            << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+               "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+               "<allow own=\"*\"/></policy></busconfig>\n";
+        const std::string address = "unix:path=" + (root_ / "bus").string();
+        helpers_.push_back(std::make_unique<AppProcess>(
+            std::vector<std::string>{"dbus-daemon", "--nofork", "--config-file=" + config.string()},
+            std::vector<std::string>{"PATH=/usr/bin:/bin"}, root_ / "bus.log"));
+        EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(root_ / "bus"); }, 15s))
+            << helpers_.back()->transcript();
+        helpers_.push_back(std::make_unique<AppProcess>(
+            std::vector<std::string>{VISTAMO_NOTIFICATION_SERVICE_PATH},
+            std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + address},
+            root_ / "notifications.log"));
+        EXPECT_TRUE(helpers_.back()->waitForLine("ready")) << helpers_.back()->transcript();
+        return address;
+    }
+
     // Closing the scanner window ends the application, which saves the options first.
     void closeScannerAndWaitForExit(AppProcess& app) {
         const auto scanner = waitForWindow(kScannerTitle);
@@ -434,6 +466,8 @@ protected:
     std::filesystem::path root_;
     std::vector<std::unique_ptr<CameraProcess>> cameras_;
     std::vector<std::unique_ptr<AppProcess>> apps_;
+    // The session bus and the notification service, ended after the applications.
+    std::vector<std::unique_ptr<AppProcess>> helpers_;
 };
 
 TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesBackToTheScanner) {
@@ -492,6 +526,7 @@ TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesB
     EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(markerPath()); }, 20s))
         << app.transcript();
     EXPECT_TRUE(app.waitForLine("motion alarm: the alarm sound is playing")) << app.transcript();
+    EXPECT_TRUE(app.findLine("no session bus for the desktop notice \"Motion: Kitchen\""));
     // Second alarm of the pair: the camera's motion guard is switched off.
     ASSERT_TRUE(kitchen.sendControl("alarm"));
     EXPECT_TRUE(kitchen.waitForLine("recv CmdStopMonitor", 20s));
@@ -535,7 +570,9 @@ TEST_F(ApplicationEndToEndTest, TwoCamerasStreamAtOnceInWindowsReachedThroughThe
     CameraProcess& porch =
         startCamera({"--port", "7342", "--control", "--discovery", "--name", "Porch", "--size",
                      "640x480", "--uuid", "0A1B2C3D4E5F60718293A4B5C6D7E8F9"});
-    AppProcess& app = startApp();
+    const std::string bus = startNotificationService();
+    AppProcess& notifications = *helpers_.back();
+    AppProcess& app = startApp(bus);
     ASSERT_TRUE(waitUntil(
         [&] {
             return app.findLine("camera \"Kitchen\" found") &&
@@ -611,6 +648,20 @@ TEST_F(ApplicationEndToEndTest, TwoCamerasStreamAtOnceInWindowsReachedThroughThe
     EXPECT_TRUE(runCommand({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "x11grab",
                             "-video_size", "1920x1080", "-i", std::getenv("DISPLAY"), "-frames:v",
                             "1", (shots / "several-cameras.png").string()}));
+
+    // An alarm from the porch camera posts a desktop notice; a click on it raises the porch's
+    // window.
+    ASSERT_TRUE(porch.sendControl("alarm"));
+    const auto notice = notifications.waitForLine("notify ");
+    ASSERT_TRUE(notice) << app.transcript();
+    EXPECT_NE(notice->find("summary=Motion: Porch"), std::string::npos) << *notice;
+    EXPECT_NE(notice->find("icon=file:///"), std::string::npos) << *notice;
+    EXPECT_NE(notice->find("vistamo.png"), std::string::npos) << *notice;
+    const std::string id = notice->substr(7, notice->find(' ', 7) - 7);
+    ASSERT_TRUE(runCommand(
+        {"dbus-send", "--bus=" + bus, "--print-reply", "--dest=org.freedesktop.Notifications",
+         "/org/freedesktop/Notifications", "vistamo.test.Notifications.Click", "uint32:" + id}));
+    EXPECT_TRUE(waitUntil([&] { return focusedWindow() == porchWindow; }, 15s));
 
     // S saves a snapshot of the camera of the window it is typed in: the porch's size.
     const auto pictures = root_ / "home/Pictures/vistamo+";
