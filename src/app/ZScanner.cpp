@@ -16,6 +16,7 @@
 #include "app/LocalCameraPreview.h"
 #include "app/QtDeviceButton.h"
 #include "app/WatermarkCanvas.h"
+#include "app/WindowPlacement.h"
 #include "app/ZOptionVC.h"
 #include "app/ZRadiaView.h"
 #include "app/addDeviceVC.h"
@@ -143,6 +144,7 @@ void ZScanner::viewDidLoad() {
 
     loadOrCreateOptions(options_);
     publishOptions();
+    windowPlaces_ = WindowPlaces::load();
 
     if (hostReachability_) {
         hostReachability_->startNotifier();
@@ -258,6 +260,7 @@ void ZScanner::openVideoWindow(const std::shared_ptr<clientSocket>& session,
     videoWindowList_.push_back(wc);
     wc->number = static_cast<int32_t>(videoWindowList_.size());
     connect();
+    placeVideoWindow(*wc);
     wc->showWindow();
     mVideoWindow_ = wc;
     isConnected_ = true;
@@ -336,7 +339,45 @@ void ZScanner::restoreButtonWithWc(const std::shared_ptr<videoWindow>& wc) {
 }
 
 void ZScanner::removeVideoWindow(const videoWindow& wc) {
-    std::erase_if(videoWindowList_, [&](const auto& entry) { return entry.get() == &wc; });
+    const auto erased =
+        std::erase_if(videoWindowList_, [&](const auto& entry) { return entry.get() == &wc; });
+    // The first removal is the window's closing; later ones repeat it.
+    if (erased > 0) {
+        rememberVideoWindowPlace(wc);
+    }
+}
+
+std::optional<std::string> ZScanner::windowIdentity(const videoWindow& wc) {
+    if (auto record = wc.device.lock()) {
+        return WindowPlaces::identityFor(record->mUUID(), record->mDeviceIP());
+    }
+    if (const auto& session = wc.mClientSocket()) {
+        return WindowPlaces::identityFor(std::nullopt, session->ip());
+    }
+    return std::nullopt;
+}
+
+void ZScanner::placeVideoWindow(const videoWindow& wc) {
+    ZVideoWindow* window = wc.window();
+    const auto identity = windowIdentity(wc);
+    if (window == nullptr || !identity) {
+        return;
+    }
+    if (const auto frame = windowPlaces_.frameFor(*identity)) {
+        window->setGeometry(placeOnDesktop(QRect(frame->x, frame->y, frame->width, frame->height)));
+    }
+}
+
+void ZScanner::rememberVideoWindowPlace(const videoWindow& wc) {
+    const ZVideoWindow* window = wc.window();
+    const auto identity = windowIdentity(wc);
+    if (window == nullptr || !identity) {
+        return;
+    }
+    // A window closed in full screen opens again as it was before.
+    const QRect frame = window->isFullScreen() ? window->normalGeometry() : window->geometry();
+    windowPlaces_.setFrame(*identity, {frame.x(), frame.y(), frame.width(), frame.height()});
+    windowPlaces_.save();
 }
 
 void ZScanner::destroyWindowWithWc(const std::shared_ptr<videoWindow>& wc) {

@@ -16,6 +16,7 @@
 #include "discovery/Reachability.h"
 #include "session/SessionScanner.h"
 #include "settings/OptionData.h"
+#include "settings/WindowPlaces.h"
 #include "settings/ZConfiguration.h"
 #include "video/VideoScanner.h"
 
@@ -184,6 +185,10 @@ private:
     // when it is shown, which becomes the active one.
     void bringWindowsForward();
     void publishOptions();
+    // Camera windows open where the camera's window was last, and remember where they were.
+    static std::optional<std::string> windowIdentity(const videoWindow& wc);
+    void placeVideoWindow(const videoWindow& wc);
+    void rememberVideoWindowPlace(const videoWindow& wc);
 
     // Set once at construction.
     const Environment environment_;
@@ -212,6 +217,8 @@ private:
     // controller while its session is released).
     std::vector<QPointer<ZVideoWindow>> openedWindows_;
     std::vector<std::shared_ptr<QtDeviceButton>> deviceButtons_;
+    // Read at start, written each time a camera window closes.
+    WindowPlaces windowPlaces_;
     std::shared_ptr<Workspace> workspace_;
     bool isConnected_ = false;
     bool bButtonDown_ = false;

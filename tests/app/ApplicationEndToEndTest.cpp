@@ -696,6 +696,10 @@ TEST_F(ApplicationEndToEndTest, TwoCamerasStreamAtOnceInWindowsReachedThroughThe
         20s));
     EXPECT_TRUE(frameNumberAdvances(*porchWindow, scratch, porchSize));
     EXPECT_TRUE(visibleWindow("^Video From Porch$"));
+    // The closed window's place is kept in a file of its own, for its camera's next window.
+    const auto places = readWholeFile(root_ / "home/.config/vistamo+/windows", 1 << 16);
+    ASSERT_TRUE(places);
+    EXPECT_NE(textOf(*places).find(" 0 0 960 600\n"), std::string::npos) << textOf(*places);
 
     closeScannerAndWaitForExit(app);
 }
