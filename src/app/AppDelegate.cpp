@@ -153,6 +153,8 @@ void AppDelegate::addCamera() {
 
 void AppDelegate::localCameraPreview() {
     if (mainWindow_) {
+        // The preview is drawn in the scanner window, which a camera window may have hidden.
+        mainWindow_->showScannerWindow();
         mainWindow_->displayCamera();
     }
 }

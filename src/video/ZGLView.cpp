@@ -204,13 +204,13 @@ std::optional<BarButton> ZGLView::buttonAt(QPointF position) const {
 }
 
 void ZGLView::mouseDoubleClickEvent(QMouseEvent* event) {
-    // A double click on a button is two clicks on it, and no more.
+    // Both presses of a double click have come as clicks already; on a button that is all.
     if (event->button() == Qt::LeftButton && !buttonAt(event->position()) && onDoubleClick_) {
         onDoubleClick_();
         event->accept();
         return;
     }
-    mousePressEvent(event);
+    QOpenGLWidget::mouseDoubleClickEvent(event);
 }
 
 bool ZGLView::event(QEvent* event) {
