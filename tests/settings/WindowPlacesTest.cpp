@@ -38,17 +38,6 @@ TEST(WindowPlacesTest, IdentityPrefersTheUuidAndRefusesWhatTheFileCannotHold) {
     EXPECT_FALSE(WindowPlaces::identityFor(std::string(200, 'A'), std::nullopt));
 }
 
-TEST(WindowPlacesTest, KeepsTheMostRecentEntriesOnly) {
-    WindowPlaces places;
-    for (size_t i = 0; i <= WindowPlaces::kMaxEntries; ++i) {
-        places.setFrame("address:" + std::to_string(i), {0, 0, 10, 10});
-    }
-    places.setFrame("address:1", {5, 5, 10, 10});  // placed again: now the most recent
-    EXPECT_EQ(places.entries().size(), WindowPlaces::kMaxEntries);
-    EXPECT_FALSE(places.frameFor("address:0"));
-    EXPECT_EQ(places.entries().back().first, "address:1");
-}
-
 class WindowPlacesFileTest : public test::TempHomeTest {};
 
 TEST_F(WindowPlacesFileTest, SavedAtomicallyForItsOwnerBesideAnUntouchedOptionFile) {
