@@ -619,6 +619,8 @@ TEST_F(ApplicationEndToEndTest, TwoCamerasStreamAtOnceInWindowsReachedThroughThe
     ASSERT_TRUE(keys(*kitchenWindow, {"alt+w", "Return"}));
     scanner = waitForWindow(kScannerTitle);
     ASSERT_TRUE(scanner) << app.transcript();
+    // Below the camera windows: nothing covers it.
+    ASSERT_TRUE(moveWindow(*scanner, 640, 600));
     ASSERT_TRUE(click(*scanner, porchPoint->first, porchPoint->second));
     ASSERT_TRUE(porch.waitForLine("stream started conn=1", 20s)) << app.transcript();
     const auto porchWindow = waitForWindow("^Video From Porch$");
