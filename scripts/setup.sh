@@ -14,6 +14,7 @@ packages=(
   xvfb x11-utils xdotool libx11-dev ffmpeg
   dpkg-dev file desktop-file-utils appstream
   qt6-wayland weston
+  dbus
 )
 
 missing=()

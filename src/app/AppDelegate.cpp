@@ -16,6 +16,8 @@
 #include "app/ZScannerWindow.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
+#include "video/ZVideoWindow.h"
+#include "video/videoWindow.h"
 
 namespace vistamo {
 
@@ -37,7 +39,9 @@ void openExternally(const QUrl& url) {
 
 }  // namespace
 
-AppDelegate::AppDelegate() = default;
+AppDelegate::AppDelegate()
+    : menus_(new AppMenus([this](AppMenus::Command command) { perform(command); },
+                          [this] { return cameraWindows(); }, this)) {}
 
 AppDelegate::~AppDelegate() { delete help_.data(); }
 
@@ -46,10 +50,11 @@ void AppDelegate::applicationDidFinishLaunching() {
     environment.registerAsMainWindow = [this](const std::shared_ptr<ZScanner>& scanner) {
         setWindow(scanner);
     };
+    environment.makeMenuBar = [this](QWidget* window) { return menus_->makeMenuBar(window); };
     auto scanner = ZScanner::create(std::move(environment));
     scannerWC_ = std::make_unique<ZScannerWC>(scanner);
     scanner->viewDidLoad();
-    buildMenus(*scannerWC_->window()->menuBar());
+    menus_->fill(*scannerWC_->window()->menuBar());
     scannerWC_->showWindow();
 }
 
@@ -59,29 +64,79 @@ void AppDelegate::applicationWillTerminate() {
     }
 }
 
-void AppDelegate::buildMenus(QMenuBar& bar) {
-    QMenu* file = bar.addMenu(QStringLiteral("&Camera"));
-    QAction* add = file->addAction(QStringLiteral("Add Camera…"), this, [this] { addCamera(); });
-    add->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-    file->addAction(QStringLiteral("Local Camera Preview"), this, [this] { localCameraPreview(); });
-    file->addSeparator();
-    QAction* options = file->addAction(QStringLiteral("Options…"), this, [this] { openOption(); });
-    options->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    options->setMenuRole(QAction::PreferencesRole);
-    file->addSeparator();
-    QAction* quit = file->addAction(QStringLiteral("Quit"), qApp, &QApplication::quit);
-    quit->setShortcut(QKeySequence::Quit);
-    quit->setMenuRole(QAction::QuitRole);
+void AppDelegate::perform(AppMenus::Command command) {
+    using Command = AppMenus::Command;
+    switch (command) {
+        case Command::AddCamera:
+            addCamera();
+            break;
+        case Command::LocalCameraPreview:
+            localCameraPreview();
+            break;
+        case Command::Options:
+            openOption();
+            break;
+        case Command::Quit:
+            QApplication::quit();
+            break;
+        case Command::ShareByEmail:
+            shareByEmail();
+            break;
+        case Command::CopyLink:
+            copyLink();
+            break;
+        case Command::Help:
+            showHelp();
+            break;
+        case Command::WebPage:
+            openURL();
+            break;
+        case Command::SendEmail:
+            sendEmail();
+            break;
+        case Command::ShowScanner:
+            if (mainWindow_) {
+                mainWindow_->showScannerWindow();
+            }
+            break;
+        case Command::CloseWindow:
+            closeActiveWindow();
+            break;
+    }
+}
 
-    menuShare_ = bar.addMenu(QStringLiteral("&Share"));
-    menuShare_->addAction(QStringLiteral("E-mail"), this, [this] { shareByEmail(); });
-    menuShare_->addAction(QStringLiteral("Copy Link"), this, [this] { copyLink(); });
+void AppDelegate::closeActiveWindow() {
+    QWidget* active = QApplication::activeWindow();
+    if (active == nullptr) {
+        return;
+    }
+    if (mainWindow_) {
+        for (const auto& wc : mainWindow_->videoWindowList()) {
+            if (wc->window() == active) {
+                wc->window()->close();
+                return;
+            }
+        }
+        // Closing the scanner window ends the application; while cameras are open it only
+        // goes out of the way, as opening a camera does, and Show Scanner brings it back.
+        if (active == mainWindow_->window() && !mainWindow_->videoWindowList().empty()) {
+            active->hide();
+            return;
+        }
+    }
+    active->close();
+}
 
-    QMenu* help = bar.addMenu(QStringLiteral("&Help"));
-    QAction* helpPage = help->addAction(QStringLiteral("Help"), this, [this] { showHelp(); });
-    helpPage->setShortcut(QKeySequence::HelpContents);
-    help->addAction(QStringLiteral("Web Page"), this, [this] { openURL(); });
-    help->addAction(QStringLiteral("Send E-mail"), this, [this] { sendEmail(); });
+std::vector<QWidget*> AppDelegate::cameraWindows() const {
+    std::vector<QWidget*> windows;
+    if (mainWindow_) {
+        for (const auto& wc : mainWindow_->videoWindowList()) {
+            if (ZVideoWindow* window = wc->window()) {
+                windows.push_back(window);
+            }
+        }
+    }
+    return windows;
 }
 
 void AppDelegate::openOption() {
@@ -98,6 +153,8 @@ void AppDelegate::addCamera() {
 
 void AppDelegate::localCameraPreview() {
     if (mainWindow_) {
+        // The preview is drawn in the scanner window, which a camera window may have hidden.
+        mainWindow_->showScannerWindow();
         mainWindow_->displayCamera();
     }
 }

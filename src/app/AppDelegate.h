@@ -3,9 +3,11 @@
 #include <QObject>
 #include <QPointer>
 #include <memory>
+#include <vector>
 
-class QMenu;
-class QMenuBar;
+#include "app/AppMenus.h"
+
+class QWidget;
 
 namespace vistamo {
 
@@ -13,8 +15,9 @@ class ZHelpVC;
 class ZScanner;
 class ZScannerWC;
 
-// Starts the application and answers its menu commands: the scanner window with its menus
-// (camera, options, Share, help), the product's web page, e-mail, help.
+// Starts the application and answers its menu commands, which every window's menu bar offers:
+// the scanner window, camera, options, Share, the Window menu, the product's web page, e-mail,
+// help.
 //
 // Main thread only.
 class AppDelegate final : public QObject {
@@ -49,14 +52,19 @@ public:
     // valid URL.
     static QString emailLink();
 
+    // Runs a menu command. Close Window closes the active window; see closeActiveWindow.
+    void perform(AppMenus::Command command);
+
 private:
-    void buildMenus(QMenuBar& bar);
+    void closeActiveWindow();
+    std::vector<QWidget*> cameraWindows() const;
 
     // Main thread only. The scanner window's controller goes before the scanner: the window
     // holds the scanner's view.
     std::shared_ptr<ZScanner> mainWindow_;
     std::unique_ptr<ZScannerWC> scannerWC_;
-    QPointer<QMenu> menuShare_;
+    // Owned by this object (its Qt parent); made first, used by every window's menu bar.
+    AppMenus* menus_;
     QPointer<ZHelpVC> help_;
 };
 

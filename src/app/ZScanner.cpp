@@ -1,5 +1,6 @@
 #include "app/ZScanner.h"
 
+#include <unistd.h>
 #include <QApplication>
 #include <QEventLoop>
 #include <QLabel>
@@ -11,9 +12,11 @@
 #include <algorithm>
 
 #include "app/AlarmActions.h"
+#include "app/DesktopNotifier.h"
 #include "app/LocalCameraPreview.h"
 #include "app/QtDeviceButton.h"
 #include "app/WatermarkCanvas.h"
+#include "app/WindowPlacement.h"
 #include "app/ZOptionVC.h"
 #include "app/ZRadiaView.h"
 #include "app/addDeviceVC.h"
@@ -141,6 +144,7 @@ void ZScanner::viewDidLoad() {
 
     loadOrCreateOptions(options_);
     publishOptions();
+    windowPlaces_ = WindowPlaces::load();
 
     if (hostReachability_) {
         hostReachability_->startNotifier();
@@ -162,7 +166,8 @@ void ZScanner::viewDidLoad() {
 }
 
 void ZScanner::viewDidAppear() {
-    if (radia_ && !filterView_) {
+    // Reset on every return, with or without the local camera preview over it.
+    if (radia_) {
         radia_->initRadia();
     }
     if (mUdpSocket_) {
@@ -244,6 +249,9 @@ void ZScanner::openVideoWindow(const std::shared_ptr<clientSocket>& session,
     wc->setClient();
     wc->device = device;
     if (ZVideoWindow* window = wc->window()) {
+        if (environment_.makeMenuBar) {
+            window->setMenuBar(environment_.makeMenuBar(window));
+        }
         window->raise();
         window->activateWindow();
     }
@@ -252,6 +260,7 @@ void ZScanner::openVideoWindow(const std::shared_ptr<clientSocket>& session,
     videoWindowList_.push_back(wc);
     wc->number = static_cast<int32_t>(videoWindowList_.size());
     connect();
+    placeVideoWindow(*wc);
     wc->showWindow();
     mVideoWindow_ = wc;
     isConnected_ = true;
@@ -293,6 +302,9 @@ void ZScanner::connectToServerWithId(QtDeviceButton& button) {
     }
     const std::shared_ptr<ZDeviceInfo> record = list[static_cast<size_t>(index)];
     if (record->bOccupied()) {
+        if (!raiseVideoWindowOf(record)) {
+            logLine("the camera is busy opening; its window is not there yet");
+        }
         return;
     }
     hideScannerWindow();
@@ -303,6 +315,16 @@ void ZScanner::connectToServerWithId(QtDeviceButton& button) {
     }
     openVideoWindow(session, record,
                     [&] { session->connectToServer(static_cast<const void*>(&button), record); });
+}
+
+bool ZScanner::raiseVideoWindowOf(const std::shared_ptr<ZDeviceInfo>& device) {
+    for (const auto& wc : videoWindowList_) {
+        if (wc->device.lock() == device && wc->window() != nullptr) {
+            wc->showWindow();
+            return true;
+        }
+    }
+    return false;
 }
 
 void ZScanner::restoreButtonWithWc(const std::shared_ptr<videoWindow>& wc) {
@@ -317,7 +339,45 @@ void ZScanner::restoreButtonWithWc(const std::shared_ptr<videoWindow>& wc) {
 }
 
 void ZScanner::removeVideoWindow(const videoWindow& wc) {
-    std::erase_if(videoWindowList_, [&](const auto& entry) { return entry.get() == &wc; });
+    const auto erased =
+        std::erase_if(videoWindowList_, [&](const auto& entry) { return entry.get() == &wc; });
+    // The first removal is the window's closing; later ones repeat it.
+    if (erased > 0) {
+        rememberVideoWindowPlace(wc);
+    }
+}
+
+std::optional<std::string> ZScanner::windowIdentity(const videoWindow& wc) {
+    if (auto record = wc.device.lock()) {
+        return WindowPlaces::identityFor(record->mUUID(), record->mDeviceIP());
+    }
+    if (const auto& session = wc.mClientSocket()) {
+        return WindowPlaces::identityFor(std::nullopt, session->ip());
+    }
+    return std::nullopt;
+}
+
+void ZScanner::placeVideoWindow(const videoWindow& wc) {
+    ZVideoWindow* window = wc.window();
+    const auto identity = windowIdentity(wc);
+    if (window == nullptr || !identity) {
+        return;
+    }
+    if (const auto frame = windowPlaces_.frameFor(*identity)) {
+        window->setGeometry(placeOnDesktop(QRect(frame->x, frame->y, frame->width, frame->height)));
+    }
+}
+
+void ZScanner::rememberVideoWindowPlace(const videoWindow& wc) {
+    const ZVideoWindow* window = wc.window();
+    const auto identity = windowIdentity(wc);
+    if (window == nullptr || !identity) {
+        return;
+    }
+    // A window closed in full screen opens again as it was before.
+    const QRect frame = window->isFullScreen() ? window->normalGeometry() : window->geometry();
+    windowPlaces_.setFrame(*identity, {frame.x(), frame.y(), frame.width(), frame.height()});
+    windowPlaces_.save();
 }
 
 void ZScanner::destroyWindowWithWc(const std::shared_ptr<videoWindow>& wc) {
@@ -523,20 +583,54 @@ void ZScanner::runAlarmActions(const std::shared_ptr<SoundPlayer>& alarmSound) {
         auto self = weakSelf.lock();
         return self ? self->options_ : AlarmOptions{};
     };
-    context.bringMainWindowToFront = [] {
-        if (QWidget* active = QApplication::activeWindow()) {
-            active->raise();
-            active->activateWindow();
+    context.bringMainWindowToFront = [weakSelf = weak_from_this()] {
+        if (auto self = weakSelf.lock()) {
+            self->bringWindowsForward();
         }
     };
-    // On X11 an application is activated through its windows, which the step above does.
-    context.activateViewer = [] {};
+    // The window manager's request, as for any other application: without it a viewer in the
+    // background stays behind whatever the user is working in.
+    context.activateViewer = [workspace = workspace_] {
+        workspace->activate(RunningApplication{::getpid(), "vistamo", 0});
+    };
     context.alarmSound = alarmSound;
     runAlarmPass(context);
     if (alarmSound && alarmSound->isPlaying()) {
         debugLine("motion alarm: the alarm sound is playing");
     } else {
         debugLine("motion alarm: the alarm actions ran");
+    }
+}
+
+void ZScanner::bringWindowsForward() {
+    QWidget* key = nullptr;
+    for (const auto& wc : videoWindowList_) {
+        if (ZVideoWindow* window = wc->window(); window != nullptr && window->isVisible()) {
+            window->raise();
+            key = window;
+        }
+    }
+    if (window_ && window_->isVisible()) {
+        window_->raise();
+        key = window_.data();
+    }
+    if (key != nullptr) {
+        key->activateWindow();
+    }
+}
+
+void ZScanner::runAlarmActionsFor(const std::weak_ptr<clientSocket>& session,
+                                  const std::shared_ptr<SoundPlayer>& alarmSound) {
+    runAlarmActions(alarmSound);
+    for (const auto& wc : videoWindowList_) {
+        const std::shared_ptr<clientSocket>& own = wc->mClientSocket();
+        if (own && !own.owner_before(session) && !session.owner_before(own)) {
+            if (!notifier_) {
+                notifier_ = new DesktopNotifier(this);
+            }
+            notifier_->notifyMotion(QString::fromStdString(wc->cameraName()), wc->window());
+            return;
+        }
     }
 }
 

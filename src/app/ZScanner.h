@@ -16,16 +16,19 @@
 #include "discovery/Reachability.h"
 #include "session/SessionScanner.h"
 #include "settings/OptionData.h"
+#include "settings/WindowPlaces.h"
 #include "settings/ZConfiguration.h"
 #include "video/VideoScanner.h"
 
 class QLabel;
+class QMenuBar;
 class QPushButton;
 class QToolButton;
 class QWidget;
 
 namespace vistamo {
 
+class DesktopNotifier;
 class LocalCameraPreview;
 class QtDeviceButton;
 class Workspace;
@@ -67,6 +70,8 @@ public:
     struct Environment {
         // Registers the scanner as the application delegate's main window.
         std::function<void(const std::shared_ptr<ZScanner>&)> registerAsMainWindow;
+        // The application's menu bar for a camera window, owned by that window.
+        std::function<QMenuBar*(QWidget*)> makeMenuBar;
     };
 
     static std::shared_ptr<ZScanner> create(Environment environment = {});
@@ -94,6 +99,7 @@ public:
 
     // Opens a camera window for a typed address (port 7341) or for a camera button.
     void connectToServerWithIp(const std::string& address) override;
+    // A camera whose window is open already (`bOccupied`) gets that window raised instead.
     void connectToServerWithId(QtDeviceButton& button);
 
     void restoreButtonWithWc(const std::shared_ptr<videoWindow>& wc);
@@ -144,6 +150,9 @@ public:
     // On the session's queue; nothing to do.
     void deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>& device) override;
     void runAlarmActions(const std::shared_ptr<SoundPlayer>& alarmSound) override;
+    // The alarm actions, then a desktop notice naming the camera of `session`.
+    void runAlarmActionsFor(const std::weak_ptr<clientSocket>& session,
+                            const std::shared_ptr<SoundPlayer>& alarmSound) override;
     std::optional<std::string> serviceName() const override;  // any thread
 
     // ---- VideoScanner and ScannerDialogHost (main thread) ----
@@ -170,7 +179,16 @@ private:
                          const std::shared_ptr<ZDeviceInfo>& device,
                          const std::function<void()>& connect);
     void removeDeviceButton(QtDeviceButton& button);
+    // Raises the open window of `device`; false when it has none.
+    bool raiseVideoWindowOf(const std::shared_ptr<ZDeviceInfo>& device);
+    // The viewer's own windows to the front: the camera windows, then the scanner window
+    // when it is shown, which becomes the active one.
+    void bringWindowsForward();
     void publishOptions();
+    // Camera windows open where the camera's window was last, and remember where they were.
+    static std::optional<std::string> windowIdentity(const videoWindow& wc);
+    void placeVideoWindow(const videoWindow& wc);
+    void rememberVideoWindowPlace(const videoWindow& wc);
 
     // Set once at construction.
     const Environment environment_;
@@ -184,6 +202,8 @@ private:
     QPointer<QToolButton> addCameraButton_;
     QPointer<QToolButton> optionButton_;
     QPointer<LocalCameraPreview> filterView_;
+    // Made at the first alarm: it joins the session bus.
+    QPointer<DesktopNotifier> notifier_;
     QTimer radarTimer_;
     AlarmOptions options_;
     std::unique_ptr<ZConfig> config_;
@@ -197,6 +217,8 @@ private:
     // controller while its session is released).
     std::vector<QPointer<ZVideoWindow>> openedWindows_;
     std::vector<std::shared_ptr<QtDeviceButton>> deviceButtons_;
+    // Read at start, written each time a camera window closes.
+    WindowPlaces windowPlaces_;
     std::shared_ptr<Workspace> workspace_;
     bool isConnected_ = false;
     bool bButtonDown_ = false;

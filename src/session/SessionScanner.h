@@ -6,6 +6,7 @@
 
 namespace vistamo {
 
+class clientSocket;
 class ZConfig;
 class ZDeviceInfo;
 class SoundPlayer;
@@ -31,6 +32,13 @@ public:
     // The alarm actions for one alarm event: launch, quit or raise the chosen applications and
     // play `alarmSound` (none when the session has no sound). Main thread. Default: nothing.
     virtual void runAlarmActions(const std::shared_ptr<SoundPlayer>& /*alarmSound*/) {}
+    // The same, naming the session whose camera reported the alarm. Weak, and best compared
+    // by owner: a reference taken on the main thread could make it the session's last owner,
+    // which must not be destroyed there. Main thread. Default: runAlarmActions.
+    virtual void runAlarmActionsFor(const std::weak_ptr<clientSocket>& /*session*/,
+                                    const std::shared_ptr<SoundPlayer>& alarmSound) {
+        runAlarmActions(alarmSound);
+    }
 
     // The service name of the camera settings record sent in the client's challenge; none when
     // the record is absent. Read on the session's queue.

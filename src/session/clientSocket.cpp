@@ -294,11 +294,12 @@ void clientSocket::handleMessage(const std::shared_ptr<GCDAsyncSocket>& sock,
 void clientSocket::handleAlarm() {
     if (bAlerted_ == 0) {
         bAlerted_ = 1;
-        dispatch::mainQueue().async([weakScanner = std::weak_ptr(scanner()), sound = player] {
-            if (auto owner = weakScanner.lock()) {
-                owner->runAlarmActions(sound);
-            }
-        });
+        dispatch::mainQueue().async(
+            [weakScanner = std::weak_ptr(scanner()), weakSelf = weak_from_this(), sound = player] {
+                if (auto owner = weakScanner.lock()) {
+                    owner->runAlarmActionsFor(weakSelf, sound);
+                }
+            });
         return;
     }
     auto owner = scanner();

@@ -57,4 +57,13 @@ BarHit hitTestBar(const QRectF& barBound, const QPointF& point) {
     return hit;
 }
 
+QString barButtonToolTip(BarButton button) {
+    const BarButtonKey& entry = kBarButtonKeys.at(static_cast<size_t>(button));
+    QString tip = QString::fromUtf8(entry.name);
+    if (entry.key != 0) {
+        tip += QStringLiteral(" (%1)").arg(QChar(entry.key));
+    }
+    return tip;
+}
+
 }  // namespace vistamo

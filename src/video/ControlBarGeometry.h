@@ -2,6 +2,7 @@
 
 #include <QPointF>
 #include <QRectF>
+#include <QString>
 #include <array>
 
 #include "video/Vertex.h"
@@ -20,6 +21,26 @@ inline constexpr float BAR_BOTTOM = 10;
 
 // The buttons, left to right; a hit test answers index + 1.
 enum class BarButton { Flash, Speaker, Alarm, Microphone, SwitchCamera, Close, Shutter };
+
+// The window's key for each button (none for close: Close Window does that) and the name its
+// tooltip and the help page give it, in the order of BarButton.
+struct BarButtonKey {
+    BarButton button;
+    char key;  // an upper-case letter, or 0
+    const char* name;
+};
+inline constexpr std::array<BarButtonKey, BUTTONS> kBarButtonKeys = {{
+    {BarButton::Flash, 'T', "Torch"},
+    {BarButton::Speaker, 'M', "Camera sound"},
+    {BarButton::Alarm, 'G', "Motion guard"},
+    {BarButton::Microphone, 'I', "Intercom"},
+    {BarButton::SwitchCamera, 'L', "Lens"},
+    {BarButton::Close, 0, "Close"},
+    {BarButton::Shutter, 'S', "Snapshot"},
+}};
+
+// "Torch (T)": the tooltip of `button`.
+QString barButtonToolTip(BarButton button);
 
 // The quad of button `index` (0..6) in the bar's clip space, as a triangle strip, with
 // normalised texture coordinates and the image's first row at the top.

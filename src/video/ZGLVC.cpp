@@ -32,17 +32,8 @@ QString text(const char* key, const char* defaultText) {
     return QString::fromStdString(localizedString(key, defaultText));
 }
 
-// The bar's buttons as its hit test numbers them.
-enum Hit : int {
-    kNone = 0,
-    kFlash = 1,
-    kSpeaker = 2,
-    kAlarm = 3,
-    kMicrophone = 4,
-    kSwitchCamera = 5,
-    kClose = 6,
-    kShutter = 7,
-};
+// The bar's hit test: 0 for no button, else the button's index + 1.
+constexpr int kNone = 0;
 
 }  // namespace
 
@@ -136,18 +127,24 @@ void ZGLVC::mouseDown(QPointF point) {
     if (hit != kNone) {
         debugLine("n = " + std::to_string(hit - 1));
     }
+    if (hit == kNone) {
+        tapFocus(point);
+        return;
+    }
+    performButton(static_cast<BarButton>(hit - 1));
+}
+
+void ZGLVC::performButton(BarButton button) {
+    const std::shared_ptr<ZControlBar> bar = myView_ ? myView_->controlBar() : nullptr;
     const std::shared_ptr<clientSocket> session = socket();
-    switch (hit) {
-        case kNone:
-            tapFocus(point);
-            break;
-        case kFlash:
+    switch (button) {
+        case BarButton::Flash:
             if (session) {
                 session->flashSwitch();
             }
             break;
-        case kSpeaker:
-            if (session) {
+        case BarButton::Speaker:
+            if (session && bar) {
                 // The speaker's image shows the camera's screen state; the camera's sound
                 // follows it.
                 if (auto codec = session->OpusCodec()) {
@@ -160,21 +157,21 @@ void ZGLVC::mouseDown(QPointF point) {
                 session->screenSwitch();
             }
             break;
-        case kAlarm:
-            if (session) {
+        case BarButton::Alarm:
+            if (session && bar) {
                 session->startMonitor(!bar->alarm());
             }
             break;
-        case kMicrophone:
+        case BarButton::Microphone:
             toggleIntercom();
             break;
-        case kSwitchCamera:
+        case BarButton::SwitchCamera:
             switchCamera();
             break;
-        case kClose:
+        case BarButton::Close:
             closeButton();
             break;
-        default:
+        case BarButton::Shutter:
             shutter();
             break;
     }

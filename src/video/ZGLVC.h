@@ -10,6 +10,7 @@
 
 #include "dispatch/SerialQueue.h"
 #include "media/AudioEndpoint.h"
+#include "video/ControlBarGeometry.h"
 #include "video/DialogRunner.h"
 
 namespace vistamo {
@@ -80,6 +81,9 @@ public:
 
     // A click at `point` (the view's coordinates in points, origin at the bottom left).
     void mouseDown(QPointF point);
+    // What a click on `button` of the bar does; also the window's keys. The speaker and
+    // the motion guard need the bar's state, so they do nothing before the bar exists.
+    void performButton(BarButton button);
 
     // Stops the intercom if it runs, then closes the view's window.
     void closeWindow();

@@ -1,6 +1,8 @@
 #include "video/ZGLView.h"
 
+#include <QHelpEvent>
 #include <QMouseEvent>
+#include <QToolTip>
 
 #include "video/GLFunctions.h"
 #include "video/VideoGeometry.h"
@@ -186,6 +188,43 @@ void ZGLView::mousePressEvent(QMouseEvent* event) {
         handler(point);
     }
     event->accept();
+}
+
+std::optional<BarButton> ZGLView::buttonAt(QPointF position) const {
+    if (!bar_ || !bar_->barBound()) {
+        return std::nullopt;
+    }
+    const qreal scale = backingScale();
+    const BarHit hit = hitTestBar(*bar_->barBound(),
+                                  QPointF(position.x() * scale, (height() - position.y()) * scale));
+    if (hit.button < 0) {
+        return std::nullopt;
+    }
+    return static_cast<BarButton>(hit.button);
+}
+
+void ZGLView::mouseDoubleClickEvent(QMouseEvent* event) {
+    // Both presses of a double click have come as clicks already; on a button that is all.
+    if (event->button() == Qt::LeftButton && !buttonAt(event->position()) && onDoubleClick_) {
+        onDoubleClick_();
+        event->accept();
+        return;
+    }
+    QOpenGLWidget::mouseDoubleClickEvent(event);
+}
+
+bool ZGLView::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) {
+        return QOpenGLWidget::event(event);
+    }
+    const auto* help = static_cast<QHelpEvent*>(event);
+    if (const auto button = buttonAt(help->pos())) {
+        QToolTip::showText(help->globalPos(), barButtonToolTip(*button), this);
+    } else {
+        QToolTip::hideText();
+        event->ignore();
+    }
+    return true;
 }
 
 }  // namespace vistamo

@@ -6,8 +6,10 @@
 #include <QSurfaceFormat>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "session/SessionView.h"
+#include "video/ControlBarGeometry.h"
 
 namespace vistamo {
 
@@ -78,6 +80,11 @@ public:
         onMouseDown_ = std::move(handler);
     }
 
+    // Called for a double click on the picture (not on the bar).
+    void setDoubleClickHandler(std::function<void()> handler) {
+        onDoubleClick_ = std::move(handler);
+    }
+
     // The view's bounds in points, and device pixels per point.
     QSizeF boundsInPoints() const { return QSizeF(width(), height()); }
     qreal backingScale() const { return devicePixelRatioF(); }
@@ -90,9 +97,15 @@ protected:
     void resizeGL(int w, int h) override;
     void paintGL() override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // Tooltips name the bar's buttons and their keys.
+    bool event(QEvent* event) override;
 
 private:
     class SessionAdaptor;
+
+    // The bar's button under `position` (widget coordinates), if any.
+    std::optional<BarButton> buttonAt(QPointF position) const;
 
     // Main thread only.
     float ratio_ = 0;
@@ -101,6 +114,7 @@ private:
     std::shared_ptr<SessionAdaptor> adaptor_;
     std::function<void()> onClose_;
     std::function<void(QPointF)> onMouseDown_;
+    std::function<void()> onDoubleClick_;
     bool alarm_ = false;
     bool screen_ = false;
     bool flash_ = false;

@@ -1,7 +1,11 @@
 #include "video/ZVideoWindow.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QHideEvent>
+#include <QKeySequence>
+#include <QLayout>
+#include <QMenuBar>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -19,9 +23,39 @@ ZVideoWindow::ZVideoWindow(std::shared_ptr<ZGLVC> contentViewController)
     layout->addWidget(view_);
     resize(kInitialWidth, kInitialHeight);
     contentViewController_->setView(view_);
+    view_->setDoubleClickHandler([this] { toggleFullScreen(); });
+
+    const auto addKey = [this](const QKeySequence& sequence, auto handler) {
+        auto* key = new QAction(this);
+        key->setShortcut(sequence);
+        key->setShortcutContext(Qt::WindowShortcut);
+        connect(key, &QAction::triggered, this, handler);
+        addAction(key);
+    };
+    for (const BarButtonKey& entry : kBarButtonKeys) {
+        if (entry.key != 0) {
+            addKey(QKeySequence(entry.key), [this, button = entry.button] {
+                contentViewController_->performButton(button);
+            });
+        }
+    }
+    addKey(QKeySequence(Qt::Key_F11), [this] { toggleFullScreen(); });
+    addKey(QKeySequence(Qt::Key_Escape), [this] {
+        if (isFullScreen()) {
+            toggleFullScreen();
+        }
+    });
 }
 
+void ZVideoWindow::toggleFullScreen() { setWindowState(windowState() ^ Qt::WindowFullScreen); }
+
 ZVideoWindow::~ZVideoWindow() = default;
+
+void ZVideoWindow::setMenuBar(QMenuBar* bar) {
+    if (bar != nullptr && layout() != nullptr) {
+        layout()->setMenuBar(bar);
+    }
+}
 
 void ZVideoWindow::close() {
     // Keeps the controller alive through both calls: the first may take it out of the

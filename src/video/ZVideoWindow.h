@@ -3,6 +3,8 @@
 #include <QWidget>
 #include <memory>
 
+class QMenuBar;
+
 namespace vistamo {
 
 class videoWindow;
@@ -11,6 +13,9 @@ class ZGLView;
 
 // The window of one camera: its content is the video view of its content view controller
 // (a ZGLVC), which the window owns. It tells its controller when it closes.
+//
+// Keys: each button of the bar has a letter (kBarButtonKeys) that does what a click on it does;
+// F11 and Esc for full screen.
 //
 // Main thread only.
 class ZVideoWindow final : public QWidget {
@@ -30,6 +35,13 @@ public:
     // Closes the window, which tells the controller `windowWillClose`, then tells it
     // `closeWindow`. Hides QWidget::close: callers that close a camera window use this one.
     void close();
+
+    // Full screen on, or back to the window it was; F11 and a double click on the picture do
+    // this, Esc leaves full screen.
+    void toggleFullScreen();
+
+    // Puts `bar` (the application's menus) above the video; the window takes it over.
+    void setMenuBar(QMenuBar* bar);
 
     // The controller of this window; set by the controller's `setSocket`.
     std::weak_ptr<videoWindow> wc;

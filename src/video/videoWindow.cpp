@@ -82,19 +82,24 @@ void videoWindow::setSocket() {
     }
 }
 
-void videoWindow::setTitle() {
-    // The camera's name; for a window opened by address, that address. The window's own
-    // session knows it even after the scanner has moved on to a later address, so it comes
-    // first; the scanner's last address serves a window whose session is already gone.
-    std::string name;
+std::string videoWindow::cameraName() const {
+    // For a window opened by address, that address. The window's own session knows it even
+    // after the scanner has moved on to a later address, so it comes first; the scanner's last
+    // address serves a window whose session is already gone.
     if (auto record = device.lock()) {
-        name = record->mDeviceName().value_or(record->mDeviceIP().value_or(""));
-    } else if (mClientSocket_ && !mClientSocket_->ip().empty()) {
-        name = mClientSocket_->ip();
-    } else if (auto scanner = mScanner.lock()) {
-        name = scanner->lastAddressSessionIp();
+        return record->mDeviceName().value_or(record->mDeviceIP().value_or(""));
     }
-    const std::string title = localizedString("VIDEO_FROM", "Video From") + name;
+    if (mClientSocket_ && !mClientSocket_->ip().empty()) {
+        return mClientSocket_->ip();
+    }
+    if (auto scanner = mScanner.lock()) {
+        return scanner->lastAddressSessionIp();
+    }
+    return {};
+}
+
+void videoWindow::setTitle() {
+    const std::string title = localizedString("VIDEO_FROM", "Video From ") + cameraName();
     window_->setWindowTitle(QString::fromStdString(title));
 }
 

@@ -61,8 +61,10 @@ public:
     // Wires the window to this controller and the content controller to the session, then
     // starts the video (`setVideo`).
     void setSocket();
-    // "VIDEO_FROM" followed by the camera's name; see the implementation for the fallbacks.
+    // "VIDEO_FROM" followed by cameraName.
     void setTitle();
+    // The camera's name; for a window opened by address, that address.
+    std::string cameraName() const;
     bool becomeFirstResponder() const { return true; }
 
     // Variant A: writes "close window", then the teardown. Does not close the window.

@@ -16,10 +16,16 @@
 #include <regex>
 #include <sstream>
 
+#include <QColor>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
 #include "platform/AtomicFile.h"
 #include "settings/OptionData.h"
 #include "support/CameraProcess.h"
 #include "support/NetNamespace.h"
+#include "support/TestStream.h"
 #include "support/Wait.h"
 
 // Xlib last: its macros (None, Status, Bool) clash with names in other headers.
@@ -181,6 +187,82 @@ bool screenshot(unsigned long window, const std::filesystem::path& path) {
                        "-frames:v", "1", path.string()});
 }
 
+// Moves `window` to (x, y) on the screen; there is no window manager to place it.
+bool moveWindow(unsigned long window, int x, int y) {
+    return runCommand(
+        {"xdotool", "windowmove", std::to_string(window), std::to_string(x), std::to_string(y)});
+}
+
+// The window that has the keyboard focus.
+std::optional<unsigned long> focusedWindow() {
+    std::string found;
+    unsigned long window = 0;
+    if (runCommand({"xdotool", "getwindowfocus"}, &found) && std::istringstream(found) >> window) {
+        return window;
+    }
+    return std::nullopt;
+}
+
+// The frame number a camera window shows now, read back from a grab of the window. The test
+// pictures are 4:3 and the windows wider, so the video touches the window's lower edge between
+// two grey bands; it is cut out and scaled back to the camera's own size `video`.
+std::optional<int> shownFrameNumber(unsigned long window, const std::filesystem::path& scratch,
+                                    QSize video) {
+    if (!screenshot(window, scratch)) {
+        return std::nullopt;
+    }
+    const QImage grab =
+        QImage(QString::fromStdString(scratch.string())).convertToFormat(QImage::Format_RGB32);
+    if (grab.isNull()) {
+        return std::nullopt;
+    }
+    const auto band = [&](int x, int y) {
+        const QColor colour = grab.pixelColor(x, y);
+        return std::abs(colour.red() - 64) <= 4 && std::abs(colour.green() - 64) <= 4 &&
+               std::abs(colour.blue() - 64) <= 4;
+    };
+    int left = grab.width();
+    int right = -1;
+    for (int y = grab.height() / 2 - 40; y <= grab.height() / 2 + 40; y += 10) {
+        int x = 0;
+        while (x < grab.width() && band(x, y)) {
+            ++x;
+        }
+        left = std::min(left, x);
+        x = grab.width() - 1;
+        while (x >= 0 && band(x, y)) {
+            --x;
+        }
+        right = std::max(right, x);
+    }
+    const int width = right - left + 1;
+    const int height = width * video.height() / video.width();
+    if (width <= 0 || height > grab.height()) {
+        return std::nullopt;
+    }
+    const QImage grey = grab.copy(left, grab.height() - height, width, height)
+                            .scaled(video, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                            .convertToFormat(QImage::Format_Grayscale8);
+    const int number = readFrameNumber(grey.constBits(), static_cast<int>(grey.bytesPerLine()),
+                                       grey.width(), grey.height());
+    return number >= 0 ? std::optional<int>(number) : std::nullopt;
+}
+
+// Whether the frame number shown by `window` goes up (modulo the 12 bits it carries).
+bool frameNumberAdvances(unsigned long window, const std::filesystem::path& scratch, QSize video) {
+    std::optional<int> first;
+    return waitUntil(
+        [&] {
+            const auto now = shownFrameNumber(window, scratch, video);
+            if (!first) {
+                first = now;
+                return false;
+            }
+            return now && *now != *first;
+        },
+        20s);
+}
+
 // What the window's close box does: a WM_DELETE_WINDOW request to its owner.
 bool requestClose(unsigned long window) {
     Display* display = XOpenDisplay(nullptr);
@@ -207,6 +289,20 @@ std::optional<std::pair<int, int>> buttonPlace(const std::string& line) {
         return std::nullopt;
     }
     return std::pair{std::stoi(match[1]), std::stoi(match[2])};
+}
+
+// A point of the camera button centred at `target` that the button centred at `above` (made
+// later, so drawn over it) does not cover; buttons are 120 x 60 and placed at random.
+std::optional<std::pair<int, int>> uncoveredPoint(std::pair<int, int> target,
+                                                  std::pair<int, int> above) {
+    for (const auto& [dx, dy] : {std::pair{0, 0}, {-50, -22}, {50, -22}, {-50, 22}, {50, 22}}) {
+        const int x = target.first + dx;
+        const int y = target.second + dy;
+        if (std::abs(x - above.first) > 62 || std::abs(y - above.second) > 32) {
+            return std::pair{x, y};
+        }
+    }
+    return std::nullopt;
 }
 
 // Whether the application ended well: status 0, or, under AddressSanitizer, a leak report in
@@ -267,6 +363,7 @@ protected:
 
     void TearDown() override {
         apps_.clear();
+        helpers_.clear();
         cameras_.clear();
         if (!root_.empty()) {
             std::error_code ignored;
@@ -284,9 +381,14 @@ protected:
         return *cameras_.back();
     }
 
-    // With `verbose`, the debug lines that the first test follows are shown too.
-    AppProcess& startApp(bool verbose = true) {
+    // With `verbose`, the debug lines that the first tests follow are shown too. `sessionBus`:
+    // the address of the session bus; by default one where nobody listens.
+    AppProcess& startApp(bool verbose = true, std::string sessionBus = {}) {
+        if (sessionBus.empty()) {
+            sessionBus = "unix:path=" + (root_ / "no-bus").string();
+        }
         std::vector<std::string> environment{
+            "DBUS_SESSION_BUS_ADDRESS=" + sessionBus,
             "HOME=" + (root_ / "home").string(),
             "XDG_CONFIG_HOME=" + (root_ / "home/.config").string(),
             "XDG_RUNTIME_DIR=" + (root_ / "run").string(),
@@ -342,6 +444,32 @@ protected:
                    static_cast<std::streamsize>(bytes.size()));
     }
 
+    // A private session bus with the tests' notification service on it; its address.
+    std::string startNotificationService() {
+        const auto config = root_ / "bus.conf";
+        std::ofstream(config)
+            << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+               "1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+               "<busconfig><type>session</type><listen>unix:path="
+            << (root_ / "bus").string()
+            << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+               "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+               "<allow own=\"*\"/></policy></busconfig>\n";
+        const std::string address = "unix:path=" + (root_ / "bus").string();
+        helpers_.push_back(std::make_unique<AppProcess>(
+            std::vector<std::string>{"dbus-daemon", "--nofork", "--config-file=" + config.string()},
+            std::vector<std::string>{"PATH=/usr/bin:/bin"}, root_ / "bus.log"));
+        EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(root_ / "bus"); }, 15s))
+            << helpers_.back()->transcript();
+        helpers_.push_back(std::make_unique<AppProcess>(
+            std::vector<std::string>{VISTAMO_NOTIFICATION_SERVICE_PATH},
+            std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + address},
+            root_ / "notifications.log"));
+        EXPECT_TRUE(helpers_.back()->waitForLine("ready")) << helpers_.back()->transcript();
+        return address;
+    }
+
     // Closing the scanner window ends the application, which saves the options first.
     void closeScannerAndWaitForExit(AppProcess& app) {
         const auto scanner = waitForWindow(kScannerTitle);
@@ -358,6 +486,8 @@ protected:
     std::filesystem::path root_;
     std::vector<std::unique_ptr<CameraProcess>> cameras_;
     std::vector<std::unique_ptr<AppProcess>> apps_;
+    // The session bus and the notification service, ended after the applications.
+    std::vector<std::unique_ptr<AppProcess>> helpers_;
 };
 
 TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesBackToTheScanner) {
@@ -416,6 +546,7 @@ TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesB
     EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(markerPath()); }, 20s))
         << app.transcript();
     EXPECT_TRUE(app.waitForLine("motion alarm: the alarm sound is playing")) << app.transcript();
+    EXPECT_TRUE(app.findLine("no session bus for the desktop notice \"Motion: Kitchen\""));
     // Second alarm of the pair: the camera's motion guard is switched off.
     ASSERT_TRUE(kitchen.sendControl("alarm"));
     EXPECT_TRUE(kitchen.waitForLine("recv CmdStopMonitor", 20s));
@@ -445,6 +576,154 @@ TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesB
     EXPECT_TRUE(saved->bEnableRun);
     EXPECT_EQ(saved->runProgram, "alarm-marker.app");
     EXPECT_FALSE(saved->bEnableActive);
+}
+
+TEST_F(ApplicationEndToEndTest, TwoCamerasStreamAtOnceInWindowsReachedThroughTheWindowMenu) {
+    AlarmOptions prepared;
+    prepared.bEnableActive = false;
+    prepared.bHit = false;  // no notice after a snapshot
+    writeOptions(prepared);
+    const QSize kitchenSize(320, 240);
+    const QSize porchSize(640, 480);
+    CameraProcess& kitchen = startCamera(
+        {"--port", "7341", "--control", "--discovery", "--name", "Kitchen", "--size", "320x240"});
+    CameraProcess& porch =
+        startCamera({"--port", "7342", "--control", "--discovery", "--name", "Porch", "--size",
+                     "640x480", "--uuid", "0A1B2C3D4E5F60718293A4B5C6D7E8F9"});
+    const std::string bus = startNotificationService();
+    AppProcess& notifications = *helpers_.back();
+    AppProcess& app = startApp(true, bus);
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return app.findLine("camera \"Kitchen\" found") &&
+                   app.findLine("camera \"Porch\" found");
+        },
+        20s))
+        << app.transcript();
+    // The button made last lies over the other.
+    const auto kitchenPlace = buttonPlace(*app.findLine("camera \"Kitchen\" found"));
+    const auto porchPlace = buttonPlace(*app.findLine("camera \"Porch\" found"));
+    ASSERT_TRUE(kitchenPlace && porchPlace);
+    const auto found = app.lines();
+    const bool porchOnTop =
+        std::find_if(found.begin(), found.end(),
+                     [](const std::string& line) {
+                         return line.find("camera \"Kitchen\" found") != std::string::npos;
+                     }) <
+        std::find_if(
+            found.begin(), found.end(),
+            [](const std::string& line) {
+                return line.find("camera \"Porch\" found") != std::string::npos;
+            });
+    const auto kitchenPoint =
+        porchOnTop ? uncoveredPoint(*kitchenPlace, *porchPlace) : kitchenPlace;
+    const auto porchPoint = porchOnTop ? porchPlace : uncoveredPoint(*porchPlace, *kitchenPlace);
+    if (!kitchenPoint || !porchPoint) {
+        GTEST_SKIP() << "the two camera buttons landed on each other";
+    }
+    const std::filesystem::path shots = VISTAMO_SCREENSHOT_DIR;
+    std::filesystem::create_directories(shots);
+    const auto scratch = root_ / "grab.png";
+
+    // The first camera opens from its button, as always.
+    auto scanner = waitForWindow(kScannerTitle);
+    ASSERT_TRUE(scanner);
+    ASSERT_TRUE(click(*scanner, kitchenPoint->first, kitchenPoint->second));
+    ASSERT_TRUE(kitchen.waitForLine("stream started conn=1", 20s)) << app.transcript();
+    const auto kitchenWindow = waitForWindow("^Video From Kitchen$");
+    ASSERT_TRUE(kitchenWindow) << app.transcript();
+    EXPECT_TRUE(waitForNoWindow(kScannerTitle));
+    ASSERT_TRUE(moveWindow(*kitchenWindow, 0, 0));
+
+    // Its Window menu brings the scanner back, and the second camera opens from there.
+    ASSERT_TRUE(keys(*kitchenWindow, {"alt+w", "Return"}));
+    scanner = waitForWindow(kScannerTitle);
+    ASSERT_TRUE(scanner) << app.transcript();
+    // Below the camera windows: nothing covers it.
+    ASSERT_TRUE(moveWindow(*scanner, 640, 600));
+    ASSERT_TRUE(click(*scanner, porchPoint->first, porchPoint->second));
+    ASSERT_TRUE(porch.waitForLine("stream started conn=1", 20s)) << app.transcript();
+    const auto porchWindow = waitForWindow("^Video From Porch$");
+    ASSERT_TRUE(porchWindow) << app.transcript();
+    EXPECT_TRUE(waitForNoWindow(kScannerTitle));
+    ASSERT_TRUE(moveWindow(*porchWindow, 960, 0));
+
+    // Both stream at once.
+    EXPECT_TRUE(frameNumberAdvances(*kitchenWindow, scratch, kitchenSize));
+    EXPECT_TRUE(frameNumberAdvances(*porchWindow, scratch, porchSize));
+
+    // Each Window menu lists both windows, in the order they opened, below Show Scanner.
+    ASSERT_TRUE(keys(*kitchenWindow, {"alt+w", "Down", "Down", "Return"}));
+    EXPECT_TRUE(waitUntil([&] { return focusedWindow() == porchWindow; }, 15s));
+    ASSERT_TRUE(keys(*porchWindow, {"alt+w", "Down", "Return"}));
+    EXPECT_TRUE(waitUntil([&] { return focusedWindow() == kitchenWindow; }, 15s));
+
+    // With the scanner shown again, the button of a camera already open raises its window
+    // and opens no second session.
+    ASSERT_TRUE(keys(*porchWindow, {"ctrl+0"}));
+    scanner = waitForWindow(kScannerTitle);
+    ASSERT_TRUE(scanner);
+    ASSERT_TRUE(moveWindow(*scanner, 640, 600));
+    ASSERT_TRUE(click(*scanner, kitchenPoint->first, kitchenPoint->second));
+    EXPECT_TRUE(waitUntil([&] { return focusedWindow() == kitchenWindow; }, 15s));
+    // The scanner beside the two camera windows, for the README.
+    EXPECT_TRUE(runCommand({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-f", "x11grab",
+                            "-video_size", "1920x1080", "-i", std::getenv("DISPLAY"), "-frames:v",
+                            "1", (shots / "several-cameras.png").string()}));
+
+    // An alarm from the porch camera posts a desktop notice; a click on it raises the porch's
+    // window.
+    ASSERT_TRUE(porch.sendControl("alarm"));
+    const auto notice = notifications.waitForLine("notify ");
+    ASSERT_TRUE(notice) << app.transcript();
+    EXPECT_NE(notice->find("summary=Motion: Porch"), std::string::npos) << *notice;
+    EXPECT_NE(notice->find("icon=file:///"), std::string::npos) << *notice;
+    EXPECT_NE(notice->find("vistamo.png"), std::string::npos) << *notice;
+    const std::string id = notice->substr(7, notice->find(' ', 7) - 7);
+    ASSERT_TRUE(runCommand(
+        {"dbus-send", "--bus=" + bus, "--print-reply", "--dest=org.freedesktop.Notifications",
+         "/org/freedesktop/Notifications", "vistamo.test.Notifications.Click", "uint32:" + id}));
+    EXPECT_TRUE(waitUntil([&] { return focusedWindow() == porchWindow; }, 15s));
+
+    // S saves a snapshot of the camera of the window it is typed in: the porch's size.
+    const auto pictures = root_ / "home/Pictures/vistamo+";
+    ASSERT_TRUE(keys(*porchWindow, {"s"}));
+    std::optional<QSize> saved;
+    EXPECT_TRUE(waitUntil([&] {
+        if (!std::filesystem::is_directory(pictures)) {
+            return false;
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(pictures)) {
+            const QImage picture(QString::fromStdString(entry.path().string()));
+            if (!picture.isNull()) {
+                saved = picture.size();
+                return true;
+            }
+        }
+        return false;
+    })) << app.transcript();
+    EXPECT_EQ(saved, porchSize);
+
+    const auto kitchenLines = kitchen.lines();
+    EXPECT_TRUE(std::none_of(kitchenLines.begin(), kitchenLines.end(), [](const auto& line) {
+        return line.find("conn=2") != std::string::npos;
+    }));
+
+    // Closing one window leaves the other streaming.
+    ASSERT_TRUE(requestClose(*kitchenWindow));
+    EXPECT_TRUE(kitchen.waitForLine(
+        [](const std::string& line) {
+            return line == "disconnect requested conn=1" || line == "closed by peer conn=1";
+        },
+        20s));
+    EXPECT_TRUE(frameNumberAdvances(*porchWindow, scratch, porchSize));
+    EXPECT_TRUE(visibleWindow("^Video From Porch$"));
+    // The closed window's place is kept in a file of its own, for its camera's next window.
+    const auto places = readWholeFile(root_ / "home/.config/vistamo+/windows", 1 << 16);
+    ASSERT_TRUE(places);
+    EXPECT_NE(textOf(*places).find(" 0 0 960 600\n"), std::string::npos) << textOf(*places);
+
+    closeScannerAndWaitForExit(app);
 }
 
 // Without --verbose the application says nothing while all goes well: the dialogs, a wrong

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QMessageBox>
 #include <QTest>
+#include <QToolTip>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -302,7 +305,7 @@ std::vector<fs::path> snapshots(const fs::path& home) {
 TEST_F(CameraWindowTest, ShowsTheStreamLetterboxedWithTheBarOverIt) {
     Camera& camera = open({"--no-audio", "--size", "320x240"}, QSize(800, 900));
     ASSERT_TRUE(waitForFrames(camera, 10));
-    EXPECT_EQ(controllerOf(camera)->window()->windowTitle(), "Video FromPorch");
+    EXPECT_EQ(controllerOf(camera)->window()->windowTitle(), "Video From Porch");
 
     const VideoViewport port = videoOf(camera).viewport();
     const double scale = viewOf(camera).backingScale();
@@ -383,6 +386,46 @@ TEST_F(CameraWindowTest, BarButtonsSendTheirCommands) {
     click(camera, buttonCentre(camera, kSwitchCamera));
     EXPECT_TRUE(seen(camera, "recv CmdSwitchCamera"));
     EXPECT_TRUE(dialogs.empty());
+}
+
+TEST_F(CameraWindowTest, KeysDoWhatTheBarDoesTooltipsNameThemAndFullScreenComesAndGoes) {
+    Camera& camera = open({"--no-audio", "--size", "320x240"}, QSize(800, 600));
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    ASSERT_TRUE(seen(camera, "stream started"));
+    ZVideoWindow& window = *controllerOf(camera)->window();
+    ZGLView& view = viewOf(camera);
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    for (const auto& [key, command] : {std::pair{Qt::Key_T, "recv CmdFlashSwitch"},
+                                       {Qt::Key_G, "recv CmdStartMonitor"},
+                                       {Qt::Key_M, "recv CmdScreenSwitch"},
+                                       {Qt::Key_L, "recv CmdSwitchCamera"}}) {
+        QTest::keyClick(&window, key);
+        EXPECT_TRUE(seen(camera, command)) << command;
+    }
+
+    const QStringList tips{"Torch (T)",    "Camera sound (M)", "Motion guard (G)",
+                           "Intercom (I)", "Lens (L)",         "Close",
+                           "Snapshot (S)"};
+    for (int index = 0; index < BUTTONS; ++index) {
+        const QPoint centre = buttonCentre(camera, index);
+        QHelpEvent help(QEvent::ToolTip, centre, view.mapToGlobal(centre));
+        QApplication::sendEvent(&view, &help);
+        EXPECT_EQ(QToolTip::text(), tips[index]);
+    }
+
+    // F11 and a double click on the picture go full screen; Esc comes back. A double click on
+    // a button does not.
+    QTest::keyClick(&window, Qt::Key_F11);
+    EXPECT_TRUE(waitProcessingEvents([&] { return window.isFullScreen(); }));
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_TRUE(waitProcessingEvents([&] { return !window.isFullScreen(); }));
+    QTest::mouseDClick(&view, Qt::LeftButton, Qt::NoModifier, buttonCentre(camera, kFlash));
+    QTest::mouseDClick(&view, Qt::LeftButton, Qt::NoModifier, QPoint(400, 100));
+    EXPECT_TRUE(waitProcessingEvents([&] { return window.isFullScreen(); }));
+    QTest::mouseDClick(&view, Qt::LeftButton, Qt::NoModifier, QPoint(400, 100));
+    EXPECT_TRUE(waitProcessingEvents([&] { return !window.isFullScreen(); }));
 }
 
 TEST_F(CameraWindowTest, TapsFocusOnlyInsideTheVideo) {

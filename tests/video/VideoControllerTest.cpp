@@ -65,11 +65,11 @@ TEST(videoWindowTest, TitleNamesTheAddressOfItsOwnSession) {
     controller->showWindow();
     controller->setSocket();
     controller->setTitle();
-    EXPECT_EQ(controller->window()->windowTitle(), "Video From192.0.2.7");
+    EXPECT_EQ(controller->window()->windowTitle(), "Video From 192.0.2.7");
 
     controller->setMClientSocket(nullptr);
     controller->setTitle();
-    EXPECT_EQ(controller->window()->windowTitle(), "Video From192.0.2.99");
+    EXPECT_EQ(controller->window()->windowTitle(), "Video From 192.0.2.99");
 
     std::weak_ptr<videoWindow> released = controller;
     std::weak_ptr<clientSocket> releasedSession = session;

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <vector>
+
+class QAction;
+class QMenu;
+class QMenuBar;
+class QWidget;
+
+namespace vistamo {
+
+// The application's menus, described once and put on the menu bar of every window: the
+// scanner window and each camera window carry the same menus with the same actions. An action
+// exists once for the whole application, so its shortcut works in whichever window is active
+// and acts on the application as a whole.
+//
+// The Window menu lists, each time it opens, the camera windows open at that moment.
+//
+// Main thread only.
+class AppMenus final : public QObject {
+    Q_OBJECT
+
+public:
+    // What the menus do.
+    enum class Command {
+        AddCamera,
+        LocalCameraPreview,
+        Options,
+        Quit,
+        ShareByEmail,
+        CopyLink,
+        Help,
+        WebPage,
+        SendEmail,
+        ShowScanner,
+        CloseWindow,
+    };
+
+    // `perform` runs a command; `cameraWindows` answers the open camera windows, in the order
+    // they were opened.
+    AppMenus(std::function<void(Command)> perform,
+             std::function<std::vector<QWidget*>()> cameraWindows, QObject* parent = nullptr);
+    ~AppMenus() override;
+
+    // Fills `bar` with the application's menus.
+    void fill(QMenuBar& bar);
+
+    // A menu bar for `window`, owned by it (for windows that are not main windows).
+    QMenuBar* makeMenuBar(QWidget* window);
+
+    // The action of `command`, for tests and for windows that offer it elsewhere.
+    QAction* action(Command command) const;
+
+    // One line of a menu: an action, a separator, or the place of the open camera windows.
+    struct MenuLine;
+
+private:
+    void addLines(QMenu& menu, const std::vector<MenuLine>& lines);
+
+    // Set once at construction.
+    const std::function<void(Command)> perform_;
+    const std::function<std::vector<QWidget*>()> cameraWindows_;
+    // Main thread only; indexed by Command.
+    std::vector<QPointer<QAction>> actions_;
+};
+
+}  // namespace vistamo

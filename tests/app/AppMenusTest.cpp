@@ -1,0 +1,98 @@
+// The application's menus on several windows at once: the same menus everywhere, one action
+// per command whose shortcut works from whichever window is active, and a Window menu that
+// lists the camera windows open when it opens.
+#include "app/AppMenus.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <vector>
+
+namespace vistamo::test {
+namespace {
+
+using Command = AppMenus::Command;
+
+QStringList menuTitles(const QMenuBar& bar) {
+    QStringList titles;
+    for (const QAction* menu : bar.actions()) {
+        titles << menu->text();
+    }
+    return titles;
+}
+
+QMenu* menuNamed(const QMenuBar& bar, const QString& title) {
+    for (const QAction* menu : bar.actions()) {
+        if (menu->text() == title) {
+            return menu->menu();
+        }
+    }
+    return nullptr;
+}
+
+QStringList itemTexts(const QMenu& menu) {
+    QStringList texts;
+    for (const QAction* item : menu.actions()) {
+        texts << (item->isSeparator() ? QStringLiteral("-") : item->text());
+    }
+    return texts;
+}
+
+TEST(AppMenusTest, EveryWindowCarriesTheSameMenusAndTheirShortcutsActFromAnyOfThem) {
+    std::vector<Command> performed;
+    std::vector<QWidget*> cameras;
+    AppMenus menus([&](Command command) { performed.push_back(command); }, [&] { return cameras; });
+
+    QMainWindow scanner;
+    menus.fill(*scanner.menuBar());
+    QWidget porch;
+    porch.setWindowTitle(QStringLiteral("Video From Porch"));
+    auto* layout = new QVBoxLayout(&porch);
+    QMenuBar* porchBar = menus.makeMenuBar(&porch);
+    layout->setMenuBar(porchBar);
+    QWidget kitchen;
+    kitchen.setWindowTitle(QStringLiteral("Video From Kitchen"));
+    cameras = {&kitchen, &porch};
+
+    EXPECT_EQ(menuTitles(*porchBar), menuTitles(*scanner.menuBar()));
+    EXPECT_EQ(menuTitles(*porchBar), QStringList({"&Camera", "&Share", "&Window", "&Help"}));
+    // One action for both bars: a shortcut is never ambiguous between windows.
+    EXPECT_EQ(menuNamed(*porchBar, "&Camera")->actions().first(),
+              menuNamed(*scanner.menuBar(), "&Camera")->actions().first());
+
+    // The camera window's shortcuts reach the application while the scanner is hidden.
+    porch.show();
+    porch.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&porch));
+    for (const auto& [key, command] : {std::pair{Qt::Key_0, Command::ShowScanner},
+                                       {Qt::Key_W, Command::CloseWindow},
+                                       {Qt::Key_N, Command::AddCamera},
+                                       {Qt::Key_Comma, Command::Options}}) {
+        performed.clear();
+        QTest::keyClick(&porch, key, Qt::ControlModifier);
+        EXPECT_EQ(performed, std::vector<Command>{command}) << key;
+    }
+
+    // The Window menu lists the camera windows open when it opens, each raising its window.
+    QMenu* windowMenu = menuNamed(*porchBar, "&Window");
+    ASSERT_NE(windowMenu, nullptr);
+    emit windowMenu->aboutToShow();
+    EXPECT_EQ(itemTexts(*windowMenu), QStringList({"Show Scanner", "-", "Video From Kitchen",
+                                                   "Video From Porch", "-", "Close Window"}));
+    windowMenu->actions().at(2)->trigger();
+    EXPECT_TRUE(kitchen.isVisible());
+    emit windowMenu->aboutToShow();
+    // Opening it again left the shared actions working.
+    performed.clear();
+    windowMenu->actions().first()->trigger();
+    EXPECT_EQ(performed, std::vector<Command>{Command::ShowScanner});
+}
+
+}  // namespace
+}  // namespace vistamo::test
