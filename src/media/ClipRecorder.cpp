@@ -1,0 +1,287 @@
+#include "media/ClipRecorder.h"
+
+#include <chrono>
+#include <ctime>
+#include <system_error>
+
+#include "media/ClipFileName.h"
+#include "platform/Log.h"
+
+namespace vistamo {
+
+namespace {
+
+constexpr size_t kPrefixBytes = 4;
+
+ByteView withoutPrefix(ByteView unit) {
+    return unit.size() > kPrefixBytes ? unit.subspan(kPrefixBytes) : ByteView();
+}
+
+}  // namespace
+
+// One file being written. `writer` and `reported` belong to the writer queue; `failed` is
+// set there and read on the caller's thread.
+struct ClipRecorder::Recording {
+    std::unique_ptr<ClipWriter> writer;
+    bool reported = false;
+    std::atomic<bool> failed{false};
+};
+
+ClipRecorder::ClipRecorder(Options options)
+    : options_(std::move(options)),
+      writerQueue_(dispatch::SerialQueue::create("recording " + options_.cameraName)),
+      backlogBytes_(std::make_shared<std::atomic<size_t>>(0)),
+      clip_(options_.secondsAfter) {
+    if (options_.secondsBefore > 0) {
+        ring_.emplace(options_.secondsBefore, options_.maxRingBytes);
+    }
+}
+
+ClipRecorder::~ClipRecorder() {
+    stop();
+    // The queue's destructor runs the work handed in, the file's finish among it.
+    writerQueue_.reset();
+}
+
+double ClipRecorder::now() const {
+    if (options_.clock) {
+        return options_.clock();
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void ClipRecorder::notice(const std::string& text) const {
+    logLine(options_.cameraName + ": " + text);
+    if (options_.onNotice && options_.callbackQueue) {
+        options_.callbackQueue->async([onNotice = options_.onNotice, text] { onNotice(text); });
+    }
+}
+
+void ClipRecorder::setClipSeconds(double secondsBefore, double secondsAfter) {
+    options_.secondsBefore = secondsBefore;
+    options_.secondsAfter = secondsAfter;
+    clip_.setSecondsAfter(secondsAfter);
+    if (secondsBefore <= 0) {
+        ring_.reset();
+    } else if (ring_) {
+        ring_->setKeepSeconds(secondsBefore);
+    } else {
+        ring_.emplace(secondsBefore, options_.maxRingBytes);
+    }
+}
+
+void ClipRecorder::parameterSets(ByteView sps, ByteView pps) {
+    auto format = H264FormatDescription::create(withoutPrefix(sps), withoutPrefix(pps));
+    if (format) {
+        format_ = std::move(format);
+    }
+}
+
+void ClipRecorder::picture(const std::vector<ByteView>& units, bool keyFrame,
+                           std::optional<double> cameraSeconds) {
+    RecordedSample sample;
+    sample.kind = RecordedSample::Kind::video;
+    sample.arrivalSeconds = now();
+    sample.cameraSeconds = cameraSeconds;
+    sample.reference = false;
+    for (const ByteView unit : units) {
+        const ByteView nal = withoutPrefix(unit);
+        if (nal.empty()) {
+            continue;
+        }
+        const auto length = static_cast<uint32_t>(nal.size());
+        sample.data.push_back(static_cast<uint8_t>(length >> 24));
+        sample.data.push_back(static_cast<uint8_t>(length >> 16));
+        sample.data.push_back(static_cast<uint8_t>(length >> 8));
+        sample.data.push_back(static_cast<uint8_t>(length));
+        sample.data.insert(sample.data.end(), nal.begin(), nal.end());
+        sample.reference = sample.reference || (nal[0] & 0x60) != 0;
+    }
+    if (sample.data.empty()) {
+        return;
+    }
+    // A key frame before any parameter sets cannot begin a file.
+    sample.keyFrame = keyFrame && format_;
+    if (sample.keyFrame) {
+        sample.format = format_;
+    }
+    checkClipEnd(sample.arrivalSeconds);
+    if (ring_) {
+        ring_->push(sample);
+    }
+    if (state_ == State::waitingForKeyFrame && sample.keyFrame) {
+        state_ = State::recording;
+        startedAt_ = sample.arrivalSeconds;
+    }
+    if (state_ == State::recording) {
+        send(std::move(sample));
+    }
+}
+
+void ClipRecorder::sound(ByteView opusPacket) {
+    if (opusPacket.empty()) {
+        return;
+    }
+    RecordedSample sample;
+    sample.kind = RecordedSample::Kind::audio;
+    sample.arrivalSeconds = now();
+    sample.data.assign(opusPacket.begin(), opusPacket.end());
+    checkClipEnd(sample.arrivalSeconds);
+    if (ring_) {
+        ring_->push(sample);
+    }
+    if (state_ == State::recording) {
+        send(std::move(sample));
+    }
+}
+
+void ClipRecorder::checkClipEnd(double time) {
+    if (recording_ && recording_->failed.load()) {
+        state_ = State::idle;
+        alarmClip_ = false;
+        clip_.reset();
+        recording_.reset();
+        return;
+    }
+    if (alarmClip_ && !clip_.isRunning(time)) {
+        stop();
+    }
+}
+
+bool ClipRecorder::openRecording() {
+    if (!format_) {
+        notice(
+            "the camera has not sent its stream parameters yet; recording can start once "
+            "it has");
+        return false;
+    }
+    const auto folder = options_.folder ? options_.folder : clipFolder();
+    if (!folder) {
+        notice("there is no Videos folder to record into (HOME is not set)");
+        return false;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(*folder, error);
+    if (error || !std::filesystem::is_directory(*folder, error)) {
+        notice(folder->string() +
+               " cannot be created: " + (error ? error.message() : "a file is in the way"));
+        return false;
+    }
+    const auto path =
+        unusedClipPath(*folder, clipFileName(options_.cameraName, std::time(nullptr)));
+    recording_ = std::make_shared<Recording>();
+    recording_->writer = std::make_unique<ClipWriter>(path, options_.writer);
+    dropping_ = false;
+    saidDropping_ = false;
+    return true;
+}
+
+bool ClipRecorder::start() {
+    if (state_ != State::idle) {
+        alarmClip_ = false;
+        clip_.reset();
+        return true;
+    }
+    if (!openRecording()) {
+        return false;
+    }
+    state_ = State::waitingForKeyFrame;
+    return true;
+}
+
+bool ClipRecorder::alarm() {
+    const double time = now();
+    checkClipEnd(time);
+    if (state_ != State::idle) {
+        if (alarmClip_) {
+            clip_.alarm(time);
+        }
+        return true;
+    }
+    if (!openRecording()) {
+        return false;
+    }
+    alarmClip_ = true;
+    clip_.alarm(time);
+    state_ = State::waitingForKeyFrame;
+    if (ring_ && !ring_->empty()) {
+        state_ = State::recording;
+        auto samples = ring_->contentsFrom(time - options_.secondsBefore);
+        startedAt_ = samples.front().arrivalSeconds;
+        for (auto& sample : samples) {
+            send(std::move(sample));
+        }
+    }
+    return true;
+}
+
+void ClipRecorder::send(RecordedSample sample) {
+    const size_t cost = sample.cost();
+    if (sample.kind == RecordedSample::Kind::video) {
+        if (dropping_ && !sample.keyFrame) {
+            return;
+        }
+        dropping_ = backlogBytes_->load() + cost > options_.maxBacklogBytes;
+        if (dropping_) {
+            // Up to the next key frame: a picture without the ones it refers to is noise.
+            if (!saidDropping_) {
+                saidDropping_ = true;
+                notice("the disk cannot keep up; some pictures are left out of the recording");
+            }
+            return;
+        }
+    } else if (backlogBytes_->load() + cost > options_.maxBacklogBytes) {
+        return;
+    }
+    backlogBytes_->fetch_add(cost);
+    writerQueue_->async([recording = recording_, backlog = backlogBytes_, cost,
+                         sample = std::move(sample), callbackQueue = options_.callbackQueue,
+                         onNotice = options_.onNotice, onFinished = options_.onFinished,
+                         camera = options_.cameraName] {
+        auto& writer = recording->writer;
+        if (!writer->write(sample) && !recording->reported) {
+            recording->reported = true;
+            recording->failed = true;
+            const auto path = writer->finish();
+            const std::string text = writer->failure() + "; the recording stopped" +
+                                     (path ? ", what was recorded is in " + path->string() : "");
+            logLine(camera + ": " + text);
+            if (callbackQueue) {
+                if (onNotice) {
+                    callbackQueue->async([onNotice, text] { onNotice(text); });
+                }
+                if (onFinished && path) {
+                    callbackQueue->async([onFinished, path] { onFinished(*path); });
+                }
+            }
+        }
+        backlog->fetch_sub(cost);
+    });
+}
+
+void ClipRecorder::stop() {
+    if (state_ == State::idle) {
+        return;
+    }
+    state_ = State::idle;
+    alarmClip_ = false;
+    clip_.reset();
+    auto recording = std::move(recording_);
+    writerQueue_->async(
+        [recording, callbackQueue = options_.callbackQueue, onFinished = options_.onFinished] {
+            if (recording->reported) {
+                return;  // finished when it failed
+            }
+            const auto path = recording->writer->finish();
+            if (path && callbackQueue && onFinished) {
+                callbackQueue->async([onFinished, path] { onFinished(*path); });
+            }
+        });
+}
+
+double ClipRecorder::recordingSeconds() const {
+    return state_ == State::recording ? now() - startedAt_ : 0;
+}
+
+}  // namespace vistamo
