@@ -19,6 +19,21 @@ ByteView withoutPrefix(ByteView unit) {
 
 }  // namespace
 
+// Where a recording's outcome goes; copied to the writer queue.
+struct ClipRecorder::Sinks {
+    std::string cameraName;
+    std::shared_ptr<dispatch::Queue> callbackQueue;
+    std::function<void(const std::string&)> onNotice;
+    std::function<void(const std::filesystem::path&)> onFinished;
+
+    void notice(const std::string& text) const {
+        logLine(cameraName + ": " + text);
+        if (onNotice && callbackQueue) {
+            callbackQueue->async([onNotice = onNotice, text] { onNotice(text); });
+        }
+    }
+};
+
 // One file being written. `writer` and `reported` belong to the writer queue; `failed` is
 // set there and read on the caller's thread.
 struct ClipRecorder::Recording {
@@ -27,10 +42,27 @@ struct ClipRecorder::Recording {
     std::atomic<bool> failed{false};
 };
 
+// On the writer queue: closes the file (with what was written, after a failure) and says how
+// it went, once.
+void ClipRecorder::finishRecording(Recording& recording, const Sinks& sinks) {
+    recording.reported = true;
+    const auto path = recording.writer->finish();
+    const std::string& failure = recording.writer->failure();
+    if (!failure.empty()) {
+        sinks.notice(failure + "; the recording stopped" +
+                     (path ? ", what was recorded is in " + path->string() : ""));
+    }
+    if (path && sinks.callbackQueue && sinks.onFinished) {
+        sinks.callbackQueue->async([onFinished = sinks.onFinished, path] { onFinished(*path); });
+    }
+}
+
 ClipRecorder::ClipRecorder(Options options)
     : options_(std::move(options)),
       writerQueue_(dispatch::SerialQueue::create("recording " + options_.cameraName)),
       backlogBytes_(std::make_shared<std::atomic<size_t>>(0)),
+      sinks_(std::make_shared<const Sinks>(Sinks{options_.cameraName, options_.callbackQueue,
+                                                 options_.onNotice, options_.onFinished})),
       clip_(options_.secondsAfter) {
     if (options_.secondsBefore > 0) {
         ring_.emplace(options_.secondsBefore, options_.maxRingBytes);
@@ -51,12 +83,7 @@ double ClipRecorder::now() const {
         .count();
 }
 
-void ClipRecorder::notice(const std::string& text) const {
-    logLine(options_.cameraName + ": " + text);
-    if (options_.onNotice && options_.callbackQueue) {
-        options_.callbackQueue->async([onNotice = options_.onNotice, text] { onNotice(text); });
-    }
-}
+void ClipRecorder::notice(const std::string& text) const { sinks_->notice(text); }
 
 void ClipRecorder::setClipSeconds(double secondsBefore, double secondsAfter) {
     options_.secondsBefore = secondsBefore;
@@ -236,25 +263,10 @@ void ClipRecorder::send(RecordedSample sample) {
     }
     backlogBytes_->fetch_add(cost);
     writerQueue_->async([recording = recording_, backlog = backlogBytes_, cost,
-                         sample = std::move(sample), callbackQueue = options_.callbackQueue,
-                         onNotice = options_.onNotice, onFinished = options_.onFinished,
-                         camera = options_.cameraName] {
-        auto& writer = recording->writer;
-        if (!writer->write(sample) && !recording->reported) {
-            recording->reported = true;
+                         sample = std::move(sample), sinks = sinks_] {
+        if (!recording->reported && !recording->writer->write(sample)) {
             recording->failed = true;
-            const auto path = writer->finish();
-            const std::string text = writer->failure() + "; the recording stopped" +
-                                     (path ? ", what was recorded is in " + path->string() : "");
-            logLine(camera + ": " + text);
-            if (callbackQueue) {
-                if (onNotice) {
-                    callbackQueue->async([onNotice, text] { onNotice(text); });
-                }
-                if (onFinished && path) {
-                    callbackQueue->async([onFinished, path] { onFinished(*path); });
-                }
-            }
+            finishRecording(*recording, *sinks);
         }
         backlog->fetch_sub(cost);
     });
@@ -267,17 +279,11 @@ void ClipRecorder::stop() {
     state_ = State::idle;
     alarmClip_ = false;
     clip_.reset();
-    auto recording = std::move(recording_);
-    writerQueue_->async(
-        [recording, callbackQueue = options_.callbackQueue, onFinished = options_.onFinished] {
-            if (recording->reported) {
-                return;  // finished when it failed
-            }
-            const auto path = recording->writer->finish();
-            if (path && callbackQueue && onFinished) {
-                callbackQueue->async([onFinished, path] { onFinished(*path); });
-            }
-        });
+    writerQueue_->async([recording = std::move(recording_), sinks = sinks_] {
+        if (!recording->reported) {
+            finishRecording(*recording, *sinks);
+        }
+    });
 }
 
 double ClipRecorder::recordingSeconds() const {

@@ -81,6 +81,8 @@ public:
 private:
     enum class State { idle, waitingForKeyFrame, recording };
     struct Recording;
+    struct Sinks;
+    static void finishRecording(Recording& recording, const Sinks& sinks);
 
     double now() const;
     bool openRecording();
@@ -93,6 +95,7 @@ private:
     std::shared_ptr<dispatch::SerialQueue> writerQueue_;
     // Shared with the writer queue: bytes handed to it and not yet written.
     std::shared_ptr<std::atomic<size_t>> backlogBytes_;
+    std::shared_ptr<const Sinks> sinks_;
 
     // Caller's thread only.
     std::shared_ptr<const H264FormatDescription> format_;
