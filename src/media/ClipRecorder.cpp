@@ -1,5 +1,6 @@
 #include "media/ClipRecorder.h"
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <system_error>
@@ -198,6 +199,7 @@ bool ClipRecorder::openRecording() {
     const auto path =
         unusedClipPath(*folder, clipFileName(options_.cameraName, std::time(nullptr)));
     recording_ = std::make_shared<Recording>();
+    recordingFormat_.reset();
     recording_->writer = std::make_unique<ClipWriter>(path, options_.writer);
     dropping_ = false;
     saidDropping_ = false;
@@ -243,7 +245,33 @@ bool ClipRecorder::alarm() {
     return true;
 }
 
+void ClipRecorder::continueInNewFile() {
+    const AlarmClip clip = clip_;
+    const bool alarmClip = alarmClip_;
+    const double startedAt = startedAt_;
+    stop();
+    if (!openRecording()) {
+        return;
+    }
+    state_ = State::recording;
+    clip_ = clip;
+    alarmClip_ = alarmClip;
+    startedAt_ = startedAt;
+}
+
 void ClipRecorder::send(RecordedSample sample) {
+    if (sample.kind == RecordedSample::Kind::video && sample.keyFrame) {
+        // A file holds one set of parameter sets; new ones (another picture size) go on in a
+        // new file.
+        if (recordingFormat_ &&
+            !std::ranges::equal(recordingFormat_->avcC(), sample.format->avcC())) {
+            continueInNewFile();
+            if (state_ != State::recording) {
+                return;
+            }
+        }
+        recordingFormat_ = sample.format;
+    }
     const size_t cost = sample.cost();
     if (sample.kind == RecordedSample::Kind::video) {
         if (dropping_ && !sample.keyFrame) {

@@ -87,6 +87,7 @@ private:
     double now() const;
     bool openRecording();
     void send(RecordedSample sample);
+    void continueInNewFile();
     void checkClipEnd(double now);
     void notice(const std::string& text) const;
 
@@ -99,6 +100,8 @@ private:
 
     // Caller's thread only.
     std::shared_ptr<const H264FormatDescription> format_;
+    // The parameter sets of the file being written.
+    std::shared_ptr<const H264FormatDescription> recordingFormat_;
     std::optional<PreEventRing> ring_;
     AlarmClip clip_;
     State state_ = State::idle;

@@ -67,6 +67,19 @@ std::string errorText(int errnoValue) {
 
 int64_t ticks(double seconds, int clock) { return std::llround(seconds * clock); }
 
+// libavformat's write callback took mutable bytes before version 61.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using CallbackBytes = const uint8_t*;
+#else
+using CallbackBytes = uint8_t*;
+#endif
+
+}  // namespace
+
+namespace {
+int writeCallback(void* opaque, CallbackBytes data, int size) {
+    return ClipWriter::writeBytes(opaque, data, size);
+}
 }  // namespace
 
 void ClipWriter::FormatDeleter::operator()(AVFormatContext* context) const {
@@ -86,7 +99,7 @@ ClipWriter::ClipWriter(std::filesystem::path target, Options options)
 
 ClipWriter::~ClipWriter() { finish(); }
 
-int ClipWriter::writeCallback(void* opaque, const uint8_t* data, int size) {
+int ClipWriter::writeBytes(void* opaque, const uint8_t* data, int size) {
     auto* self = static_cast<ClipWriter*>(opaque);
     size_t left = static_cast<size_t>(size);
     while (left > 0) {
@@ -346,7 +359,8 @@ std::optional<std::filesystem::path> ClipWriter::finish() {
     ::fsync(fd_);
     ::close(fd_);
     fd_ = -1;
-    if (!headerWritten_) {
+    if (!headerWritten_ || committedBytes_ == 0) {
+        // Not even the first fragment made it: there is nothing to play.
         std::error_code ignored;
         std::filesystem::remove(partPath_, ignored);
         return std::nullopt;

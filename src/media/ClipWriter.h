@@ -48,6 +48,9 @@ public:
     double writtenSeconds() const { return writtenSeconds_; }
     const std::filesystem::path& target() const { return target_; }
 
+    // The file's write callback; `opaque` is the writer.
+    static int writeBytes(void* opaque, const uint8_t* data, int size);
+
 private:
     struct PendingPicture {
         RecordedSample sample;
@@ -63,7 +66,6 @@ private:
                      bool key);
     bool flushFragment();
     void fail(const std::string& text);
-    static int writeCallback(void* opaque, const uint8_t* data, int size);
 
     std::filesystem::path target_;
     std::filesystem::path partPath_;

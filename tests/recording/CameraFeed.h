@@ -34,6 +34,12 @@ public:
         }
     }
 
+    // The camera goes on with another stream (another picture size), from its first picture.
+    void changeStream(const TestStreamOptions& options) {
+        stream_ = encodeTestStream(options);
+        first_ = sent_;
+    }
+
     std::function<double()> clock() {
         return [this] { return now_; };
     }
@@ -51,8 +57,8 @@ public:
                 ++audioSent_;
             }
             now_ = pictureTime;
-            const size_t index = sent_ % stream_.pictures.size();
-            const int loop = static_cast<int>(sent_ / stream_.pictures.size());
+            const size_t index = (sent_ - first_) % stream_.pictures.size();
+            const int loop = static_cast<int>((sent_ - first_) / stream_.pictures.size());
             const auto& picture = stream_.pictures[index];
             if (picture.idr) {
                 recorder.parameterSets(stream_.sps, stream_.pps);
@@ -74,6 +80,7 @@ private:
     std::vector<Bytes> packets_;
     double now_ = 0;
     int sent_ = 0;
+    int first_ = 0;
     int audioSent_ = 0;
 };
 

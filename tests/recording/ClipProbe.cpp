@@ -56,6 +56,7 @@ ClipProbe probeClip(const std::filesystem::path& path) {
         return probe;
     }
     const AVRational timeBase = input->streams[video]->time_base;
+    probe.width = input->streams[video]->codecpar->width;
     std::unique_ptr<AVCodecContext, CodecFreer> decoder(
         avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264)));
     avcodec_parameters_to_context(decoder.get(), input->streams[video]->codecpar);

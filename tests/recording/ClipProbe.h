@@ -11,6 +11,7 @@ struct ClipProbe {
     bool opened = false;
     bool hasVideo = false;
     bool hasOpus = false;
+    int width = 0;
     int videoPackets = 0;
     int audioPackets = 0;
     bool firstIsKey = false;

@@ -125,6 +125,31 @@ TEST_F(ClipRecorderTest, RecordsWhatTheCameraSentPlayableInDisplayOrder) {
     EXPECT_TRUE(reports_.noticesSoFar().empty());
 }
 
+// A file holds one picture size: new parameter sets go on in a new file.
+TEST_F(ClipRecorderTest, NewParameterSetsContinueInANewFile) {
+    CameraFeed feed({.frames = 60, .bFrames = true, .keyInterval = 15});
+    ClipRecorder recorder(options(feed));
+    feed.playUntil(recorder, 0.5);
+    ASSERT_TRUE(recorder.start());
+    feed.playUntil(recorder, 2.0);
+    feed.changeStream({.width = 192, .height = 144, .frames = 60, .keyInterval = 15});
+    feed.playUntil(recorder, 4.0);
+    recorder.stop();
+    const auto first = waitForFile(1);
+    const auto second = waitForFile(2);
+
+    const ClipProbe before = probeClip(first);
+    expectPlayable(before);
+    EXPECT_EQ(before.width, 320);
+    EXPECT_EQ(before.frameNumbers, range(15, 45));
+    const ClipProbe after = probeClip(second);
+    expectPlayable(after);
+    EXPECT_EQ(after.width, 192);
+    EXPECT_EQ(after.frameNumbers, range(0, 60));
+    EXPECT_NEAR(after.videoSeconds, 2.0, 0.2);
+    EXPECT_TRUE(reports_.noticesSoFar().empty());
+}
+
 // Motion: a clip begins on the newest key frame at least the seconds before the alarm, runs
 // the seconds after it, is extended by a second alarm, and ends by itself; the next alarm
 // makes a second file from the ring kept meanwhile.
