@@ -92,7 +92,7 @@ void ClipWriter::IoDeleter::operator()(AVIOContext* io) const {
 }
 
 ClipWriter::ClipWriter(std::filesystem::path target, Options options)
-    : target_(std::move(target)), options_(options) {
+    : target_(std::move(target)), options_(std::move(options)) {
     partPath_ = target_;
     partPath_ += ".part";
 }
@@ -101,6 +101,9 @@ ClipWriter::~ClipWriter() { finish(); }
 
 int ClipWriter::writeBytes(void* opaque, const uint8_t* data, int size) {
     auto* self = static_cast<ClipWriter*>(opaque);
+    if (self->options_.beforeWrite) {
+        self->options_.beforeWrite();
+    }
     size_t left = static_cast<size_t>(size);
     while (left > 0) {
         if (self->options_.failWritesAfterBytes &&

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -26,6 +27,9 @@ public:
     struct Options {
         // Test seam: writes past this many bytes fail with ENOSPC, as on a full disk.
         std::optional<uint64_t> failWritesAfterBytes;
+        // Test seam: called before each write to the file, on the writer's thread (a slow
+        // disk).
+        std::function<void()> beforeWrite;
     };
 
     ClipWriter(std::filesystem::path target, Options options);

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -233,6 +234,54 @@ TEST_F(ClipRecorderTest, FailuresAreSaidOnceAndLeaveAPlayableFile) {
     expectPlayable(probe);
     EXPECT_EQ(probe.videoPackets % 15, 0);
     EXPECT_FALSE(std::filesystem::exists(path.string() + ".part"));
+}
+
+// A disk too slow for the camera loses the pictures up to the next key frame, so that what
+// is kept still decodes.
+TEST_F(ClipRecorderTest, SlowDiskDropsPicturesUpToTheNextKeyFrame) {
+    CameraFeed feed({.frames = 150, .bFrames = true, .keyInterval = 15});
+    std::mutex diskMutex;
+    std::condition_variable diskMoves;
+    bool stalled = true;
+    auto settings = options(feed);
+    settings.maxBacklogBytes = 64 * 1024;
+    settings.writer.beforeWrite = [&] {
+        std::unique_lock lock(diskMutex);
+        diskMoves.wait(lock, [&] { return !stalled; });
+    };
+    ClipRecorder recorder(settings);
+    feed.playUntil(recorder, 0.5);
+    ASSERT_TRUE(recorder.start());
+    feed.playUntil(recorder, 3.0);
+    {
+        std::lock_guard lock(diskMutex);
+        stalled = false;
+    }
+    diskMoves.notify_all();
+    // Left to the writer's pace, the rest is kept.
+    for (double until = 3.1; until <= 5.0 + 1e-9; until += 0.1) {
+        feed.playUntil(recorder, until);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    recorder.stop();
+    const ClipProbe probe = probeClip(waitForFile(1));
+    expectPlayable(probe);
+    ASSERT_FALSE(probe.frameNumbers.empty());
+    EXPECT_LT(probe.videoPackets, 135);
+    // After a gap the pictures go on with a key frame; only a non-reference picture shown
+    // just before a kept one may be missing on its own.
+    EXPECT_EQ(probe.frameNumbers.front(), 15);
+    for (size_t i = 1; i < probe.frameNumbers.size(); ++i) {
+        const int number = probe.frameNumbers[i];
+        const int previous = probe.frameNumbers[i - 1];
+        if (number != previous + 1 && number != previous + 2) {
+            EXPECT_EQ(number % 15, 0) << previous << " then " << number;
+        }
+    }
+    EXPECT_EQ(probe.frameNumbers.back(), 149);
+    const auto notices = reports_.noticesSoFar();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("cannot keep up"), std::string::npos);
 }
 
 int moofCount(const std::filesystem::path& path) {
