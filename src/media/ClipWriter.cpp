@@ -270,7 +270,6 @@ bool ClipWriter::emitPending(double nextDts) {
         return false;
     }
     ++picturesWritten_;
-    writtenSeconds_ = dts + duration;
     return true;
 }
 

@@ -48,8 +48,6 @@ public:
 
     // Why writing stopped, for people; empty while all is well.
     const std::string& failure() const { return failure_; }
-    // Seconds of video written so far (decode time of the last picture plus its duration).
-    double writtenSeconds() const { return writtenSeconds_; }
     const std::filesystem::path& target() const { return target_; }
 
     // The file's write callback; `opaque` is the writer.
@@ -108,7 +106,6 @@ private:
     double lastDuration_ = 1.0 / 30;
     int64_t audioSamples_ = 0;
     std::optional<double> audioStart_;
-    double writtenSeconds_ = 0;
 };
 
 }  // namespace vistamo

@@ -95,12 +95,15 @@ void expectPlayable(const ClipProbe& probe) {
 
 // On demand, with B pictures, timed by arrival and by the camera's own time stamps: the file
 // holds every picture from the first key frame after the start, in display order, with the
-// sound beside them, named for the camera and the time in the Videos folder.
+// sound beside them, named for the camera and the time in the user's Videos folder.
 TEST_F(ClipRecorderTest, RecordsWhatTheCameraSentPlayableInDisplayOrder) {
     for (const bool cameraTimes : {false, true}) {
         SCOPED_TRACE(cameraTimes ? "camera times" : "arrival times");
         CameraFeed feed({.frames = 90, .bFrames = true, .keyInterval = 15});
         const size_t filesBefore = reports_.fileCount();
+        if (cameraTimes) {
+            writeText(home_ / ".config" / "user-dirs.dirs", "XDG_VIDEOS_DIR=\"$HOME/Films\"\n");
+        }
         ClipRecorder recorder(options(feed, "./Front/door"));
 
         feed.playUntil(recorder, 0.1, cameraTimes);
@@ -112,7 +115,7 @@ TEST_F(ClipRecorderTest, RecordsWhatTheCameraSentPlayableInDisplayOrder) {
         recorder.stop();
         const auto path = waitForFile(filesBefore + 1);
 
-        EXPECT_EQ(path.parent_path(), home_ / "Videos" / "vistamo+");
+        EXPECT_EQ(path.parent_path(), home_ / (cameraTimes ? "Films" : "Videos") / "vistamo+");
         EXPECT_TRUE(std::regex_match(
             path.filename().string(),
             std::regex(R"(Front-door \d{4}-\d\d-\d\d \d\d-\d\d-\d\d( \d)?\.mp4)")));
