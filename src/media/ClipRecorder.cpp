@@ -72,8 +72,9 @@ ClipRecorder::ClipRecorder(Options options)
 
 ClipRecorder::~ClipRecorder() {
     stop();
-    // The queue's destructor runs the work handed in, the file's finish among it.
-    writerQueue_.reset();
+    // The writer queue finishes the file and then ends by itself, since the last reference
+    // to it goes away on its own thread: the caller's thread never waits on the disk.
+    writerQueue_->async([queue = writerQueue_] {});
 }
 
 double ClipRecorder::now() const {

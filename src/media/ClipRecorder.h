@@ -20,13 +20,14 @@ namespace vistamo {
 
 // Records one camera to MP4 files, on demand (`start`/`stop`) or on motion (`alarm`), from
 // what the camera sends, without re-encoding. Writing runs on a serial queue of its own; the
-// caller's thread never waits on the disk. When the disk cannot keep up, whole groups of
-// pictures are left out (said once per recording).
+// caller's thread never waits on the disk. When the disk cannot keep up, the pictures up to
+// the next key frame are left out (said once per recording).
 //
 // Threads: every operation is called from one thread, the caller's (the session's queue).
 // `onNotice` and `onFinished` run on `callbackQueue`, possibly after the recorder is gone:
-// they capture what they use weakly. A recording still being written when the recorder is
-// destroyed is finished by the destructor, which waits for the writer queue.
+// they capture what they use weakly. Destroying the recorder stops its recording; the file
+// is finished on the writer's thread afterwards (`onFinished` says when), and a process that
+// ends first leaves a `.part` file that plays up to its last key frame.
 class ClipRecorder {
 public:
     struct Options {

@@ -129,16 +129,18 @@ TEST_F(ClipRecorderTest, RecordsWhatTheCameraSentPlayableInDisplayOrder) {
     EXPECT_TRUE(reports_.noticesSoFar().empty());
 }
 
-// A file holds one picture size: new parameter sets go on in a new file.
+// A file holds one picture size: new parameter sets go on in a new file. Destroying the
+// recorder (its camera window closed) finishes the file it was writing.
 TEST_F(ClipRecorderTest, NewParameterSetsContinueInANewFile) {
     CameraFeed feed({.frames = 60, .bFrames = true, .keyInterval = 15});
-    ClipRecorder recorder(options(feed));
-    feed.playUntil(recorder, 0.5);
-    ASSERT_TRUE(recorder.start());
-    feed.playUntil(recorder, 2.0);
-    feed.changeStream({.width = 192, .height = 144, .frames = 60, .keyInterval = 15});
-    feed.playUntil(recorder, 4.0);
-    recorder.stop();
+    {
+        ClipRecorder recorder(options(feed));
+        feed.playUntil(recorder, 0.5);
+        ASSERT_TRUE(recorder.start());
+        feed.playUntil(recorder, 2.0);
+        feed.changeStream({.width = 192, .height = 144, .frames = 60, .keyInterval = 15});
+        feed.playUntil(recorder, 4.0);
+    }
     const auto first = waitForFile(1);
     const auto second = waitForFile(2);
 
