@@ -140,8 +140,8 @@ void ClipRecorder::picture(const std::vector<ByteView>& units, bool keyFrame,
         ring_->push(sample);
     }
     if (state_ == State::waitingForKeyFrame && sample.keyFrame) {
-        state_ = State::recording;
         startedAt_ = sample.arrivalSeconds;
+        state_ = State::recording;
     }
     if (state_ == State::recording) {
         send(std::move(sample));
@@ -236,9 +236,9 @@ bool ClipRecorder::alarm() {
     clip_.alarm(time);
     state_ = State::waitingForKeyFrame;
     if (ring_ && !ring_->empty()) {
-        state_ = State::recording;
         auto samples = ring_->contentsFrom(time - options_.secondsBefore);
         startedAt_ = samples.front().arrivalSeconds;
+        state_ = State::recording;
         for (auto& sample : samples) {
             send(std::move(sample));
         }

@@ -38,7 +38,7 @@ public:
         double secondsBefore = 0;
         // Seconds an alarm clip lasts after its last alarm.
         double secondsAfter = 20;
-        // Seconds on a steady clock; the real one when none.
+        // Seconds on a steady clock, callable from any thread; the real one when none.
         std::function<double()> clock;
         std::shared_ptr<dispatch::Queue> callbackQueue;
         // A problem the user can act on, as one sentence.
@@ -73,8 +73,9 @@ public:
     void stop();
     // Motion: begins a clip with the ring's pictures, or extends the running clip.
     bool alarm();
+    // From any thread (the window drawing the red dot and the running time): recording or
+    // waiting for the key frame to begin with, and the seconds since the recording began.
     bool isRecording() const { return state_ != State::idle; }
-    // Seconds since the recording began, for the running time shown over the picture.
     double recordingSeconds() const;
 
     void setClipSeconds(double secondsBefore, double secondsAfter);
@@ -92,7 +93,7 @@ private:
     void checkClipEnd(double now);
     void notice(const std::string& text) const;
 
-    // Set at construction.
+    // Set at construction; the clip's seconds change on the caller's thread.
     Options options_;
     std::shared_ptr<dispatch::SerialQueue> writerQueue_;
     // Shared with the writer queue: bytes handed to it and not yet written.
@@ -105,13 +106,15 @@ private:
     std::shared_ptr<const H264FormatDescription> recordingFormat_;
     std::optional<PreEventRing> ring_;
     AlarmClip clip_;
-    State state_ = State::idle;
     bool alarmClip_ = false;
-    double startedAt_ = 0;
     bool dropping_ = false;
     bool saidDropping_ = false;
     // The recording being written; its writer is touched on the writer queue only.
     std::shared_ptr<Recording> recording_;
+
+    // Written on the caller's thread, read from any.
+    std::atomic<State> state_{State::idle};
+    std::atomic<double> startedAt_{0};
 };
 
 }  // namespace vistamo
