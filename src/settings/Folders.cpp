@@ -36,11 +36,12 @@ std::filesystem::path underLibrary(const std::filesystem::path& library, const s
     return withoutTrailingSeparator(library / std::filesystem::path(name).relative_path());
 }
 
-// The value of one `XDG_PICTURES_DIR="..."` line, or none when the line is something else or
-// malformed. Within the quotes a backslash escapes the next character.
-std::optional<std::filesystem::path> picturesFromLine(std::string_view line,
-                                                      const std::filesystem::path& home) {
-    constexpr std::string_view kKey = "XDG_PICTURES_DIR=\"";
+// The value of one `<key>="..."` line (key "XDG_PICTURES_DIR=\"" and the like), or none when
+// the line is something else or malformed. Within the quotes a backslash escapes the next
+// character.
+std::optional<std::filesystem::path> userFolderFromLine(std::string_view line,
+                                                        std::string_view kKey,
+                                                        const std::filesystem::path& home) {
     const size_t first = line.find_first_not_of(" \t");
     if (first == std::string_view::npos || line.substr(first, kKey.size()) != kKey) {
         return std::nullopt;
@@ -93,26 +94,39 @@ std::optional<std::filesystem::path> libraryFolder() {
     return std::nullopt;
 }
 
-std::optional<std::filesystem::path> picturesFolder() {
+namespace {
+
+// The user folder named by `key` in user-dirs.dirs, else $HOME/<fallback>.
+std::optional<std::filesystem::path> userFolder(std::string_view key, const char* fallback) {
     const auto home = absoluteFromEnvironment("HOME");
     if (!home) {
         return std::nullopt;
     }
-    std::optional<std::filesystem::path> pictures;
+    std::optional<std::filesystem::path> folder;
     constexpr size_t kMaxUserDirsBytes = 64 * 1024;
     if (const auto library = libraryFolder()) {
         if (const auto text = readWholeFile(*library / "user-dirs.dirs", kMaxUserDirsBytes)) {
             std::string_view rest(reinterpret_cast<const char*>(text->data()), text->size());
             while (!rest.empty()) {
                 const size_t end = rest.find('\n');
-                if (auto found = picturesFromLine(rest.substr(0, end), *home)) {
-                    pictures = std::move(found);
+                if (auto found = userFolderFromLine(rest.substr(0, end), key, *home)) {
+                    folder = std::move(found);
                 }
                 rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
             }
         }
     }
-    return pictures ? pictures : *home / "Pictures";
+    return folder ? folder : *home / fallback;
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> picturesFolder() {
+    return userFolder("XDG_PICTURES_DIR=\"", "Pictures");
+}
+
+std::optional<std::filesystem::path> videosFolder() {
+    return userFolder("XDG_VIDEOS_DIR=\"", "Videos");
 }
 
 bool createSubFolder(const std::string& named, bool withIntermediateDirectories) {

@@ -22,6 +22,10 @@ std::optional<std::filesystem::path> libraryFolder();
 // else $HOME/Pictures; none without an absolute HOME. The folder need not exist.
 std::optional<std::filesystem::path> picturesFolder();
 
+// The user's Videos folder, found as the Pictures folder is (XDG_VIDEOS_DIR, else
+// $HOME/Videos).
+std::optional<std::filesystem::path> videosFolder();
+
 // Creates the folder `named` (a path relative to the Library folder; a leading "/" is taken
 // as relative too), with its missing parents when `withIntermediateDirectories`. True only
 // when this call created it: no Library folder, a missing parent without the flag, or a

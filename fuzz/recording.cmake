@@ -1,0 +1,1 @@
+vistamo_fuzzer(clip_settings recording vistamo_settings)

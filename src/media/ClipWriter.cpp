@@ -1,0 +1,379 @@
+#include "media/ClipWriter.h"
+
+#include <fcntl.h>
+#include <opus.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <system_error>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/mem.h>
+}
+
+namespace vistamo {
+
+namespace {
+
+constexpr int kVideoClock = 90000;
+constexpr int kAudioRate = 48000;
+constexpr int kIoBufferBytes = 64 * 1024;
+// Every time in the file is this much after the first picture's decode time, so that the
+// first picture's presentation can lie after its decode time without a negative time stamp.
+constexpr double kLeadSeconds = 0.05;
+// Sound arriving this much later than its packets add up to means packets were lost; the
+// sound track then skips ahead rather than drift from the pictures.
+constexpr double kAudioResyncSeconds = 0.2;
+
+// The OpusHead record for one channel at 48 kHz, no pre-skip, no output gain.
+Bytes opusHead() {
+    Bytes head = bytesOf("OpusHead");
+    head.push_back(1);  // version
+    head.push_back(1);  // channels
+    head.push_back(0);  // pre-skip, little-endian
+    head.push_back(0);
+    for (const uint8_t byte : {0x80, 0xBB, 0x00, 0x00}) {  // input rate 48000
+        head.push_back(byte);
+    }
+    head.push_back(0);  // output gain
+    head.push_back(0);
+    head.push_back(0);  // channel mapping family
+    return head;
+}
+
+bool setExtradata(AVCodecParameters* parameters, ByteView bytes) {
+    parameters->extradata =
+        static_cast<uint8_t*>(av_mallocz(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (parameters->extradata == nullptr) {
+        return false;
+    }
+    std::memcpy(parameters->extradata, bytes.data(), bytes.size());
+    parameters->extradata_size = static_cast<int>(bytes.size());
+    return true;
+}
+
+std::string errorText(int errnoValue) {
+    if (errnoValue == ENOSPC || errnoValue == EDQUOT || errnoValue == EFBIG) {
+        return "the disk is full";
+    }
+    return std::strerror(errnoValue);
+}
+
+int64_t ticks(double seconds, int clock) { return std::llround(seconds * clock); }
+
+// libavformat's write callback took mutable bytes before version 61.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using CallbackBytes = const uint8_t*;
+#else
+using CallbackBytes = uint8_t*;
+#endif
+
+}  // namespace
+
+namespace {
+int writeCallback(void* opaque, CallbackBytes data, int size) {
+    return ClipWriter::writeBytes(opaque, data, size);
+}
+}  // namespace
+
+void ClipWriter::FormatDeleter::operator()(AVFormatContext* context) const {
+    avformat_free_context(context);
+}
+
+void ClipWriter::IoDeleter::operator()(AVIOContext* io) const {
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+}
+
+ClipWriter::ClipWriter(std::filesystem::path target, Options options)
+    : target_(std::move(target)), options_(std::move(options)) {
+    partPath_ = target_;
+    partPath_ += ".part";
+}
+
+ClipWriter::~ClipWriter() { finish(); }
+
+int ClipWriter::writeBytes(void* opaque, const uint8_t* data, int size) {
+    auto* self = static_cast<ClipWriter*>(opaque);
+    if (self->options_.beforeWrite) {
+        self->options_.beforeWrite();
+    }
+    size_t left = static_cast<size_t>(size);
+    while (left > 0) {
+        if (self->options_.failWritesAfterBytes &&
+            self->bytesWritten_ + left > *self->options_.failWritesAfterBytes) {
+            self->writeErrno_ = ENOSPC;
+            return AVERROR(ENOSPC);
+        }
+        const ssize_t written = ::write(self->fd_, data, left);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            self->writeErrno_ = errno;
+            return AVERROR(errno);
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
+        self->bytesWritten_ += static_cast<uint64_t>(written);
+    }
+    return size;
+}
+
+void ClipWriter::fail(const std::string& text) {
+    if (failure_.empty()) {
+        failure_ = text;
+    }
+}
+
+bool ClipWriter::open(const RecordedSample& first) {
+    if (!first.keyFrame || !first.format) {
+        return false;  // a recording starts on a key frame; wait for one
+    }
+    description_ = first.format;
+    fd_ = ::open(partPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+        fail(partPath_.string() + " cannot be created: " + errorText(errno));
+        return false;
+    }
+    AVFormatContext* context = nullptr;
+    if (avformat_alloc_output_context2(&context, nullptr, "mp4", nullptr) < 0) {
+        fail("the MP4 writer is missing");
+        return false;
+    }
+    format_.reset(context);
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
+    AVIOContext* io =
+        buffer ? avio_alloc_context(buffer, kIoBufferBytes, 1, this, nullptr,
+                                    reinterpret_cast<int (*)(void*, uint8_t*, int)>(&writeCallback),
+                                    nullptr)
+               : nullptr;
+    if (io == nullptr) {
+        av_free(buffer);
+        fail("out of memory");
+        return false;
+    }
+    io_.reset(io);
+    io->seekable = 0;
+    context->pb = io;
+    context->flags |= AVFMT_FLAG_CUSTOM_IO;
+    context->strict_std_compliance = FF_COMPLIANCE_EXPERIMENTAL;
+    // The times written are never negative; sound written ahead of the first picture must not
+    // shift the pictures below zero.
+    context->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
+
+    AVStream* video = avformat_new_stream(context, nullptr);
+    AVStream* audio = avformat_new_stream(context, nullptr);
+    if (video == nullptr || audio == nullptr) {
+        fail("out of memory");
+        return false;
+    }
+    video->time_base = {1, kVideoClock};
+    video->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    video->codecpar->codec_id = AV_CODEC_ID_H264;
+    video->codecpar->width = description_->width();
+    video->codecpar->height = description_->height();
+    audio->time_base = {1, kAudioRate};
+    audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+    audio->codecpar->codec_id = AV_CODEC_ID_OPUS;
+    audio->codecpar->sample_rate = kAudioRate;
+    audio->codecpar->frame_size = kAudioRate / 100;
+    av_channel_layout_default(&audio->codecpar->ch_layout, 1);
+    if (!setExtradata(video->codecpar, description_->avcC()) ||
+        !setExtradata(audio->codecpar, opusHead())) {
+        fail("out of memory");
+        return false;
+    }
+    AVDictionary* muxerOptions = nullptr;
+    av_dict_set(&muxerOptions, "movflags", "frag_custom+empty_moov+delay_moov+default_base_moof",
+                0);
+    const int result = avformat_write_header(context, &muxerOptions);
+    av_dict_free(&muxerOptions);
+    if (result < 0) {
+        fail(writeErrno_ ? errorText(writeErrno_) : "the MP4 header cannot be written");
+        return false;
+    }
+    headerWritten_ = true;
+    startArrival_ = first.arrivalSeconds;
+    cameraClock_ = first.cameraSeconds.has_value();
+    startPresentation_ = cameraClock_ ? *first.cameraSeconds : first.arrivalSeconds;
+    // The header goes out with the first fragment, where the tracks' start times are known
+    // and their edit lists can be written.
+    return true;
+}
+
+bool ClipWriter::write(const RecordedSample& sample) {
+    if (finished_ || !failure_.empty()) {
+        return false;
+    }
+    if (!headerWritten_) {
+        if (sample.kind != RecordedSample::Kind::video || !open(sample)) {
+            return failure_.empty();
+        }
+    }
+    if (sample.kind == RecordedSample::Kind::audio) {
+        return writeAudio(sample);
+    }
+    return writeVideo(sample);
+}
+
+bool ClipWriter::writeVideo(RecordedSample sample) {
+    double pts = (cameraClock_ && sample.cameraSeconds) ? *sample.cameraSeconds - startPresentation_
+                                                        : sample.arrivalSeconds - startArrival_;
+    if (!cameraClock_) {
+        if (picturesSeen_ > 0 && pts <= lastPresentation_) {
+            pts = lastPresentation_ + 1.0 / kVideoClock;
+        }
+        lastPresentation_ = pts;
+    }
+    unsortedPresentation_.insert(pts);
+    if (!cameraClock_ && pending_ && !sample.reference && pending_->sample.reference) {
+        // Arrival times follow decode order: a non-reference picture is shown before the
+        // reference picture received just before it, so the two trade presentation times.
+        std::swap(pts, pending_->pts);
+    }
+    // The decode times are the presentation times in increasing order, one picture behind.
+    double dts = -kLeadSeconds;
+    if (picturesSeen_ > 0) {
+        dts = *unsortedPresentation_.begin();
+        unsortedPresentation_.erase(unsortedPresentation_.begin());
+        const double previousDts = pending_ ? pending_->dts : lastDts_;
+        dts = std::max(dts, previousDts + 1.0 / kVideoClock);
+    }
+    ++picturesSeen_;
+    if (pending_ && !emitPending(dts)) {
+        return false;
+    }
+    pending_ = PendingPicture{std::move(sample), pts, dts};
+    return true;
+}
+
+bool ClipWriter::emitPending(double nextDts) {
+    PendingPicture picture = std::move(*pending_);
+    pending_.reset();
+    const double duration = nextDts - picture.dts;
+    lastDuration_ = duration;
+    if (picture.sample.keyFrame && picturesWritten_ > 0 && !flushFragment()) {
+        return false;
+    }
+    const double pts = std::max(picture.pts, picture.dts) + kLeadSeconds;
+    const double dts = picture.dts + kLeadSeconds;
+    lastDts_ = picture.dts;
+    if (!writePacket(0, picture.sample.data, ticks(pts, kVideoClock), ticks(dts, kVideoClock),
+                     std::max<int64_t>(1, ticks(duration, kVideoClock)), picture.sample.keyFrame)) {
+        return false;
+    }
+    ++picturesWritten_;
+    return true;
+}
+
+bool ClipWriter::writeAudio(const RecordedSample& sample) {
+    const int samples = opus_packet_get_nb_samples(
+        sample.data.data(), static_cast<opus_int32>(sample.data.size()), kAudioRate);
+    if (samples <= 0) {
+        return true;  // not an Opus packet: left out
+    }
+    const double arrival = sample.arrivalSeconds - startArrival_;
+    if (!audioStart_) {
+        audioStart_ = std::max(0.0, arrival);
+    }
+    const double expected = *audioStart_ + static_cast<double>(audioSamples_) / kAudioRate;
+    if (arrival - expected > kAudioResyncSeconds) {
+        audioSamples_ += ticks(arrival - expected, kAudioRate);
+    }
+    const int64_t pts = ticks(*audioStart_ + kLeadSeconds, kAudioRate) + audioSamples_;
+    audioSamples_ += samples;
+    return writePacket(1, sample.data, pts, pts, samples, true);
+}
+
+bool ClipWriter::writePacket(int stream, ByteView data, int64_t pts, int64_t dts, int64_t duration,
+                             bool key) {
+    AVPacket* packet = av_packet_alloc();
+    if (packet == nullptr || av_new_packet(packet, static_cast<int>(data.size())) < 0) {
+        av_packet_free(&packet);
+        fail("out of memory");
+        return false;
+    }
+    std::memcpy(packet->data, data.data(), data.size());
+    packet->stream_index = stream;
+    const AVRational source = {1, stream == 0 ? kVideoClock : kAudioRate};
+    const AVRational timeBase = format_->streams[stream]->time_base;
+    packet->pts = av_rescale_q(pts, source, timeBase);
+    packet->dts = av_rescale_q(dts, source, timeBase);
+    packet->duration = av_rescale_q(duration, source, timeBase);
+    if (key) {
+        packet->flags |= AV_PKT_FLAG_KEY;
+    }
+    const int result = av_write_frame(format_.get(), packet);
+    av_packet_free(&packet);
+    if (result < 0 || writeErrno_ != 0) {
+        fail(writeErrno_ ? errorText(writeErrno_) : "a packet cannot be written");
+        return false;
+    }
+    return true;
+}
+
+bool ClipWriter::flushFragment() {
+    av_write_frame(format_.get(), nullptr);
+    avio_flush(format_->pb);
+    if (writeErrno_ != 0 || format_->pb->error < 0) {
+        fail(writeErrno_ ? errorText(writeErrno_) : "the file cannot be written");
+        return false;
+    }
+    committedBytes_ = bytesWritten_;
+    return true;
+}
+
+std::optional<std::filesystem::path> ClipWriter::finish() {
+    if (finished_) {
+        return std::nullopt;
+    }
+    finished_ = true;
+    if (fd_ < 0) {
+        return std::nullopt;
+    }
+    if (headerWritten_ && failure_.empty()) {
+        if (pending_) {
+            emitPending(pending_->dts + lastDuration_);
+        }
+        if (failure_.empty()) {
+            av_write_trailer(format_.get());
+            avio_flush(format_->pb);
+            if (writeErrno_ == 0 && format_->pb->error >= 0) {
+                committedBytes_ = bytesWritten_;
+            } else {
+                fail(writeErrno_ ? errorText(writeErrno_) : "the file cannot be written");
+            }
+        }
+    }
+    format_.reset();
+    io_.reset();
+    // What a failed write left beyond the last whole fragment would only confuse a player.
+    if (bytesWritten_ > committedBytes_) {
+        [[maybe_unused]] const int ignored = ::ftruncate(fd_, static_cast<off_t>(committedBytes_));
+    }
+    ::fsync(fd_);
+    ::close(fd_);
+    fd_ = -1;
+    if (!headerWritten_ || committedBytes_ == 0) {
+        // Not even the first fragment made it: there is nothing to play.
+        std::error_code ignored;
+        std::filesystem::remove(partPath_, ignored);
+        return std::nullopt;
+    }
+    std::error_code error;
+    std::filesystem::rename(partPath_, target_, error);
+    if (error) {
+        fail(target_.string() + " cannot be named: " + error.message());
+        return partPath_;
+    }
+    return target_;
+}
+
+}  // namespace vistamo

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+
+#include "media/H264FormatDescription.h"
+#include "platform/Bytes.h"
+
+namespace vistamo {
+
+// One picture or one sound packet as a camera sent it, on its way into a recording.
+struct RecordedSample {
+    enum class Kind { video, audio };
+    Kind kind = Kind::video;
+    // Video: the picture's NAL units, each with a 4-byte big-endian length (as a track sample
+    // holds them). Audio: one Opus packet (48 kHz, one channel).
+    Bytes data;
+    // Video only: an IDR picture, and whether any of its units is referenced by other pictures
+    // (a non-reference picture is shown before the reference picture that precedes it).
+    bool keyFrame = false;
+    bool reference = true;
+    // When the recorder received it, in seconds on its clock.
+    double arrivalSeconds = 0;
+    // Video only: the camera's presentation time of the picture, when it sent one.
+    std::optional<double> cameraSeconds;
+    // Key frames only: the parameter sets in force.
+    std::shared_ptr<const H264FormatDescription> format;
+
+    size_t cost() const { return data.size() + sizeof(RecordedSample); }
+};
+
+}  // namespace vistamo
