@@ -119,6 +119,21 @@ TEST_F(EndToEnd, CameraVideoArrivesInDisplayOrder) {
     }
 }
 
+TEST_F(EndToEnd, LoopingCameraRepeatsItsStoredPicturesWholeAndInOrder) {
+    SessionParts parts;
+    parts.makeDecoder = [] { return std::make_shared<ZH264Decoder>(); };
+    // One second at 50 pictures per second is two groups of 25: 50 stored pictures.
+    connect({"--no-audio", "--bframes", "--fps", "50", "--gop", "25", "--loop", "1"}, parts);
+    ASSERT_TRUE(
+        waitUntil([&] { return renderer->numbers().size() >= 130; }, std::chrono::seconds(60)));
+    session->disconnect();
+
+    const std::vector<int> numbers = renderer->numbers();
+    for (size_t i = 1; i < numbers.size(); ++i) {
+        ASSERT_EQ(numbers[i], (numbers[i - 1] + 1) % 50) << "at " << i;
+    }
+}
+
 // Draws on the main thread through a one-picture mailbox, as the camera window's renderer does.
 class MainThreadRenderer : public SessionRenderer {
 public:
