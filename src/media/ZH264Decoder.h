@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "media/DecodedFrame.h"
+#include "media/SessionDecoder.h"
 #include "media/ZH264DecoderDelegate.h"
 #include "platform/Bytes.h"
-#include "session/SessionDecoder.h"
 
 extern "C" {
 struct AVPacket;

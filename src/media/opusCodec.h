@@ -10,9 +10,9 @@
 
 #include "media/AudioEndpoint.h"
 #include "media/PCMPlayer.h"
+#include "media/SessionAudioCodec.h"
 #include "media/opusCodecDelegate.h"
 #include "platform/Bytes.h"
-#include "session/SessionAudioCodec.h"
 
 struct OpusEncoder;
 struct OpusDecoder;

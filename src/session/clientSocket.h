@@ -10,6 +10,7 @@
 #include "dispatch/SerialQueue.h"
 #include "media/ZH264DecoderDelegate.h"
 #include "media/opusCodecDelegate.h"
+#include "session/CommandHeader.h"
 #include "session/GCDAsyncSocket.h"
 #include "session/GCDAsyncSocketDelegate.h"
 #include "session/SessionParts.h"
@@ -120,9 +121,10 @@ public:
         uint64_t length;
         long tag;
     };
-    // One completed read of the session's stream: collects it in `client`'s buffer, acts on
-    // the message once it is whole, and says what to read next. The socket's read callback
-    // runs it on `clientQueue`; `sock` may be none (the stream fuzzer drives it directly).
+    // One completed read of the session's stream: a header is parsed once and kept (its bytes in
+    // `client`'s buffer); a body is handled in place with its header, and says what to read next.
+    // The socket's read callback runs it on `clientQueue`; `sock` may be none (the stream fuzzer
+    // drives it directly).
     ReadRequest consume(const std::shared_ptr<GCDAsyncSocket>& sock, ZUnverifiedClient& client,
                         ByteView data, long tag);
 
@@ -132,11 +134,11 @@ private:
 
     void send(Bytes message, long tag);
     void handleMessage(const std::shared_ptr<GCDAsyncSocket>& sock, ZUnverifiedClient& client,
-                       const Bytes& message, bool hasBody);
+                       const CommandHeader& header, ByteView body, bool hasBody);
     void answerChallenge(ZUnverifiedClient& client);
     void handleAlarm();
     void handlePasswordError();
-    void handleCameraStatus(const Bytes& message);
+    void handleCameraStatus(const CommandHeader& header);
     void handleVerified();
 
     std::shared_ptr<ZDeviceInfo> selectedDevice() const;
@@ -170,6 +172,10 @@ private:
     std::atomic<bool> bGuarding_{false};
 
     // `clientQueue` only.
+    // The socket's user data as this session last set it, and the header whose body is being
+    // read.
+    std::shared_ptr<ZUnverifiedClient> client_;
+    std::optional<CommandHeader> pendingHeader_;
     bool bRequested = false;
     bool bNewPassword = false;
     // The password typed for a camera reached by a typed address (it has no record).
