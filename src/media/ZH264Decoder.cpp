@@ -7,6 +7,7 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <deque>
@@ -126,6 +127,8 @@ struct ZH264Decoder::State {
     std::atomic<int32_t> holdDepth{0};
     std::atomic<uint64_t> droppedPictures{0};
     std::atomic<uint64_t> shownPictures{0};
+    std::atomic<uint64_t> receivedBytes{0};
+    std::atomic<double> decodeMilliseconds{0};
 
     // Guarded by delegateLock.
     std::mutex delegateLock;
@@ -263,7 +266,14 @@ struct ZH264Decoder::State {
         if (!decompressionSession) {
             return;
         }
-        if (PixelBuffer frame = decompressionSession->decode(sample)) {
+        const auto start = std::chrono::steady_clock::now();
+        PixelBuffer frame = decompressionSession->decode(sample);
+        const double took =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        const double smoothed = decodeMilliseconds;
+        decodeMilliseconds = smoothed == 0 ? took : smoothed + (took - smoothed) / 16;
+        if (frame) {
             setBuffer(std::move(frame), record.decodeOrder, record.frameType);
         }
     }
@@ -380,6 +390,13 @@ uint64_t ZH264Decoder::droppedPictures() const { return state_->droppedPictures;
 
 uint64_t ZH264Decoder::shownPictures() const { return state_->shownPictures; }
 
+DecoderStatistics ZH264Decoder::statistics() const {
+    const State& state = *state_;
+    return DecoderStatistics{state.shownPictures,      state.droppedPictures, state.receivedBytes,
+                             state.decodeMilliseconds, state.holdDepth,       state.frame_width,
+                             state.frame_height};
+}
+
 void ZH264Decoder::createFormatDesc(ByteView sps, ByteView pps) { acceptFormatDesc(sps, pps); }
 
 bool ZH264Decoder::acceptFormatDesc(ByteView sps, ByteView pps) {
@@ -456,6 +473,7 @@ void ZH264Decoder::submit(std::shared_ptr<AVPacket> sample, int32_t frameType, b
             return;
         }
     }
+    state.receivedBytes += static_cast<uint64_t>(sample->size);
     hand(Work{nullptr, std::move(sample), FrameRecord{state.decoder_order, frameType, idr}});
 }
 

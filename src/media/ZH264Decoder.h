@@ -110,6 +110,7 @@ public:
     int32_t holdPictures() const;
     uint64_t droppedPictures() const;
     uint64_t shownPictures() const;
+    DecoderStatistics statistics() const override;
 
     // Returns once everything handed in before the call has been decoded and delivered. Not
     // from render, nor from a thread that render waits for.

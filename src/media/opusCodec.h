@@ -51,6 +51,7 @@ public:
     // whenever that much has collected. Other packets are dropped, as is everything while
     // the gate is closed.
     void decodeOpusData(ByteView packet) override;
+    double playbackFill() const override;
 
     // Takes microphone PCM (1024-byte chunks in practice) and sends each encoded packet to the
     // delegate, on the caller's thread.

@@ -514,6 +514,15 @@ void clientSocket::socketDidDisconnect(const std::shared_ptr<GCDAsyncSocket>& /*
 
 // ---- snapshots and frames ----------------------------------------------------------------
 
+DecoderStatistics clientSocket::videoStatistics() const {
+    return mH264Decorder ? mH264Decorder->statistics() : DecoderStatistics{};
+}
+
+double clientSocket::playbackFill() const {
+    const auto codec = OpusCodec();
+    return codec ? codec->playbackFill() : -1;
+}
+
 void clientSocket::takePicture() {
     long id = 0;
     if (auto owner = scanner()) {

@@ -90,6 +90,11 @@ public:
     // snapshot with it. Main thread.
     void takePicture();
 
+    // The decoder's statistics and how full the sound's playback ring is (negative without
+    // sound). Any thread.
+    DecoderStatistics videoStatistics() const;
+    double playbackFill() const;
+
     // The machine's identity sent in the client's challenge.
     std::string getDeviceUUID() const;
 
