@@ -245,8 +245,11 @@ void clientSocket::handleMessage(const std::shared_ptr<GCDAsyncSocket>& sock,
                 handleCameraStatus(header);
                 break;
             case CmdChallengeResponse:
+                // Not waited for: the session's queue never waits for the window. Should the
+                // notice come after the new stream's first upload, the video waits one more
+                // picture.
                 if (auto view = glv()) {
-                    dispatch::mainQueue().sync([view] {
+                    dispatch::mainQueue().async([view] {
                         if (auto video = view->video()) {
                             video->setFirstFrame(true);
                         }

@@ -44,9 +44,10 @@ inline constexpr double kBadChallengeCloseSeconds = 5.0;
 // - Socket callbacks and all message handling run on `clientQueue` ("Client Queue").
 // - Commands may be sent from any thread (the socket keeps them in call order).
 // - The password alert and storing an accepted password run on the main queue while
-//   `clientQueue` waits; the alarm actions, the connect-error alert, status display and window
-//   closing run on the main queue without waiting.
-// - `render` runs on the decoder's thread.
+//   `clientQueue` waits (the user answers them); the alarm actions, the connect-error alert,
+//   status display, the new-stream notice to the renderer and window closing run on the main
+//   queue without waiting. Video never makes `clientQueue` wait.
+// - `render` runs on the decoder's thread and never waits for the main thread.
 class clientSocket final : public GCDAsyncSocketDelegate,
                            public ZH264DecoderDelegate,
                            public opusCodecDelegate,
