@@ -327,16 +327,13 @@ struct ZH264Decoder::State {
         // A non-reference picture trades slots with the picture decoded just before it, which
         // it displays before. Right after new parameter sets there is none, and one already
         // shown (the hold was 0 until now) keeps its place: the picture goes into its own slot.
-        const bool traded = t == kFrameTypeNonReference && d >= 2 && int64_t{d} - 1 > shownThrough;
-        if (traded) {
+        if (t == kFrameTypeNonReference && d >= 2 && int64_t{d} - 1 > shownThrough) {
             img[slotOf(d)] = std::move(img[slotOf(int64_t{d} - 1)]);
             img[slotOf(int64_t{d} - 1)] = std::move(frame);
         } else {
             img[slotOf(d)] = std::move(frame);
         }
-        // The reference picture a non-reference picture traded with is next in display order:
-        // no later picture comes before it, so it is shown right after it.
-        deliverThrough(traded ? int64_t{d} : int64_t{d} - holdDepth, receiver);
+        deliverThrough(int64_t{d} - holdDepth, receiver);
     }
 
     void releaseResource() {

@@ -33,11 +33,11 @@ class SerialQueue;
 //
 // Hold: a picture is shown as soon as the stream allows. The hold is 0 pictures (each picture
 // is shown as it is decoded) for a stream without reordering and 1 for a stream with one
-// non-reference picture between reference pictures: a reference picture waits for the next
-// picture, and when that is the non-reference picture shown before it, both are shown at once. It
-// comes from the sequence set's VUI (max_num_reorder_frames, at most 1) when the VUI carries it,
-// otherwise it is 0 until the first non-reference picture and 1 from then on; at that change the
-// reference picture already shown keeps its place, so no picture is skipped or shown twice.
+// non-reference picture between reference pictures (a reference picture waits for the
+// non-reference picture shown before it). It comes from the sequence set's VUI
+// (max_num_reorder_frames, at most 1) when the VUI carries it, otherwise it is 0 until the
+// first non-reference picture and 1 from then on; at that change the reference picture already
+// shown keeps its place, so no picture is skipped or shown twice.
 //
 // Falling behind: pictures wait for the decoder's thread in a queue; once more than
 // kMaxWaitingPictures wait, the waiting non-reference pictures are dropped, and if that is not
