@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "discovery/ZDeviceInfo.h"
-#include "session/SessionDecoder.h"
+#include "media/SessionDecoder.h"
 #include "session/ZUnverifiedClient.h"
 #include "session/clientSocket.h"
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -49,6 +50,10 @@ public:
 
     const AVFrame& avFrame() const { return *frame_; }
 
+    // When the picture was made, right after its decoding: where a picture's time goes between
+    // the decoder and the screen is measured from here.
+    std::chrono::steady_clock::time_point madeAt() const { return madeAt_; }
+
     // Only `adopt` makes frames; the key keeps the constructor usable by make_shared alone.
     class Key {
         friend struct DecodedFrame;
@@ -60,6 +65,7 @@ public:
 
 private:
     AVFramePtr frame_;
+    std::chrono::steady_clock::time_point madeAt_ = std::chrono::steady_clock::now();
     int width_ = 0;
     int height_ = 0;
     ChromaFormat chroma_ = ChromaFormat::Yuv420;

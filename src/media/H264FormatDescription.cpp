@@ -121,14 +121,81 @@ bool skipScalingList(BitReader& reader, int size) {
     return true;
 }
 
-struct PictureSize {
+struct SequenceFacts {
     int32_t width;
     int32_t height;
+    std::optional<uint32_t> maxReorderFrames;
 };
 
-// The fields of a sequence parameter set up to its cropping window (the NAL unit header
-// byte excluded).
-std::optional<PictureSize> readSequenceSet(ByteView payload) {
+// hrd_parameters(), skipped; false when cut short or out of range.
+bool skipHrdParameters(BitReader& reader) {
+    const auto count = reader.unsignedGolombAtMost(31);  // cpb_cnt_minus1
+    if (!count) {
+        return false;
+    }
+    reader.bits(8);  // bit_rate_scale, cpb_size_scale
+    for (uint32_t i = 0; i <= *count; ++i) {
+        reader.unsignedGolomb();  // bit_rate_value_minus1
+        reader.unsignedGolomb();  // cpb_size_value_minus1
+        reader.flag();            // cbr_flag
+    }
+    reader.bits(20);  // four delay and offset lengths
+    return !reader.failed();
+}
+
+// The VUI's max_num_reorder_frames when it carries a bitstream restriction; none when it does
+// not or when the VUI is malformed (the picture size stands without it).
+std::optional<uint32_t> readReorderFrames(BitReader& reader) {
+    if (reader.flag() && reader.bits(8) == 255) {  // aspect_ratio_info, extended SAR
+        reader.bits(32);
+    }
+    if (reader.flag()) {  // overscan_info_present_flag
+        reader.flag();
+    }
+    if (reader.flag()) {  // video_signal_type_present_flag
+        reader.bits(4);
+        if (reader.flag()) {  // colour_description_present_flag
+            reader.bits(24);
+        }
+    }
+    if (reader.flag()) {  // chroma_loc_info_present_flag
+        reader.unsignedGolomb();
+        reader.unsignedGolomb();
+    }
+    if (reader.flag()) {  // timing_info_present_flag
+        reader.bits(32);
+        reader.bits(32);
+        reader.flag();
+    }
+    const bool nalHrd = reader.flag();
+    if (nalHrd && !skipHrdParameters(reader)) {
+        return std::nullopt;
+    }
+    const bool vclHrd = reader.flag();
+    if (vclHrd && !skipHrdParameters(reader)) {
+        return std::nullopt;
+    }
+    if (nalHrd || vclHrd) {
+        reader.flag();  // low_delay_hrd_flag
+    }
+    reader.flag();  // pic_struct_present_flag
+    if (reader.failed() || !reader.flag()) {
+        return std::nullopt;  // no bitstream_restriction
+    }
+    reader.flag();  // motion_vectors_over_pic_boundaries_flag
+    for (int i = 0; i < 4; ++i) {
+        reader.unsignedGolomb();  // byte and bit limits, motion vector lengths
+    }
+    const auto reorder = reader.unsignedGolombAtMost(16);
+    if (!reorder || !reader.unsignedGolombAtMost(16)) {  // max_dec_frame_buffering
+        return std::nullopt;
+    }
+    return reorder;
+}
+
+// The fields of a sequence parameter set up to its cropping window, and the reorder depth from
+// its VUI (the NAL unit header byte excluded).
+std::optional<SequenceFacts> readSequenceSet(ByteView payload) {
     BitReader reader(payload);
     const uint32_t profile = reader.bits(8);
     reader.bits(16);  // constraint flags, level
@@ -215,7 +282,11 @@ std::optional<PictureSize> readSequenceSet(ByteView payload) {
         height > H264FormatDescription::kMaxSidePixels) {
         return std::nullopt;
     }
-    return PictureSize{static_cast<int32_t>(width), static_cast<int32_t>(height)};
+    std::optional<uint32_t> reorder;
+    if (reader.flag()) {  // vui_parameters_present_flag
+        reorder = readReorderFrames(reader);
+    }
+    return SequenceFacts{static_cast<int32_t>(width), static_cast<int32_t>(height), reorder};
 }
 
 void appendSet(Bytes& record, ByteView set) {
@@ -233,8 +304,8 @@ std::shared_ptr<const H264FormatDescription> H264FormatDescription::create(ByteV
         (sps[0] & 0x1f) != kNalSps || (pps[0] & 0x1f) != kNalPps) {
         return nullptr;
     }
-    const auto size = readSequenceSet(sps.subspan(1));
-    if (!size) {
+    const auto facts = readSequenceSet(sps.subspan(1));
+    if (!facts) {
         return nullptr;
     }
     Bytes record = {
@@ -247,11 +318,12 @@ std::shared_ptr<const H264FormatDescription> H264FormatDescription::create(ByteV
     appendSet(record, sps);
     record.push_back(1);  // one picture set
     appendSet(record, pps);
-    return std::make_shared<const H264FormatDescription>(Key(), size->width, size->height,
-                                                         std::move(record));
+    return std::make_shared<const H264FormatDescription>(
+        Key(), facts->width, facts->height, facts->maxReorderFrames, std::move(record));
 }
 
-H264FormatDescription::H264FormatDescription(Key, int32_t width, int32_t height, Bytes avcC)
-    : width_(width), height_(height), avcC_(std::move(avcC)) {}
+H264FormatDescription::H264FormatDescription(Key, int32_t width, int32_t height,
+                                             std::optional<uint32_t> maxReorderFrames, Bytes avcC)
+    : width_(width), height_(height), maxReorderFrames_(maxReorderFrames), avcC_(std::move(avcC)) {}
 
 }  // namespace vistamo

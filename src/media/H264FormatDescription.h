@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "platform/Bytes.h"
 
@@ -28,6 +29,10 @@ public:
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
 
+    // How many pictures at most come before a picture in decode order and after it in display
+    // order (max_num_reorder_frames), when the sequence set's VUI says; none when it does not.
+    std::optional<uint32_t> maxReorderFrames() const { return maxReorderFrames_; }
+
     // AVCDecoderConfigurationRecord holding both sets.
     ByteView avcC() const { return avcC_; }
 
@@ -35,11 +40,13 @@ public:
         friend class H264FormatDescription;
         Key() = default;
     };
-    H264FormatDescription(Key, int32_t width, int32_t height, Bytes avcC);
+    H264FormatDescription(Key, int32_t width, int32_t height,
+                          std::optional<uint32_t> maxReorderFrames, Bytes avcC);
 
 private:
     int32_t width_;
     int32_t height_;
+    std::optional<uint32_t> maxReorderFrames_;
     Bytes avcC_;
 };
 

@@ -192,6 +192,7 @@ void PCMPlayer::playbackCallback(uint8_t* stream, int length) {
         steadyCount = 0;
         if (cond.wait_for(guard, underrunWait_) == std::cv_status::timeout) {
             recordUnderrun();
+            ++starvedBuffers_;
             std::memset(stream, 0, bytes);
             return;
         }

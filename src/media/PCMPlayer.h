@@ -90,7 +90,13 @@ public:
     };
     static UnderrunCounters underrunCounters();
 
+    // Output buffers this player filled with silence because no block came in time, since it
+    // was made. Any thread.
+    uint64_t starvedBuffers() const { return starvedBuffers_; }
+
 private:
+    std::atomic<uint64_t> starvedBuffers_{0};
+
     // Tests reach the counters, the clock and the starvation wait through it.
     friend class PCMPlayerTestAccess;
 

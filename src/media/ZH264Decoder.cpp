@@ -7,9 +7,10 @@ extern "C" {
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <initializer_list>
 #include <mutex>
 #include <vector>
@@ -40,6 +41,8 @@ bool isSlice(ByteView unit) {
     const int type = unit[kPrefixBytes] & 0x1f;
     return type == kNalSliceNonIdr || type == kNalSliceIdr;
 }
+
+bool isIdr(ByteView slice) { return (slice[kPrefixBytes] & 0x1f) == kNalSliceIdr; }
 
 int32_t frameTypeOf(ByteView firstSlice) {
     return firstSlice[kPrefixBytes] == kNonReferenceSliceHeader
@@ -101,6 +104,14 @@ bool sameBytes(ByteView a, const Bytes& b) {
 struct ZH264Decoder::FrameRecord {
     int32_t decodeOrder;
     int32_t frameType;
+    bool idr;
+};
+
+// One item of work for the decoder's thread: new parameter sets, or one picture.
+struct ZH264Decoder::Work {
+    std::shared_ptr<const H264FormatDescription> format;
+    SharedPacket sample;
+    FrameRecord record{};
 };
 
 // Shared between the decoder object and the work on the decoder's thread, so that work running
@@ -113,6 +124,11 @@ struct ZH264Decoder::State {
     // Set by takePicture (pictureID first), cleared by the delivery that serves it.
     std::atomic<bool> takePhoto{false};
     std::atomic<uint64_t> pictureID{0};
+    std::atomic<int32_t> holdDepth{0};
+    std::atomic<uint64_t> droppedPictures{0};
+    std::atomic<uint64_t> shownPictures{0};
+    std::atomic<uint64_t> receivedBytes{0};
+    std::atomic<double> decodeMilliseconds{0};
 
     // Guarded by delegateLock.
     std::mutex delegateLock;
@@ -130,78 +146,194 @@ struct ZH264Decoder::State {
     std::vector<Bytes> slices;
     int32_t sliceCount = 0;
 
-    // Guarded by pendingLock: work handed to the decoder's thread and not yet started, and
+    // Guarded by pendingLock: work handed to the decoder's thread and not yet started, whether
+    // a drain of it is queued, whether pictures are skipped until the next IDR picture, and
     // whether the decoder object is gone (then waiting work is dropped).
     std::mutex pendingLock;
-    std::condition_variable pendingRoom;
-    size_t pendingWork = 0;
+    std::deque<Work> pending;
+    size_t pendingPictures = 0;
+    bool drainQueued = false;
+    bool skipToIdr = false;
     bool closing = false;
 
     // Decoder's thread only.
     std::unique_ptr<H264DecompressionSession> decompressionSession;
     std::array<PixelBuffer, kRingSlots> img;
-    int32_t displayNumber = 0;
-    bool buffer_ready = false;
+    // Whether the hold depth came from the sequence set (then a non-reference picture does not
+    // change it).
+    bool holdFromSequence = false;
+    // Decode orders of the current group: the last one stored, the last one shown (0: none).
+    int64_t lastOrder = 0;
+    int64_t shownThrough = 0;
 
-    // Decoder's thread: takes one item of work off the count; false when it is to be dropped.
-    // An input thread waiting for room is woken once half the queue has drained, not for every
-    // picture, so that the two threads do not trade a wake-up per picture.
-    bool beginWork() {
-        std::lock_guard lock(pendingLock);
-        if (--pendingWork == kMaxPendingWork / 2) {
-            pendingRoom.notify_one();
+    // Input thread, pendingLock held: queues `work`, dropping pictures when the decoder's
+    // thread has fallen behind. True when a drain must be queued.
+    bool enqueue(Work work) {
+        if (work.sample) {
+            if (work.record.idr) {
+                skipToIdr = false;
+            } else if (skipToIdr) {
+                ++droppedPictures;
+                return false;
+            }
+            ++pendingPictures;
         }
-        return !closing;
+        pending.push_back(std::move(work));
+        if (pendingPictures > kMaxWaitingPictures) {
+            // Nothing refers to a non-reference picture: those go first.
+            dropPending(
+                [](const Work& w, size_t) { return w.record.frameType == kFrameTypeNonReference; });
+        }
+        if (pendingPictures > kMaxWaitingPictures) {
+            // The pictures before the last waiting IDR picture: nothing from it on refers to
+            // them.
+            const auto idr = std::find_if(pending.rbegin(), pending.rend(),
+                                          [](const Work& w) { return w.sample && w.record.idr; });
+            if (idr != pending.rend()) {
+                const auto firstKept = static_cast<size_t>(pending.rend() - idr) - 1;
+                dropPending([firstKept](const Work&, size_t index) { return index < firstKept; });
+            }
+        }
+        if (pendingPictures > kMaxWaitingPictures) {
+            // Every later picture up to the next IDR picture may refer to a dropped one.
+            dropPending([](const Work&, size_t) { return true; });
+            skipToIdr = true;
+        }
+        if (drainQueued) {
+            return false;
+        }
+        drainQueued = true;
+        return true;
+    }
+
+    // pendingLock held: drops the waiting pictures that `which` picks (given each item and its
+    // place in the queue); parameter sets stay.
+    template <typename Which>
+    void dropPending(Which which) {
+        std::deque<Work> kept;
+        for (size_t index = 0; index < pending.size(); ++index) {
+            Work& work = pending[index];
+            if (work.sample && which(work, index)) {
+                --pendingPictures;
+                ++droppedPictures;
+            } else {
+                kept.push_back(std::move(work));
+            }
+        }
+        pending = std::move(kept);
+    }
+
+    // Decoder's thread: runs the waiting work in order until none is left.
+    void drain() {
+        for (;;) {
+            Work work;
+            {
+                std::lock_guard lock(pendingLock);
+                if (pending.empty() || closing) {
+                    pending.clear();
+                    pendingPictures = 0;
+                    drainQueued = false;
+                    return;
+                }
+                work = std::move(pending.front());
+                pending.pop_front();
+                if (work.sample) {
+                    --pendingPictures;
+                }
+            }
+            if (work.sample) {
+                decode(*work.sample, work.record);
+            } else if (work.format) {
+                createDecompSession(*work.format);
+            }
+        }
     }
 
     void createDecompSession(const H264FormatDescription& format) {
         decompressionSession.reset();
         decompressionSession = H264DecompressionSession::create(format);
+        // A stream that says how far it reorders keeps that hold; one that does not starts
+        // with none and holds one picture from its first non-reference picture on.
+        if (const auto reorder = format.maxReorderFrames()) {
+            holdFromSequence = true;
+            holdDepth = std::min<int32_t>(static_cast<int32_t>(*reorder), 1);
+        } else {
+            holdFromSequence = false;
+        }
     }
 
     void decode(const AVPacket& sample, FrameRecord record) {
         if (!decompressionSession) {
             return;
         }
-        if (PixelBuffer frame = decompressionSession->decode(sample)) {
+        const auto start = std::chrono::steady_clock::now();
+        PixelBuffer frame = decompressionSession->decode(sample);
+        const double took =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+        const double smoothed = decodeMilliseconds;
+        decodeMilliseconds = smoothed == 0 ? took : smoothed + (took - smoothed) / 16;
+        if (frame) {
             setBuffer(std::move(frame), record.decodeOrder, record.frameType);
         }
     }
 
-    void setBuffer(PixelBuffer frame, int32_t d, int32_t t) {
-        if (d >= 3) {
-            buffer_ready = true;
+    // Hands the picture at decode order `order` of the current group to the receiver and
+    // empties its slot; an empty slot shows nothing.
+    void deliver(int64_t order, ZH264DecoderDelegate& receiver) {
+        PixelBuffer shown = std::move(img[slotOf(order)]);
+        img[slotOf(order)].reset();
+        if (!shown) {
+            return;
         }
+        ++shownPictures;
+        receiver.render(shown);
+        // An empty slot leaves a snapshot request for the next picture that is shown.
+        if (takePhoto.exchange(false)) {
+            writeSnapshot(*shown, pictureID.load());
+        }
+    }
+
+    // Shows the pictures of the current group after `shownThrough` up to `order`; at most one
+    // ring's worth, which covers every slot once. Without a receiver the pictures stay.
+    void deliverThrough(int64_t order, const std::shared_ptr<ZH264DecoderDelegate>& receiver) {
+        if (!receiver) {
+            return;
+        }
+        for (int64_t next = std::max(shownThrough + 1, order - kRingSlots + 1); next <= order;
+             ++next) {
+            deliver(next, *receiver);
+        }
+        shownThrough = std::max(shownThrough, order);
+    }
+
+    void setBuffer(PixelBuffer frame, int32_t d, int32_t t) {
         std::shared_ptr<ZH264DecoderDelegate> receiver;
         {
             std::lock_guard lock(delegateLock);
             receiver = delegate.lock();
         }
-        if (buffer_ready && receiver) {
-            // After a gap (a new group, a picture that failed to decode) go to the picture two
-            // behind this one.
-            const int behind = slotOf(int64_t{d} - 2);
-            if (!img[displayNumber] && d >= 3 && displayNumber != behind) {
-                displayNumber = behind;
-            }
-            const PixelBuffer shown = std::move(img[displayNumber]);
-            img[displayNumber].reset();
-            receiver->render(shown);
-            // An empty slot leaves a snapshot request for the next picture that is shown.
-            if (shown && takePhoto.exchange(false)) {
-                writeSnapshot(*shown, pictureID.load());
-            }
-            displayNumber = (displayNumber + 1) % kRingSlots;
+        // The decode order went back: a new group. What the old one still holds goes first.
+        if (d <= lastOrder) {
+            deliverThrough(lastOrder, receiver);
+            shownThrough = 0;
         }
+        lastOrder = d;
+        if (t == kFrameTypeNonReference && !holdFromSequence && holdDepth == 0) {
+            holdDepth = 1;
+        }
+        // Pictures older than the one before this one take no part in its slot trade.
+        deliverThrough(int64_t{d} - 2, receiver);
         // A non-reference picture trades slots with the picture decoded just before it, which
-        // it displays before. Right after new parameter sets there is none: it goes into its
-        // own slot.
-        if (t == kFrameTypeNonReference && d >= 2) {
+        // it displays before. Right after new parameter sets there is none, and one already
+        // shown (the hold was 0 until now) keeps its place: the picture goes into its own slot.
+        if (t == kFrameTypeNonReference && d >= 2 && int64_t{d} - 1 > shownThrough) {
             img[slotOf(d)] = std::move(img[slotOf(int64_t{d} - 1)]);
             img[slotOf(int64_t{d} - 1)] = std::move(frame);
         } else {
             img[slotOf(d)] = std::move(frame);
         }
+        deliverThrough(int64_t{d} - holdDepth, receiver);
     }
 
     void releaseResource() {
@@ -224,7 +356,6 @@ ZH264Decoder::~ZH264Decoder() {
         std::lock_guard lock(state_->pendingLock);
         state_->closing = true;
     }
-    state_->pendingRoom.notify_all();
     // Runs the waiting work (dropped at once), then joins the thread; on the decoder's own
     // thread the thread instead finishes by itself.
     queue_.reset();
@@ -242,7 +373,6 @@ void ZH264Decoder::stop() {
         std::lock_guard lock(state_->pendingLock);
         state_->isRunning = false;
     }
-    state_->pendingRoom.notify_all();
     queue_->after(kReleaseDelaySeconds, [state = state_] { state->releaseResource(); });
 }
 
@@ -253,6 +383,19 @@ int32_t ZH264Decoder::frame_width() const { return state_->frame_width; }
 int32_t ZH264Decoder::frame_height() const { return state_->frame_height; }
 
 int32_t ZH264Decoder::decoder_order() const { return state_->decoder_order; }
+
+int32_t ZH264Decoder::holdPictures() const { return state_->holdDepth; }
+
+uint64_t ZH264Decoder::droppedPictures() const { return state_->droppedPictures; }
+
+uint64_t ZH264Decoder::shownPictures() const { return state_->shownPictures; }
+
+DecoderStatistics ZH264Decoder::statistics() const {
+    const State& state = *state_;
+    return DecoderStatistics{state.shownPictures,      state.droppedPictures, state.receivedBytes,
+                             state.decodeMilliseconds, state.holdDepth,       state.frame_width,
+                             state.frame_height};
+}
 
 void ZH264Decoder::createFormatDesc(ByteView sps, ByteView pps) { acceptFormatDesc(sps, pps); }
 
@@ -283,13 +426,7 @@ bool ZH264Decoder::acceptFormatDesc(ByteView sps, ByteView pps) {
     }
     state.frame_width = format->width();
     state.frame_height = format->height();
-    if (reserveRoom()) {
-        queue_->async([state = state_, format] {
-            if (state->beginWork()) {
-                state->createDecompSession(*format);
-            }
-        });
-    }
+    hand(Work{std::move(format), nullptr, {}});
     return true;
 }
 
@@ -304,7 +441,7 @@ void ZH264Decoder::decompressFrame(ByteView data) {
     }
     state.mBSlice = frameTypeOf(data);
     state.decoder_order = nextDecodeOrder(state.decoder_order);
-    submit(std::move(sample), state.mBSlice);
+    submit(std::move(sample), state.mBSlice, isIdr(data));
 }
 
 void ZH264Decoder::decodeFrameWidthMultipleSlice(ByteView data) {
@@ -322,12 +459,12 @@ void ZH264Decoder::decodeFrameWidthMultipleSlice(ByteView data) {
     state.mBSlice = frameTypeOf(first);
     if (SharedPacket sample = makeSample({first, data})) {
         state.decoder_order = nextDecodeOrder(state.decoder_order);
-        submit(std::move(sample), state.mBSlice);
+        submit(std::move(sample), state.mBSlice, isIdr(first));
     }
     state.slices.clear();
 }
 
-void ZH264Decoder::submit(std::shared_ptr<AVPacket> sample, int32_t frameType) {
+void ZH264Decoder::submit(std::shared_ptr<AVPacket> sample, int32_t frameType, bool idr) {
     State& state = *state_;
     {
         // Without a format description a picture cannot be decoded.
@@ -336,28 +473,23 @@ void ZH264Decoder::submit(std::shared_ptr<AVPacket> sample, int32_t frameType) {
             return;
         }
     }
-    if (!reserveRoom()) {
-        return;
-    }
-    const FrameRecord record{state.decoder_order, frameType};
-    queue_->async([state = state_, sample = std::move(sample), record] {
-        if (state->beginWork()) {
-            state->decode(*sample, record);
-        }
-    });
+    state.receivedBytes += static_cast<uint64_t>(sample->size);
+    hand(Work{nullptr, std::move(sample), FrameRecord{state.decoder_order, frameType, idr}});
 }
 
-bool ZH264Decoder::reserveRoom() {
+void ZH264Decoder::hand(Work work) {
     State& state = *state_;
-    std::unique_lock lock(state.pendingLock);
-    state.pendingRoom.wait(lock, [&state] {
-        return state.pendingWork < kMaxPendingWork || state.closing || !state.isRunning;
-    });
-    if (state.closing || !state.isRunning) {
-        return false;
+    bool queueDrain = false;
+    {
+        std::lock_guard lock(state.pendingLock);
+        if (state.closing || !state.isRunning) {
+            return;
+        }
+        queueDrain = state.enqueue(std::move(work));
     }
-    ++state.pendingWork;
-    return true;
+    if (queueDrain) {
+        queue_->async([state = state_] { state->drain(); });
+    }
 }
 
 void ZH264Decoder::takePicture(long pictureId) {

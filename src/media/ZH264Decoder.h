@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "media/DecodedFrame.h"
+#include "media/SessionDecoder.h"
 #include "media/ZH264DecoderDelegate.h"
 #include "platform/Bytes.h"
-#include "session/SessionDecoder.h"
 
 extern "C" {
 struct AVPacket;
@@ -19,8 +19,8 @@ namespace dispatch {
 class SerialQueue;
 }
 
-// Decodes one camera's H.264 stream and hands its pictures to the delegate in display order,
-// two pictures behind the decoder; writes the next shown picture as a snapshot on request.
+// Decodes one camera's H.264 stream and hands its pictures to the delegate in display order;
+// writes the next shown picture as a snapshot on request.
 //
 // Input is one NAL unit per call, each with a 4-byte prefix whose content is ignored: the
 // parameter sets (createFormatDesc), then the slices of each picture (decompressFrame for a
@@ -31,15 +31,25 @@ class SerialQueue;
 // groups keep their order; a non-reference picture with no picture before it in its group
 // keeps its own slot.
 //
+// Hold: a picture is shown as soon as the stream allows. The hold is 0 pictures (each picture
+// is shown as it is decoded) for a stream without reordering and 1 for a stream with one
+// non-reference picture between reference pictures (a reference picture waits for the
+// non-reference picture shown before it). It comes from the sequence set's VUI
+// (max_num_reorder_frames, at most 1) when the VUI carries it, otherwise it is 0 until the
+// first non-reference picture and 1 from then on; at that change the reference picture already
+// shown keeps its place, so no picture is skipped or shown twice.
+//
+// Falling behind: pictures wait for the decoder's thread in a queue; once more than
+// kMaxWaitingPictures wait, the waiting non-reference pictures are dropped, and if that is not
+// enough every waiting picture is dropped and so is every later one up to the next IDR picture,
+// so that no picture is decoded against a missing reference. droppedPictures counts them.
+//
 // Threads:
 // - Input comes from one thread at a time (the session's "Client Queue"). A call frames and
-//   copies the picture, hands it to the decoder's thread and returns; only when
-//   kMaxPendingWork items are already waiting does it wait for room, so that a camera that
-//   sends faster than pictures decode cannot pile up memory.
+//   copies the picture, hands it to the decoder's thread and returns; it never waits.
 // - The decoder's own thread (a serial queue labelled "H264 Decoder") decodes, runs setBuffer,
-//   the delegate's render and snapshot writing. render may block (the renderer waits for the
-//   main thread to draw); decoding waits meanwhile.
-// - takePicture, start, stop and setDelegate may come from any thread.
+//   the delegate's render and snapshot writing. render must not wait for other threads.
+// - takePicture, start, stop, setDelegate and the counters may come from any thread.
 //
 // Lifecycle: the constructor starts the decoder's thread, idle; `start` lets input in; `stop`
 // shuts input out at once and, 0.8 s later on the decoder's thread, releases the libavcodec
@@ -47,13 +57,12 @@ class SerialQueue;
 // yet decoded, lets the picture being decoded or rendered finish, joins the thread and
 // releases the ring's frames; it never leaves a thread behind. When the last reference goes
 // during render on the decoder's own thread, that thread finishes the picture and exits by
-// itself. Destroying the decoder on a thread that render is waiting for deadlocks: the
-// delegate stops waiting (the renderer ignores frames) before the decoder goes.
+// itself.
 class ZH264Decoder final : public SessionDecoder {
 public:
     static constexpr int kRingSlots = 25;
     static constexpr double kReleaseDelaySeconds = 0.8;
-    static constexpr size_t kMaxPendingWork = 8;
+    static constexpr size_t kMaxWaitingPictures = 8;
 
     // Frame types carried with each picture: a picture whose first slice is non-reference
     // (NAL header byte 0x01), shown before the reference picture decoded just before it; any
@@ -96,6 +105,13 @@ public:
     // Pictures submitted since the last parameter-set message; the input thread reads it.
     int32_t decoder_order() const;
 
+    // Pictures held back for reordering (0 or 1), pictures dropped undecoded because the
+    // decoder fell behind, and pictures handed to the delegate. Any thread.
+    int32_t holdPictures() const;
+    uint64_t droppedPictures() const;
+    uint64_t shownPictures() const;
+    DecoderStatistics statistics() const override;
+
     // Returns once everything handed in before the call has been decoded and delivered. Not
     // from render, nor from a thread that render waits for.
     void waitForAsynchronousFrames();
@@ -111,9 +127,10 @@ public:
 private:
     struct State;
     struct FrameRecord;
+    struct Work;
 
-    void submit(std::shared_ptr<AVPacket> sample, int32_t frameType);
-    bool reserveRoom();
+    void submit(std::shared_ptr<AVPacket> sample, int32_t frameType, bool idr);
+    void hand(Work work);
 
     std::shared_ptr<State> state_;
     std::shared_ptr<dispatch::SerialQueue> queue_;

@@ -10,7 +10,8 @@ public:
     virtual ~ZH264DecoderDelegate() = default;
 
     // Called on the decoder's own thread, one frame at a time; the frame stays valid as long as
-    // the receiver keeps the reference. Default: the frame is dropped.
+    // the receiver keeps the reference. It must not wait for another thread: decoding waits
+    // meanwhile. Default: the frame is dropped.
     virtual void render(const PixelBuffer& /*frame*/) {}
 };
 

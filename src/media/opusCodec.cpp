@@ -180,4 +180,11 @@ void opusCodec::deliverPacket(int32_t packetBytes) {
     }
 }
 
+double opusCodec::playbackFill() const {
+    const PCMPlayer::RingState ring = player_->ringState();
+    return ring.nodes == 0
+               ? 0.0
+               : static_cast<double>(ring.queuedBlocks) / static_cast<double>(ring.nodes);
+}
+
 }  // namespace vistamo

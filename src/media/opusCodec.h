@@ -10,9 +10,9 @@
 
 #include "media/AudioEndpoint.h"
 #include "media/PCMPlayer.h"
+#include "media/SessionAudioCodec.h"
 #include "media/opusCodecDelegate.h"
 #include "platform/Bytes.h"
-#include "session/SessionAudioCodec.h"
 
 struct OpusEncoder;
 struct OpusDecoder;
@@ -51,6 +51,7 @@ public:
     // whenever that much has collected. Other packets are dropped, as is everything while
     // the gate is closed.
     void decodeOpusData(ByteView packet) override;
+    double playbackFill() const override;
 
     // Takes microphone PCM (1024-byte chunks in practice) and sends each encoded packet to the
     // delegate, on the caller's thread.

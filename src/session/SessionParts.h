@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "session/SessionAudioCodec.h"
-#include "session/SessionDecoder.h"
+#include "media/SessionAudioCodec.h"
+#include "media/SessionDecoder.h"
 #include "session/SessionDialogs.h"
 
 namespace vistamo {

@@ -26,8 +26,8 @@ public:
     // implementation makes it safe to call from there.
     virtual void setFirstFrame(bool /*first*/) {}
 
-    // A decoded frame to draw. Called on the decoder's thread; the renderer may keep the
-    // reference as long as it needs.
+    // A decoded frame to draw. Called on the decoder's thread, which it must not make wait for
+    // the main thread; the renderer may keep the reference as long as it needs.
     virtual void getframeWithVideoframe(const PixelBuffer& /*frame*/) {}
 };
 

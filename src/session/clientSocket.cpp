@@ -163,6 +163,8 @@ void clientSocket::socketDidConnectToHost(const std::shared_ptr<GCDAsyncSocket>&
     auto client = std::make_shared<ZUnverifiedClient>();
     client->setMDevice(selectedDevice());
     sock->setUserData(client);
+    client_ = std::move(client);
+    pendingHeader_.reset();
     sock->readDataToLength(kHeaderSize, -1, kReadHeader);
     sock->performBlock([sock] {
         const int on = 1;
@@ -179,7 +181,8 @@ void clientSocket::socketDidReadData(const std::shared_ptr<GCDAsyncSocket>& sock
     if (tag != kReadHeader && tag != kReadBody) {
         return;
     }
-    auto client = unverifiedClientOf(sock);
+    // The session's own reference to the user data it set: no trip to the socket's queue.
+    const std::shared_ptr<ZUnverifiedClient> client = client_;
     if (!client) {
         return;
     }
@@ -191,40 +194,45 @@ clientSocket::ReadRequest clientSocket::consume(const std::shared_ptr<GCDAsyncSo
                                                 ZUnverifiedClient& client, ByteView data,
                                                 long tag) {
     const ReadRequest nextHeader{kHeaderSize, kReadHeader};
-    Bytes& buffer = client.buffer();
-    buffer.insert(buffer.end(), data.begin(), data.end());
-
-    const std::optional<CommandHeader> header = decodeHeader(buffer);
-    if (!header || header->type != kMessageType) {
-        buffer.clear();
-        return nextHeader;
-    }
-    if (tag == kReadHeader && header->length != kHeaderSize) {
+    std::optional<CommandHeader> header;
+    header.swap(pendingHeader_);
+    if (tag == kReadHeader) {
+        // The header is kept, parsed and as bytes (a challenge is answered from the user
+        // data's buffer); a body is handled where it was read, never copied into a buffer.
+        Bytes& buffer = client.buffer();
+        buffer.assign(data.begin(), data.end());
+        header = data.size() == kHeaderSize ? decodeHeader(data) : std::nullopt;
+        if (!header || header->type != kMessageType) {
+            buffer.clear();
+            return nextHeader;
+        }
+        if (header->length == kHeaderSize) {
+            handleMessage(sock, client, *header, {}, false);
+            client.buffer().clear();
+            return nextHeader;
+        }
         // A body follows, unless the length is garbage: above the limit, or too small to even
         // hold the header. Garbage is skipped and the next 24 bytes read as a header.
-        if (header->length > kHeaderSize && header->length <= kMaxMessageLength &&
-            buffer.size() == kHeaderSize) {
+        if (header->length > kHeaderSize && header->length <= kMaxMessageLength) {
+            pendingHeader_ = header;
             return ReadRequest{header->length - kHeaderSize, kReadBody};
         }
         buffer.clear();
         return nextHeader;
     }
-    if (buffer.size() != header->length) {
+    if (!header || data.size() != header->length - kHeaderSize) {
         // Only a reader that lost its place gets here; start again from a header.
-        buffer.clear();
+        client.buffer().clear();
         return nextHeader;
     }
-    // Handled from a copy: answering a challenge empties the buffer, and a challenge request
-    // replaces the user data (the next read then collects into the new, empty buffer).
-    const Bytes message = buffer;
-    handleMessage(sock, client, message, tag == kReadBody);
-    buffer.clear();
+    handleMessage(sock, client, *header, data, true);
+    client.buffer().clear();
     return nextHeader;
 }
 
 void clientSocket::handleMessage(const std::shared_ptr<GCDAsyncSocket>& sock,
-                                 ZUnverifiedClient& client, const Bytes& message, bool hasBody) {
-    const CommandHeader header = *decodeHeader(message);
+                                 ZUnverifiedClient& client, const CommandHeader& header,
+                                 ByteView body, bool hasBody) {
     if (!hasBody) {
         switch (header.command) {
             case CmdAlarm:
@@ -234,11 +242,14 @@ void clientSocket::handleMessage(const std::shared_ptr<GCDAsyncSocket>& sock,
                 handlePasswordError();
                 break;
             case CmdCameraStatus:
-                handleCameraStatus(message);
+                handleCameraStatus(header);
                 break;
             case CmdChallengeResponse:
+                // Not waited for: the session's queue never waits for the window. Should the
+                // notice come after the new stream's first upload, the video waits one more
+                // picture.
                 if (auto view = glv()) {
-                    dispatch::mainQueue().sync([view] {
+                    dispatch::mainQueue().async([view] {
                         if (auto video = view->video()) {
                             video->setFirstFrame(true);
                         }
@@ -251,11 +262,14 @@ void clientSocket::handleMessage(const std::shared_ptr<GCDAsyncSocket>& sock,
         return;
     }
 
-    const ByteView body = ByteView(message).subspan(kHeaderSize);
     switch (header.command) {
-        case CmdChallenge:
+        case CmdChallenge: {
+            // Answered from the whole message in the user data's buffer.
+            Bytes& buffer = client.buffer();
+            buffer.insert(buffer.end(), body.begin(), body.end());
             answerChallenge(client);
             break;
+        }
         case CmdVerified:
             handleVerified();
             break;
@@ -347,8 +361,8 @@ void clientSocket::handleVerified() {
     requestCameraInfo();
 }
 
-void clientSocket::handleCameraStatus(const Bytes& message) {
-    const CameraStatus status = cameraStatusFrom(*decodeHeader(message));
+void clientSocket::handleCameraStatus(const CommandHeader& header) {
+    const CameraStatus status = cameraStatusFrom(header);
     bScreen_ = status.screen();
     bFlashing_ = status.flashing();
     bGuarding_ = status.guarding();
@@ -429,6 +443,7 @@ void clientSocket::sendChallenge(const std::shared_ptr<GCDAsyncSocket>& sock) {
     auto client = std::make_shared<ZUnverifiedClient>();
     if (sock) {
         sock->setUserData(client);
+        client_ = client;
     }
     send(buildChallengeMessage(client->getPlaintext(), identity, name), kTagCommand);
 }
@@ -502,6 +517,15 @@ void clientSocket::socketDidDisconnect(const std::shared_ptr<GCDAsyncSocket>& /*
 }
 
 // ---- snapshots and frames ----------------------------------------------------------------
+
+DecoderStatistics clientSocket::videoStatistics() const {
+    return mH264Decorder ? mH264Decorder->statistics() : DecoderStatistics{};
+}
+
+double clientSocket::playbackFill() const {
+    const auto codec = OpusCodec();
+    return codec ? codec->playbackFill() : -1;
+}
 
 void clientSocket::takePicture() {
     long id = 0;

@@ -10,6 +10,7 @@
 #include "dispatch/SerialQueue.h"
 #include "media/ZH264DecoderDelegate.h"
 #include "media/opusCodecDelegate.h"
+#include "session/CommandHeader.h"
 #include "session/GCDAsyncSocket.h"
 #include "session/GCDAsyncSocketDelegate.h"
 #include "session/SessionParts.h"
@@ -43,9 +44,10 @@ inline constexpr double kBadChallengeCloseSeconds = 5.0;
 // - Socket callbacks and all message handling run on `clientQueue` ("Client Queue").
 // - Commands may be sent from any thread (the socket keeps them in call order).
 // - The password alert and storing an accepted password run on the main queue while
-//   `clientQueue` waits; the alarm actions, the connect-error alert, status display and window
-//   closing run on the main queue without waiting.
-// - `render` runs on the decoder's thread.
+//   `clientQueue` waits (the user answers them); the alarm actions, the connect-error alert,
+//   status display, the new-stream notice to the renderer and window closing run on the main
+//   queue without waiting. Video never makes `clientQueue` wait.
+// - `render` runs on the decoder's thread and never waits for the main thread.
 class clientSocket final : public GCDAsyncSocketDelegate,
                            public ZH264DecoderDelegate,
                            public opusCodecDelegate,
@@ -89,6 +91,11 @@ public:
     // snapshot with it. Main thread.
     void takePicture();
 
+    // The decoder's statistics and how full the sound's playback ring is (negative without
+    // sound). Any thread.
+    DecoderStatistics videoStatistics() const;
+    double playbackFill() const;
+
     // The machine's identity sent in the client's challenge.
     std::string getDeviceUUID() const;
 
@@ -120,9 +127,10 @@ public:
         uint64_t length;
         long tag;
     };
-    // One completed read of the session's stream: collects it in `client`'s buffer, acts on
-    // the message once it is whole, and says what to read next. The socket's read callback
-    // runs it on `clientQueue`; `sock` may be none (the stream fuzzer drives it directly).
+    // One completed read of the session's stream: a header is parsed once and kept (its bytes in
+    // `client`'s buffer); a body is handled in place with its header, and says what to read next.
+    // The socket's read callback runs it on `clientQueue`; `sock` may be none (the stream fuzzer
+    // drives it directly).
     ReadRequest consume(const std::shared_ptr<GCDAsyncSocket>& sock, ZUnverifiedClient& client,
                         ByteView data, long tag);
 
@@ -132,11 +140,11 @@ private:
 
     void send(Bytes message, long tag);
     void handleMessage(const std::shared_ptr<GCDAsyncSocket>& sock, ZUnverifiedClient& client,
-                       const Bytes& message, bool hasBody);
+                       const CommandHeader& header, ByteView body, bool hasBody);
     void answerChallenge(ZUnverifiedClient& client);
     void handleAlarm();
     void handlePasswordError();
-    void handleCameraStatus(const Bytes& message);
+    void handleCameraStatus(const CommandHeader& header);
     void handleVerified();
 
     std::shared_ptr<ZDeviceInfo> selectedDevice() const;
@@ -170,6 +178,10 @@ private:
     std::atomic<bool> bGuarding_{false};
 
     // `clientQueue` only.
+    // The socket's user data as this session last set it, and the header whose body is being
+    // read.
+    std::shared_ptr<ZUnverifiedClient> client_;
+    std::optional<CommandHeader> pendingHeader_;
     bool bRequested = false;
     bool bNewPassword = false;
     // The password typed for a camera reached by a typed address (it has no record).

@@ -109,6 +109,13 @@ void ZGLVC::setVideo() {
     }
     if (auto session = socket()) {
         session->setVideo(myVideo_);
+        if (myView_ != nullptr) {
+            myView_->setStatisticsSource([weak = std::weak_ptr(session)] {
+                const auto link = weak.lock();
+                return link ? ZGLView::SessionFigures{link->videoStatistics(), link->playbackFill()}
+                            : ZGLView::SessionFigures{};
+            });
+        }
     }
 }
 

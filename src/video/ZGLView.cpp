@@ -1,10 +1,13 @@
 #include "video/ZGLView.h"
 
+#include <QAction>
 #include <QHelpEvent>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QToolTip>
 
 #include "video/GLFunctions.h"
+#include "video/StatisticsOverlay.h"
 #include "video/VideoGeometry.h"
 #include "video/ZControlBar.h"
 #include "video/ZVideo.h"
@@ -48,6 +51,14 @@ ZGLView::ZGLView(QWidget* parent) : QOpenGLWidget(parent) {
     setFormat(pixelFormat());
     // Takes focus on a click, so that the view receives the window's input.
     setFocusPolicy(Qt::ClickFocus);
+    auto* statistics = new QAction(this);
+    statistics->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    statistics->setShortcutContext(Qt::WindowShortcut);
+    connect(statistics, &QAction::triggered, this, [this] { toggleStatistics(); });
+    addAction(statistics);
+    statisticsTimer_ = new QTimer(this);
+    statisticsTimer_->setInterval(1000);
+    connect(statisticsTimer_, &QTimer::timeout, this, [this] { refreshStatistics(); });
 }
 
 ZGLView::~ZGLView() {
@@ -55,6 +66,61 @@ ZGLView::~ZGLView() {
     // finds its view gone and leaves them to the context.
     ScopedContext scope(this);
     bar_.reset();
+    statistics_.reset();
+}
+
+void ZGLView::setStatisticsShown(bool shown) {
+    statisticsShown_ = shown;
+    if (shown) {
+        lastRefresh_ = {};
+        refreshStatistics();
+        statisticsTimer_->start();
+    } else {
+        statisticsTimer_->stop();
+        statisticsLines_.clear();
+    }
+    update();
+}
+
+void ZGLView::refreshStatistics() {
+    const auto renderer = video_.lock();
+    const SessionFigures figures = statisticsSource_ ? statisticsSource_() : SessionFigures{};
+    const DecoderStatistics& decoder = figures.decoder;
+    const uint64_t shown = renderer ? renderer->uploadedFrames() : 0;
+    const uint64_t dropped = decoder.droppedPictures + (renderer ? renderer->droppedFrames() : 0);
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = lastRefresh_ == std::chrono::steady_clock::time_point{}
+                               ? 0
+                               : std::chrono::duration<double>(now - lastRefresh_).count();
+    const auto rate = [seconds](uint64_t now, uint64_t before) {
+        return seconds > 0 ? static_cast<double>(now - std::min(now, before)) / seconds : 0.0;
+    };
+    const double shownRate = rate(shown, lastShown_);
+    const double bitRate = 8 * rate(decoder.receivedBytes, lastBytes_) / 1e6;
+    QStringList lines;
+    const int width = renderer ? static_cast<int>(renderer->frame_width()) : 0;
+    const int height = renderer ? static_cast<int>(renderer->frame_height()) : 0;
+    lines << QString("picture   %1 x %2").arg(width).arg(height);
+    lines << QString("shown     %1/s  dropped %2/s")
+                 .arg(shownRate, 0, 'f', 1)
+                 .arg(rate(dropped, lastDropped_), 0, 'f', 1);
+    lines << QString("bit rate  %1 Mbit/s").arg(bitRate, 0, 'f', 2);
+    lines << QString("decoding  %1 ms").arg(decoder.decodeMilliseconds, 0, 'f', 1);
+    // Decoding, the pictures held for reordering, and one display refresh.
+    const double interval = shownRate > 0 ? 1000 / shownRate : 0;
+    const double latency = decoder.decodeMilliseconds + decoder.holdPictures * interval + 16.7;
+    lines
+        << QString("latency   ~%1 ms (hold %2)").arg(latency, 0, 'f', 0).arg(decoder.holdPictures);
+    lines << (figures.playbackFill < 0
+                  ? QString("sound     none")
+                  : QString("sound     ring %1 %").arg(100 * figures.playbackFill, 0, 'f', 0));
+    lastRefresh_ = now;
+    lastShown_ = shown;
+    lastDropped_ = dropped;
+    lastBytes_ = decoder.receivedBytes;
+    statisticsLines_ = lines;
+    statisticsChanged_ = true;
+    update();
 }
 
 QSurfaceFormat ZGLView::pixelFormat() {
@@ -125,6 +191,23 @@ void ZGLView::render() {
     }
     if (bar_) {
         bar_->drawButton();
+    }
+    if (statisticsShown_) {
+        if (!statistics_) {
+            statistics_ = std::make_unique<StatisticsOverlay>(this);
+        }
+        if (statisticsChanged_) {
+            statistics_->setLines(statisticsLines_, scale);
+            statisticsChanged_ = false;
+        }
+        const auto renderer = video_.lock();
+        const VideoViewport area = renderer && renderer->frame_height() > 0
+                                       ? renderer->viewport()
+                                       : VideoViewport{0, 0, static_cast<float>(width() * scale),
+                                                       static_cast<float>(height() * scale)};
+        const auto barBound = bar_ ? bar_->barBound() : std::nullopt;
+        statistics_->draw(QRectF(area.x, area.y, area.w, area.h),
+                          barBound ? barBound->y() + barBound->height() : 0);
     }
 }
 

@@ -3,16 +3,20 @@
 #include <QOpenGLWidget>
 #include <QPointF>
 #include <QSizeF>
+#include <QStringList>
 #include <QSurfaceFormat>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 
+#include "media/SessionDecoder.h"
 #include "session/SessionView.h"
 #include "video/ControlBarGeometry.h"
 
 namespace vistamo {
 
+class StatisticsOverlay;
 class ZControlBar;
 class ZVideo;
 
@@ -92,6 +96,24 @@ public:
     // Makes the view's context current; false while the view has no context yet.
     bool makeContextCurrent();
 
+    // ---- statistics over the video ----
+    // What the session knows: the decoder's counters and the sound's playback ring fill.
+    struct SessionFigures {
+        DecoderStatistics decoder;
+        double playbackFill = -1;
+    };
+    // Where the figures come from (the view controller sets it); none: the renderer's alone.
+    void setStatisticsSource(std::function<SessionFigures()> source) {
+        statisticsSource_ = std::move(source);
+    }
+    // Shows or hides the panel over the top left of the video, refreshed every second. Ctrl+I
+    // toggles it; the camera window's menu calls toggleStatistics.
+    void setStatisticsShown(bool shown);
+    bool statisticsShown() const { return statisticsShown_; }
+    void toggleStatistics() { setStatisticsShown(!statisticsShown_); }
+    // The panel's current lines (empty while hidden).
+    const QStringList& statisticsLines() const { return statisticsLines_; }
+
 protected:
     void initializeGL() override;
     void resizeGL(int w, int h) override;
@@ -107,6 +129,8 @@ private:
     // The bar's button under `position` (widget coordinates), if any.
     std::optional<BarButton> buttonAt(QPointF position) const;
 
+    void refreshStatistics();
+
     // Main thread only.
     float ratio_ = 0;
     std::weak_ptr<ZVideo> video_;
@@ -118,6 +142,17 @@ private:
     bool alarm_ = false;
     bool screen_ = false;
     bool flash_ = false;
+    std::function<SessionFigures()> statisticsSource_;
+    bool statisticsShown_ = false;
+    QTimer* statisticsTimer_ = nullptr;
+    std::unique_ptr<StatisticsOverlay> statistics_;
+    QStringList statisticsLines_;
+    bool statisticsChanged_ = false;
+    // The counters at the last refresh, for the rates.
+    std::chrono::steady_clock::time_point lastRefresh_{};
+    uint64_t lastShown_ = 0;
+    uint64_t lastDropped_ = 0;
+    uint64_t lastBytes_ = 0;
 };
 
 }  // namespace vistamo

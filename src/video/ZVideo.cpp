@@ -47,9 +47,15 @@ struct ZVideo::GLObjects {
     }
 };
 
-ZVideo::ZVideo() { debugLine("ZVideo init"); }
+ZVideo::ZVideo()
+    : mailbox_(FrameMailbox::create(dispatch::mainQueue(),
+                                    [this](const PixelBuffer& frame) { uploadFrame(frame); })) {
+    debugLine("ZVideo init");
+}
 
 ZVideo::~ZVideo() {
+    // After this no upload runs, on any thread: a frame still in the mailbox is dropped.
+    mailbox_->close();
     if (!gl_) {
         return;
     }
@@ -80,9 +86,14 @@ void ZVideo::getframeWithVideoframe(const PixelBuffer& frame) {
     if (!frame || bClosing_.load()) {
         return;
     }
-    // The caller keeps `frame` and this renderer alive until sync returns.
-    dispatch::mainQueue().sync([this, &frame] { uploadFrame(frame); });
+    if (dispatch::mainQueue().isCurrent()) {
+        uploadFrame(frame);
+    } else {
+        mailbox_->post(frame);
+    }
 }
+
+uint64_t ZVideo::droppedFrames() const { return mailbox_->dropped(); }
 
 void ZVideo::uploadFrame(const PixelBuffer& frame) {
     if (!frame || bClosing_.load()) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "media/FrameMailbox.h"
 #include "media/PixelBuffer.h"
 #include "session/SessionView.h"
 #include "video/VideoGeometry.h"
@@ -27,10 +28,12 @@ class ZShaderProgram;
 // (`ZGLView::setVideo`) and hand it to the session. No OpenGL context is needed for that: the
 // program and the textures are made with the view's context the first time it is used.
 //
-// Presenting: a frame arriving from the decoder is uploaded synchronously on the main thread
-// with the view's context made current, then the view is asked to repaint (QWidget::update), and
-// its paint draws the frame and the bar. The decoder thread waits for the upload only. Every
-// view presents its own drawing, however many windows are open.
+// Presenting: a frame arriving from the decoder is left in a one-picture mailbox for the main
+// thread and the decoder's thread goes on at once; a newer frame replaces one the main thread
+// has not taken yet (counted as dropped). On the main thread the newest frame is uploaded with
+// the view's context made current, then the view is asked to repaint (QWidget::update), and its
+// paint draws the frame and the bar. Every view presents its own drawing, however many windows
+// are open.
 //
 // Lifetime: the session may hold the last reference on the decoder thread; the destructor then
 // hands the OpenGL objects to the main thread for deletion with the view's context.
@@ -56,9 +59,11 @@ public:
     void setBClosing(bool closing) { bClosing_.store(closing); }
     bool bClosing() const { return bClosing_.load(); }
 
-    // The decoder's thread (the main thread works too): uploads `frame` on the main thread and
-    // returns once it is in the textures; the frame reference is not kept.
+    // The decoder's thread: leaves `frame` for the main thread and returns at once. On the main
+    // thread itself the frame is uploaded before the call returns.
     void getframeWithVideoframe(const PixelBuffer& frame) override;
+    // Frames replaced in the mailbox before the main thread took them.
+    uint64_t droppedFrames() const;
 
     // ---- main thread ----
     // The upload step itself, on the main thread: the geometry follows the frame's size, the
@@ -93,6 +98,7 @@ private:
     void applyGeometry(const DecodedFrame& frame);
 
     // Any thread.
+    std::shared_ptr<FrameMailbox> mailbox_;
     std::atomic<bool> firstFrame_{true};
     std::atomic<bool> bClosing_{false};
 

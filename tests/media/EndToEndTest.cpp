@@ -4,17 +4,22 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <thread>
 
 #include "discovery/ZDeviceInfo.h"
+#include "dispatch/MainQueue.h"
 #include "media/AudioSignals.h"
 #include "media/DecodedFrame.h"
+#include "media/FrameMailbox.h"
 #include "media/PCMRecorder.h"
 #include "media/ZH264Decoder.h"
 #include "media/opusCodec.h"
+#include "session/SessionDoubles.h"
 #include "session/clientSocket.h"
 #include "support/CameraProcess.h"
 #include "support/TestStream.h"
@@ -69,12 +74,14 @@ protected:
         fs::remove_all(folder_, ignored);
     }
 
-    void connect(std::vector<std::string> cameraOptions, SessionParts parts) {
+    void connect(std::vector<std::string> cameraOptions, SessionParts parts,
+                 std::shared_ptr<SessionRenderer> video = nullptr) {
         cameraOptions.insert(cameraOptions.begin(), {"--port", "0", "--control"});
         camera = std::make_unique<test::CameraProcess>(cameraOptions);
         parts.hasLocalAddress = [] { return true; };
         session = clientSocket::init(std::move(parts));
-        session->setVideo(renderer);
+        session->setVideo(video ? video : renderer);
+        session->setMScanner(scanner);
         auto device = std::make_shared<ZDeviceInfo>();
         device->setMDeviceIP("127.0.0.1");
         device->setMPort(camera->port());
@@ -92,23 +99,134 @@ protected:
     std::unique_ptr<test::CameraProcess> camera;
     std::shared_ptr<clientSocket> session;
     std::shared_ptr<NumberingRenderer> renderer = std::make_shared<NumberingRenderer>();
+    std::shared_ptr<test::RecordingScanner> scanner = std::make_shared<test::RecordingScanner>();
     std::vector<std::shared_ptr<ZDeviceInfo>> devices_;
 };
 
 TEST_F(EndToEnd, CameraVideoArrivesInDisplayOrder) {
+    std::shared_ptr<ZH264Decoder> decoder;
     SessionParts parts;
-    parts.makeDecoder = [] { return std::make_shared<ZH264Decoder>(); };
+    parts.makeDecoder = [&] { return decoder = std::make_shared<ZH264Decoder>(); };
     connect({"--no-audio", "--bframes", "--two-slices", "--fps", "60", "--gop", "25"}, parts);
     ASSERT_TRUE(
         waitUntil([&] { return renderer->numbers().size() >= 300; }, std::chrono::seconds(60)));
     session->disconnect();
+    decoder->waitForAsynchronousFrames();
 
     const std::vector<int> numbers = renderer->numbers();
-    // Pictures come in display order without a gap, from the stream's first pictures on.
-    EXPECT_LE(numbers.front(), 2);
+    // Pictures come in display order from the stream's first pictures on; a gap only where the
+    // decoder fell behind (a busy or instrumented machine) and counted the pictures it dropped.
+    ASSERT_GE(numbers.front(), 0);
+    auto missing = static_cast<uint64_t>(numbers.front());
     for (size_t i = 1; i < numbers.size(); ++i) {
-        ASSERT_EQ(numbers[i], numbers[i - 1] + 1) << "at " << i;
+        ASSERT_GT(numbers[i], numbers[i - 1]) << "at " << i;
+        missing += static_cast<uint64_t>(numbers[i] - numbers[i - 1] - 1);
     }
+    EXPECT_LE(missing, decoder->droppedPictures() + 2);
+}
+
+TEST_F(EndToEnd, LoopingCameraRepeatsItsStoredPicturesWholeAndInOrder) {
+    std::shared_ptr<ZH264Decoder> decoder;
+    SessionParts parts;
+    parts.makeDecoder = [&] { return decoder = std::make_shared<ZH264Decoder>(); };
+    // One second at 50 pictures per second is two groups of 25: 50 stored pictures.
+    connect({"--no-audio", "--bframes", "--fps", "50", "--gop", "25", "--loop", "1"}, parts);
+    ASSERT_TRUE(
+        waitUntil([&] { return renderer->numbers().size() >= 130; }, std::chrono::seconds(60)));
+    session->disconnect();
+    decoder->waitForAsynchronousFrames();
+
+    const std::vector<int> numbers = renderer->numbers();
+    uint64_t missing = 0;
+    for (size_t i = 1; i < numbers.size(); ++i) {
+        ASSERT_GE(numbers[i], 0) << "at " << i;
+        const int step = (numbers[i] - numbers[i - 1] + 50) % 50;
+        ASSERT_GE(step, 1) << "at " << i;
+        missing += static_cast<uint64_t>(step - 1);
+    }
+    EXPECT_LE(missing, decoder->droppedPictures());
+}
+
+// Draws on the main thread through a one-picture mailbox, as the camera window's renderer does.
+class MainThreadRenderer : public SessionRenderer {
+public:
+    void getframeWithVideoframe(const PixelBuffer& frame) override { mailbox->post(frame); }
+
+    std::shared_ptr<FrameMailbox> mailbox = FrameMailbox::create(
+        dispatch::mainQueue(),
+        [this](const PixelBuffer& frame) { drawn.getframeWithVideoframe(frame); });
+    NumberingRenderer drawn;
+};
+
+// Counts the camera's sound packets on their way into the real codec and its playback ring.
+class CountingCodec : public SessionAudioCodec {
+public:
+    void setDelegate(std::weak_ptr<opusCodecDelegate> delegate) override {
+        codec->setDelegate(std::move(delegate));
+    }
+    void startPlay() override { codec->startPlay(); }
+    void stopPlay() override { codec->stopPlay(); }
+    void decodeOpusData(ByteView packet) override {
+        codec->decodeOpusData(packet);
+        ++packets;
+    }
+    std::shared_ptr<opusCodec> codec = std::make_shared<opusCodec>(AudioEndpoint::none);
+    std::atomic<size_t> packets{0};
+};
+
+TEST_F(EndToEnd, BlockedMainThreadStallsNeitherSoundNorStatusNorAlarms) {
+    auto codec = std::make_shared<CountingCodec>();
+    std::shared_ptr<ZH264Decoder> decoder;
+    SessionParts parts;
+    parts.makeDecoder = [&] { return decoder = std::make_shared<ZH264Decoder>(); };
+    parts.makeCodec = [codec] { return codec; };
+    auto video = std::make_shared<MainThreadRenderer>();
+    connect({"--bframes", "--fps", "30", "--gop", "15", "--alarm-every", "0.3"}, parts, video);
+    session->startMonitor(true);
+    ASSERT_TRUE(waitUntil([&] { return video->drawn.numbers().size() >= 10; }));
+
+    // The main thread is held for at least 2 s, and until the session has shown that it
+    // carries on without it.
+    std::mutex gateLock;
+    std::condition_variable gate;
+    bool open = false;
+    std::atomic<bool> blocked{false};
+    dispatch::mainQueue().async([&] {
+        blocked = true;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        std::this_thread::sleep_until(until);
+        std::unique_lock lock(gateLock);
+        gate.wait(lock, [&] { return open; });
+    });
+    ASSERT_TRUE(waitUntil([&] { return blocked.load(); }));
+    const size_t drawnBefore = video->drawn.numbers().size();
+    const size_t packetsBefore = codec->packets;
+    const uint64_t decodedBefore = decoder->shownPictures();
+    session->flashSwitch();
+    EXPECT_TRUE(waitUntil([&] { return codec->packets >= packetsBefore + 104; }))
+        << "the sound goes on";
+    EXPECT_TRUE(waitUntil([&] { return session->bFlashing(); })) << "status is handled";
+    EXPECT_TRUE(waitUntil([&] { return session->bAlerted() == 1; })) << "alarms are handled";
+    EXPECT_TRUE(waitUntil([&] { return decoder->shownPictures() >= decodedBefore + 30; }))
+        << "decoding goes on";
+    EXPECT_EQ(video->drawn.numbers().size(), drawnBefore);
+    {
+        std::lock_guard lock(gateLock);
+        open = true;
+    }
+    gate.notify_all();
+
+    ASSERT_TRUE(waitUntil([&] { return video->drawn.numbers().size() >= drawnBefore + 30; }));
+    EXPECT_TRUE(waitUntil([&] { return scanner->alarmPasses > 0; }));
+    session->disconnect();
+    EXPECT_GT(video->mailbox->dropped(), 0u);
+    // Pictures skipped while the main thread was held, none broken, none out of order.
+    const std::vector<int> numbers = video->drawn.numbers();
+    for (size_t i = 1; i < numbers.size(); ++i) {
+        ASSERT_GE(numbers[i], 0) << "at " << i;
+        ASSERT_GT(numbers[i], numbers[i - 1]) << "at " << i;
+    }
+    EXPECT_GT(numbers[drawnBefore], numbers[drawnBefore - 1] + 1);
 }
 
 TEST_F(EndToEnd, CameraToneIsPlayed) {

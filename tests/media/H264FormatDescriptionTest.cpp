@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <optional>
 
 namespace vistamo {
 namespace {
@@ -49,6 +50,10 @@ struct SpsFields {
     bool frameMacroblocksOnly = true;
     uint32_t cropRight = 0;  // in chroma units of 2 pixels
     uint32_t cropBottom = 0;
+    // A VUI with an extended aspect ratio, colour description, timing and NAL HRD fields, and a
+    // bitstream restriction carrying this max_num_reorder_frames when set.
+    bool vui = false;
+    std::optional<uint32_t> reorder = std::nullopt;
 };
 
 Bytes makeSps(const SpsFields& fields) {
@@ -83,7 +88,44 @@ Bytes makeSps(const SpsFields& fields) {
         w.ue(0);
         w.ue(fields.cropBottom);
     }
-    w.bits(0, 1);  // no VUI
+    w.bits(fields.vui ? 1 : 0, 1);
+    if (fields.vui) {
+        w.bits(1, 1);
+        w.bits(255, 8);  // extended sample aspect ratio
+        w.bits(0xABCD1234, 32);
+        w.bits(0, 1);  // no overscan info
+        w.bits(1, 1);
+        w.bits(5, 4);  // video format, full range
+        w.bits(1, 1);
+        w.bits(0x010101, 24);  // colour description
+        w.bits(0, 1);          // no chroma location
+        w.bits(1, 1);
+        w.bits(1, 32);  // num_units_in_tick
+        w.bits(60, 32);
+        w.bits(1, 1);  // fixed frame rate
+        w.bits(1, 1);  // NAL HRD
+        w.ue(1);       // two CPB specifications
+        w.bits(0x44, 8);
+        for (int i = 0; i < 2; ++i) {
+            w.ue(1000 + i);
+            w.ue(2000 + i);
+            w.bits(i, 1);
+        }
+        w.bits(0xFFFFF, 20);
+        w.bits(0, 1);  // no VCL HRD
+        w.bits(0, 1);  // low_delay_hrd_flag
+        w.bits(0, 1);  // no pic_struct
+        w.bits(fields.reorder ? 1 : 0, 1);
+        if (fields.reorder) {
+            w.bits(1, 1);
+            w.ue(2);
+            w.ue(1);
+            w.ue(16);
+            w.ue(16);
+            w.ue(*fields.reorder);
+            w.ue(*fields.reorder + 1);
+        }
+    }
     return w.unit(0x67);
 }
 
@@ -128,6 +170,28 @@ TEST(H264FormatDescription, RefusesWhatItCannotDecodeWhole) {
         makeSps({.widthInMacroblocks = 256, .heightInMacroblocks = 144}), kPps));
     // Cropped to nothing.
     EXPECT_FALSE(H264FormatDescription::create(makeSps({.cropRight = 160}), kPps));
+}
+
+TEST(H264FormatDescription, ReorderDepthComesFromTheVuiWhenItCarriesIt) {
+    for (const uint32_t reorder : {0u, 1u, 2u}) {
+        const auto format =
+            H264FormatDescription::create(makeSps({.vui = true, .reorder = reorder}), kPps);
+        ASSERT_TRUE(format);
+        EXPECT_EQ(format->maxReorderFrames(), reorder);
+    }
+    const auto plain = H264FormatDescription::create(makeSps({}), kPps);
+    const auto unrestricted = H264FormatDescription::create(makeSps({.vui = true}), kPps);
+    ASSERT_TRUE(plain && unrestricted);
+    EXPECT_FALSE(plain->maxReorderFrames());
+    EXPECT_FALSE(unrestricted->maxReorderFrames());
+
+    // A VUI cut short leaves the picture size, without a reorder depth.
+    const Bytes whole = makeSps({.vui = true, .reorder = 1});
+    const Bytes cut(whole.begin(), whole.end() - 3);
+    const auto format = H264FormatDescription::create(cut, kPps);
+    ASSERT_TRUE(format);
+    EXPECT_EQ(format->width(), 320);
+    EXPECT_FALSE(format->maxReorderFrames());
 }
 
 }  // namespace

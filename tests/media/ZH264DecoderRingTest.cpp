@@ -15,6 +15,7 @@ namespace vistamo {
 namespace {
 
 constexpr int32_t kRef = ZH264Decoder::kFrameTypeReference;
+constexpr int32_t kNonRef = ZH264Decoder::kFrameTypeNonReference;
 
 PixelBuffer picture(int id, test::FreeCounter* counter = nullptr) {
     test::SyntheticFrameOptions options;
@@ -25,7 +26,7 @@ PixelBuffer picture(int id, test::FreeCounter* counter = nullptr) {
     return test::makeSyntheticFrame(options);
 }
 
-// The ids of the pictures shown, -1 for an empty delivery.
+// The ids of the pictures shown.
 class IdRecorder : public ZH264DecoderDelegate {
 public:
     void render(const PixelBuffer& frame) override {
@@ -107,18 +108,26 @@ TEST_F(Ring, AfterStopInputIsIgnoredAndTheRingIsEmptiedLater) {
               std::chrono::duration<double>(ZH264Decoder::kReleaseDelaySeconds));
 }
 
-TEST_F(Ring, SnapshotRequestMetByAnEmptySlotWaitsForTheNextShownPicture) {
+TEST_F(Ring, FirstNonReferencePictureStartsAHoldOfOneWithoutSkippingOrRepeating) {
+    // No sequence set says how far the stream reorders: decode order I0 P2 B1 P4 B3 P6.
+    const std::vector<std::pair<int, int32_t>> stream = {{0, kRef}, {2, kRef},    {1, kNonRef},
+                                                         {4, kRef}, {3, kNonRef}, {6, kRef}};
+    for (size_t i = 0; i < stream.size(); ++i) {
+        decoder->setBuffer(picture(stream[i].first), static_cast<int32_t>(i + 1), stream[i].second);
+    }
+    EXPECT_EQ(decoder->holdPictures(), 1);
+    // P2 was shown before B1 arrived; from there on B pictures come before their P picture.
+    EXPECT_EQ(recorder->ids(), (std::vector<int>{0, 2, 1, 3, 4}));
+}
+
+TEST_F(Ring, SnapshotRequestIsServedByTheNextShownPictureOnce) {
     decoder->setBuffer(picture(1), 1, kRef);
-    // Decode order 2 failed to decode: its slot stays empty.
-    decoder->setBuffer(picture(3), 3, kRef);
     decoder->takePicture(5);
-    decoder->setBuffer(picture(4), 4, kRef);
-    EXPECT_EQ(recorder->ids(), (std::vector<int>{1, -1}));
-    EXPECT_EQ(snapshotCount(), 0u);
-    decoder->setBuffer(picture(5), 5, kRef);
-    EXPECT_EQ(recorder->ids(), (std::vector<int>{1, -1, 3}));
+    // Decode order 2 failed to decode: its slot is passed over.
+    decoder->setBuffer(picture(3), 3, kRef);
+    EXPECT_EQ(recorder->ids(), (std::vector<int>{1, 3}));
     EXPECT_EQ(snapshotCount(), 1u);
-    decoder->setBuffer(picture(6), 6, kRef);
+    decoder->setBuffer(picture(4), 4, kRef);
     EXPECT_EQ(snapshotCount(), 1u) << "a request is served once";
 }
 

@@ -224,7 +224,7 @@ TEST_F(SessionWire, SkipsGarbageHandsMediaOnShowsStatusAndStopsAskingForTheStrea
     EXPECT_EQ(calls[2].what, "slice");
     EXPECT_EQ(calls[3].what, "frame");
     EXPECT_EQ(calls[3].first, (Bytes{0, 0, 0, 0, 0x41, 2}));
-    EXPECT_EQ(view->renderer->firstFrames, 1);
+    EXPECT_TRUE(waitUntil([&] { return view->renderer->firstFrames == 1; }));
 }
 
 TEST_F(SessionWire, PairsAlarms) {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "media/SessionAudioCodec.h"
+#include "media/SessionDecoder.h"
 #include "platform/Bytes.h"
 #include "platform/SoundPlayer.h"
-#include "session/SessionAudioCodec.h"
-#include "session/SessionDecoder.h"
 #include "session/SessionDialogs.h"
 #include "session/SessionScanner.h"
 #include "session/SessionView.h"

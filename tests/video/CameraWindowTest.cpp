@@ -17,7 +17,7 @@
 
 #include "discovery/ZDeviceInfo.h"
 #include "media/AudioSignals.h"
-#include "session/SessionAudioCodec.h"
+#include "media/SessionAudioCodec.h"
 #include "session/clientSocket.h"
 #include "support/CameraProcess.h"
 #include "support/TempHome.h"

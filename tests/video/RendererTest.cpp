@@ -9,6 +9,7 @@ extern "C" {
 
 #include <QImage>
 #include <QTemporaryDir>
+#include <QTest>
 #include <algorithm>
 #include <atomic>
 #include <memory>
@@ -76,15 +77,9 @@ protected:
     static void deliver(ZVideo& video, const PixelBuffer& frame) {
         ASSERT_TRUE(frame);
         const uint64_t before = video.uploadedFrames();
-        std::atomic<bool> done{false};
-        std::thread decoder([&] {
-            video.getframeWithVideoframe(frame);
-            done = true;
-        });
-        const bool returned = waitProcessingEvents([&] { return done.load(); });
-        decoder.join();
-        ASSERT_TRUE(returned);
-        ASSERT_EQ(video.uploadedFrames(), before + 1);
+        std::thread decoder([&] { video.getframeWithVideoframe(frame); });
+        decoder.join();  // the decoder's thread never waits for the main thread
+        ASSERT_TRUE(waitProcessingEvents([&] { return video.uploadedFrames() == before + 1; }));
     }
 };
 
@@ -164,6 +159,34 @@ TEST_F(RendererTest, FramesAfterClosingNeverReachTheMainThread) {
     waitProcessingEvents([&] { return done.load(); });  // releases it if it did block
     decoder.join();
     EXPECT_EQ(shown.video->uploadedFrames(), 0u);
+}
+
+TEST_F(RendererTest, StatisticsPanelTogglesWithCtrlIAndLeavesTheBarUncovered) {
+    Shown shown = show(640, 360);
+    ZGLView& view = *shown.view;
+    deliver(*shown.video, makeFrame({}));
+    const QImage plain = view.grabFramebuffer();
+    ZGLView::SessionFigures figures;
+    figures.decoder.decodeMilliseconds = 2.5;
+    figures.decoder.holdPictures = 1;
+    figures.playbackFill = 0.5;
+    view.setStatisticsSource([&] { return figures; });
+
+    view.activateWindow();
+    ASSERT_TRUE(waitProcessingEvents([&] { return view.isActiveWindow(); }));
+    QTest::keyClick(&view, Qt::Key_I, Qt::ControlModifier);
+    ASSERT_TRUE(view.statisticsShown());
+    EXPECT_EQ(view.statisticsLines().front(), "picture   320 x 180");
+    EXPECT_EQ(view.statisticsLines().back(), "sound     ring 50 %");
+    const QImage withPanel = view.grabFramebuffer();
+    // The panel darkens the video's top left corner; the bar's band looks as before.
+    EXPECT_FALSE(colourNear(pixelAt(withPanel, view, 20, 20), 255, 0, 0, 60));
+    for (int x = 10; x < 640; x += 40) {
+        EXPECT_EQ(pixelAt(withPanel, view, x, 330), pixelAt(plain, view, x, 330)) << x;
+    }
+    QTest::keyClick(&view, Qt::Key_I, Qt::ControlModifier);
+    EXPECT_FALSE(view.statisticsShown());
+    EXPECT_TRUE(colourNear(pixelAt(view.grabFramebuffer(), view, 20, 20), 255, 0, 0));
 }
 
 TEST_F(RendererTest, BarIsDrawnOverTheVideoAndShowsTheStates) {

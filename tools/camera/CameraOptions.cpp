@@ -154,6 +154,9 @@ Options:
   --no-video            Send no video.
   --intercom-wav PATH   Append the clients' intercom audio (104) to this WAV file, 16-bit
                         mono 48000 Hz; made anew at start, and whole at every moment.
+  --loop SECONDS        Encode this many seconds (1 to 60, whole key-frame groups) once at
+                        start and stream them over and over: time stamps keep counting, the
+                        frame number drawn in the picture repeats with the loop.
   --no-discovery        Do not take part in discovery. By default the camera answers scan
                         requests on UDP port 10221 (group 239.255.0.8 and ff15::1, on every
                         multicast interface and loopback, or with --bind on that address's

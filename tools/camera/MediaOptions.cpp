@@ -39,7 +39,7 @@ void applyMediaFlag(MediaOptions& options, std::string_view option) {
 
 bool isMediaValueOption(std::string_view option) {
     return option == "--size" || option == "--fps" || option == "--gop" || option == "--tone" ||
-           option == "--intercom-wav";
+           option == "--intercom-wav" || option == "--loop";
 }
 
 std::optional<std::string> applyMediaValue(MediaOptions& options, std::string_view option,
@@ -84,6 +84,12 @@ std::optional<std::string> applyMediaValue(MediaOptions& options, std::string_vi
             return "--intercom-wav needs a file name";
         }
         options.intercomWavPath = value;
+    } else if (option == "--loop") {
+        const auto seconds = parseInt(value, 1, kMaxLoopSeconds);
+        if (!seconds) {
+            return "--loop needs a number of seconds from 1 to 60, not '" + value + "'";
+        }
+        options.loopSeconds = *seconds;
     }
     return std::nullopt;
 }

@@ -26,6 +26,9 @@ struct MediaOptions {
     bool video = true;
     // Empty: the client's intercom audio is decoded and counted, not kept.
     std::string intercomWavPath;
+    // Above 0: this many seconds (rounded up to whole key-frame groups) are encoded once at
+    // start and streamed over and over, so that the camera's own encoding costs nothing.
+    int loopSeconds = 0;
 };
 
 inline constexpr int kMinPictureWidth = TestPattern::kMinWidth;
@@ -36,13 +39,14 @@ inline constexpr int kMaxFramesPerSecond = 60;
 inline constexpr int kMaxGopFrames = 25;
 inline constexpr double kMinToneHz = 20;
 inline constexpr double kMaxToneHz = 20000;
+inline constexpr int kMaxLoopSeconds = 60;
 
 // The media options without a value (--bframes, --two-slices, --no-audio, --no-video).
 bool isMediaFlag(std::string_view option);
 void applyMediaFlag(MediaOptions& options, std::string_view option);
 
-// The media options with a value (--size, --fps, --gop, --tone, --intercom-wav). Applying one
-// returns an error text for people, or none when the value was fine.
+// The media options with a value (--size, --fps, --gop, --tone, --intercom-wav, --loop). Applying
+// one returns an error text for people, or none when the value was fine.
 bool isMediaValueOption(std::string_view option);
 std::optional<std::string> applyMediaValue(MediaOptions& options, std::string_view option,
                                            const std::string& value);

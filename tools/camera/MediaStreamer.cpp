@@ -65,6 +65,56 @@ std::optional<std::string> MediaStreamer::prepare() {
             return error;
         }
     }
+    if (options_.loopSeconds > 0) {
+        return encodeLoop();
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> MediaStreamer::encodeLoop() {
+    std::string error;
+    if (options_.video) {
+        // Whole groups, so that the loop starts again with a key frame.
+        const int64_t groups =
+            (int64_t{options_.loopSeconds} * options_.framesPerSecond + options_.gopFrames - 1) /
+            options_.gopFrames;
+        loopFrames_ = groups * options_.gopFrames;
+        auto encoder = H264Encoder::open(options_, error);
+        if (!encoder) {
+            return error;
+        }
+        // The encoder gives pictures out late: encode on until the next group's key frame.
+        std::vector<EncodedPicture> pictures;
+        for (int64_t frame = 0; frame <= loopFrames_ + options_.gopFrames; ++frame) {
+            if (auto failure = encoder->encode(frame, pictures)) {
+                return failure;
+            }
+            // Done once the picture after the loop's last one, a key frame, has come out.
+            if (pictures.size() > static_cast<size_t>(loopFrames_) &&
+                pictures[static_cast<size_t>(loopFrames_)].keyFrame) {
+                pictures.resize(static_cast<size_t>(loopFrames_));
+                loopPictures_ = std::move(pictures);
+                break;
+            }
+        }
+        if (loopPictures_.empty()) {
+            return std::string("the encoder gave no whole loop of pictures");
+        }
+    }
+    if (options_.audio) {
+        auto tone = ToneEncoder::open(options_.toneHz, error);
+        if (!tone) {
+            return error;
+        }
+        const auto packets = std::chrono::seconds(options_.loopSeconds) / kAudioPeriod;
+        for (int64_t i = 0; i < packets; ++i) {
+            Bytes packet;
+            if (auto failure = tone->nextPacket(packet)) {
+                return failure;
+            }
+            loopAudio_.push_back(std::move(packet));
+        }
+    }
     return std::nullopt;
 }
 
@@ -102,8 +152,16 @@ void MediaStreamer::startStream(int number, Stream& stream) {
     stream.video.reset();
     stream.audio.reset();
     stream.nextFrame = 0;
+    stream.nextStored = 0;
+    stream.nextStoredAudio = 0;
     printConnectionLine(number, "stream started");
     connection->sendMessage(makeMessage(CmdChallengeResponse));
+    if (options_.loopSeconds > 0) {
+        stream.looping = true;
+        updateTickers();
+        sendStoredPictures(number, stream);
+        return;
+    }
     std::string error;
     if (options_.video && !(stream.video = H264Encoder::open(options_, error))) {
         printConnectionLine(number, "stream error " + error);
@@ -119,8 +177,8 @@ void MediaStreamer::updateTickers() {
     bool video = false;
     bool audio = false;
     for (const auto& [number, stream] : streams_) {
-        video = video || stream->video;
-        audio = audio || stream->audio;
+        video = video || stream->video || (stream->looping && !loopPictures_.empty());
+        audio = audio || stream->audio || (stream->looping && !loopAudio_.empty());
     }
     if (video) {
         videoTicker_.start();
@@ -148,7 +206,24 @@ void MediaStreamer::audioTick() {
     }
 }
 
+void MediaStreamer::sendStoredPictures(int number, Stream& stream) {
+    if (loopPictures_.empty() || !openConnection(stream.connection)) {
+        return;
+    }
+    // One stored picture per video tick, its time stamp moved on by the loops already sent.
+    const auto size = static_cast<int64_t>(loopPictures_.size());
+    const int64_t loop = stream.nextStored / size;
+    EncodedPicture picture = loopPictures_[static_cast<size_t>(stream.nextStored % size)];
+    picture.timeSeconds += static_cast<double>(loop * loopFrames_) / options_.framesPerSecond;
+    ++stream.nextStored;
+    sendPicture(number, stream, picture);
+}
+
 void MediaStreamer::encodePicture(int number, Stream& stream) {
+    if (stream.looping) {
+        sendStoredPictures(number, stream);
+        return;
+    }
     if (!stream.video || !openConnection(stream.connection)) {
         return;
     }
@@ -200,6 +275,12 @@ void MediaStreamer::sendPicture(int number, Stream& stream, const EncodedPicture
 
 void MediaStreamer::sendAudio(int number, Stream& stream) {
     const auto connection = openConnection(stream.connection);
+    if (stream.looping && connection && !loopAudio_.empty()) {
+        const Bytes& packet =
+            loopAudio_[static_cast<size_t>(stream.nextStoredAudio++) % loopAudio_.size()];
+        connection->sendMessage(makeMessage(CmdOpusAudio, 0, 0, packet));
+        return;
+    }
     if (!stream.audio || !connection) {
         return;
     }

@@ -26,6 +26,10 @@ namespace vistamo::camera {
 // 10 ms audio period, and there is no hand-over between threads to get wrong. A larger picture
 // can delay audio ticks; they catch up, as the tickers keep their deadlines fixed.
 //
+// With --loop the pictures and sound packets of the first seconds are encoded once by prepare
+// and every stream sends those, over and over, from the first picture on; time stamps go on
+// counting across the loops, while the frame number drawn into a picture repeats with the loop.
+//
 // Lifecycle: construct, prepare (once, before clients come), then the StreamSource calls.
 // Threads: the io_context's thread only.
 class MediaStreamer : public StreamSource {
@@ -50,7 +54,15 @@ private:
         std::unique_ptr<H264Encoder> video;  // none with --no-video or after an error
         std::unique_ptr<ToneEncoder> audio;  // none with --no-audio or after an error
         int64_t nextFrame = 0;
+        // With --loop: the next stored picture and sound packet, counted from the start.
+        int64_t nextStored = 0;
+        int64_t nextStoredAudio = 0;
+        bool looping = false;
     };
+
+    // Encodes the stored loop; an error text when the encoders fail.
+    std::optional<std::string> encodeLoop();
+    void sendStoredPictures(int number, Stream& stream);
 
     // Starts `stream` anew: fresh encoders, 30, and the first picture at once.
     void startStream(int number, Stream& stream);
@@ -70,6 +82,11 @@ private:
     std::map<int, std::shared_ptr<Stream>> streams_;
     std::map<int, std::unique_ptr<IntercomDecoder>> intercom_;
     std::unique_ptr<WavWriter> wav_;
+    // With --loop: the stored pictures (decode order, whole key-frame groups), their loop's
+    // length in seconds, and the stored sound packets.
+    std::vector<EncodedPicture> loopPictures_;
+    int64_t loopFrames_ = 0;
+    std::vector<Bytes> loopAudio_;
     Ticker videoTicker_;
     Ticker audioTicker_;
 };

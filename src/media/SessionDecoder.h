@@ -8,6 +8,18 @@
 
 namespace vistamo {
 
+// What a decoder has done so far, for the statistics shown over the video.
+struct DecoderStatistics {
+    uint64_t shownPictures = 0;
+    uint64_t droppedPictures = 0;
+    uint64_t receivedBytes = 0;
+    // Recent pictures' decoding time, smoothed; 0 before the first.
+    double decodeMilliseconds = 0;
+    int32_t holdPictures = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
 // The video decoder as a session uses it. All operations are called on the session's "Client
 // Queue" except `takePicture` (main thread); byte views are valid only during the call, so the
 // decoder copies what it keeps.
@@ -25,6 +37,8 @@ public:
     virtual void decodeFrameWidthMultipleSlice(ByteView data) = 0;
     // Saves the next displayed frame as snapshot number `pictureId`.
     virtual void takePicture(long pictureId) = 0;
+    // Any thread.
+    virtual DecoderStatistics statistics() const { return {}; }
 };
 
 }  // namespace vistamo

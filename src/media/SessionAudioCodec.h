@@ -19,6 +19,8 @@ public:
     virtual void stopPlay() = 0;
     // One Opus packet; valid only during the call.
     virtual void decodeOpusData(ByteView packet) = 0;
+    // How full the playback ring is, 0 to 1; negative when unknown. Any thread.
+    virtual double playbackFill() const { return -1; }
 };
 
 }  // namespace vistamo

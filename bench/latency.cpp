@@ -1,0 +1,304 @@
+// Time from the test camera sending a picture to the frame swap that first shows it, through the
+// real session, decoder, renderer and view, over loopback and under an X display (Xvfb: Mesa's
+// llvmpipe draws in software). The camera streams a stored loop (--loop), so its own encoder
+// costs nothing while pictures are measured.
+//
+//   latency [seconds per stream]     default 6
+//
+// Each picture is recognised by the frame number drawn into it. The camera sends one picture
+// per tick in decode order; the picture handed to the decoder k-th was sent at tick k, at
+// t0 + k / fps, where t0 is taken as the earliest (hand-in time - k / fps): loopback transit
+// and the session's handling count from the fastest picture on, so the first stage is a lower
+// bound. With one B picture between reference pictures (groups of 25, odd), picture n of a
+// group (n counted from its key frame) goes out at tick n for n = 0, n + 1 for odd n (a B
+// picture) and n - 1 for even n (the reference picture sent before it).
+//
+// Stages: camera to the decoder's hand-in (socket and session together), decoding (with the
+// wait in the decoder's queue, up to the picture's making), the reorder hold (made to handed on),
+// waiting for the main thread (the one-picture mailbox), and upload and draw up to the frame
+// swap that first showed the picture. A picture replaced in the mailbox or uploaded but never
+// swapped counts as dropped, as do the decoder's own drops.
+#include <QApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "discovery/ZDeviceInfo.h"
+#include "dispatch/MainQueue.h"
+#include "media/DecodedFrame.h"
+#include "media/FrameMailbox.h"
+#include "media/ZH264Decoder.h"
+#include "session/clientSocket.h"
+#include "support/CameraProcess.h"
+#include "support/TestStream.h"
+#include "support/qt/QtWait.h"
+#include "video/QtMainQueue.h"
+#include "video/ZGLView.h"
+#include "video/ZVideo.h"
+
+using namespace vistamo;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kFps = 30;
+constexpr int kGop = 25;
+constexpr int kLoopSeconds = 2;
+constexpr int kLoopPictures = (kLoopSeconds * kFps + kGop - 1) / kGop * kGop;
+
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+int frameNumberOf(const DecodedFrame& frame) {
+    return test::readFrameNumber(frame.plane(0), frame.stride(0), frame.width(), frame.height());
+}
+
+// The session's decoder, noting when each picture is handed in.
+class TimingDecoder : public SessionDecoder {
+public:
+    void setDelegate(std::weak_ptr<ZH264DecoderDelegate> delegate) override {
+        real->setDelegate(std::move(delegate));
+    }
+    void start() override { real->start(); }
+    void createFormatDesc(ByteView sps, ByteView pps) override { real->createFormatDesc(sps, pps); }
+    void decompressFrame(ByteView data) override {
+        note();
+        real->decompressFrame(data);
+    }
+    void decodeFrameWidthMultipleSlice(ByteView data) override {
+        if (secondSlice_) {
+            note();
+        }
+        secondSlice_ = !secondSlice_;
+        real->decodeFrameWidthMultipleSlice(data);
+    }
+    void takePicture(long id) override { real->takePicture(id); }
+
+    std::vector<Clock::time_point> handedIn() {
+        std::lock_guard lock(lock_);
+        return handedIn_;
+    }
+
+    std::shared_ptr<ZH264Decoder> real = std::make_shared<ZH264Decoder>();
+
+private:
+    void note() {
+        std::lock_guard lock(lock_);
+        handedIn_.push_back(Clock::now());
+    }
+    std::mutex lock_;
+    std::vector<Clock::time_point> handedIn_;
+    bool secondSlice_ = false;
+};
+
+struct PictureTimes {
+    Clock::time_point decoded{};
+    Clock::time_point delivered{};
+    Clock::time_point uploadStart{};
+    Clock::time_point swapped{};
+    bool uploaded = false;
+    bool shown = false;
+};
+
+// Between the session and the camera view's renderer: notes when the decoder delivers each
+// picture, hands it to the main thread through the same one-picture mailbox the renderer uses,
+// and uploads it there; the view's frame swap then marks the last uploaded picture as shown.
+class TimingRenderer : public SessionRenderer {
+public:
+    explicit TimingRenderer(std::shared_ptr<ZVideo> video) : video_(std::move(video)) {}
+
+    void getframeWithVideoframe(const PixelBuffer& frame) override {
+        const auto now = Clock::now();
+        const int number = frameNumberOf(*frame);
+        {
+            std::lock_guard lock(lock_);
+            if (number < lastDelivered_) {
+                ++loop_;
+            }
+            lastDelivered_ = number;
+            times_[id(number)].delivered = now;
+            times_[id(number)].decoded = frame->madeAt();
+        }
+        mailbox_->post(frame);
+    }
+
+    // Main thread, after the view's frame swap.
+    void swapped() {
+        const auto now = Clock::now();
+        std::lock_guard lock(lock_);
+        if (lastUploaded_ >= 0 && !times_[lastUploaded_].shown) {
+            times_[lastUploaded_].swapped = now;
+            times_[lastUploaded_].shown = true;
+        }
+    }
+
+    std::map<int64_t, PictureTimes> times() {
+        std::lock_guard lock(lock_);
+        return times_;
+    }
+
+private:
+    // Pictures counted across loops; lock_ held.
+    int64_t id(int number) const { return loop_ * kLoopPictures + number; }
+
+    void upload(const PixelBuffer& frame) {
+        const auto start = Clock::now();
+        const int number = frameNumberOf(*frame);
+        {
+            std::lock_guard lock(lock_);
+            int64_t picture = id(number);
+            // Delivered in the loop before the one being delivered now.
+            if (number > lastDelivered_) {
+                picture -= kLoopPictures;
+            }
+            times_[picture].uploadStart = start;
+            times_[picture].uploaded = true;
+            lastUploaded_ = picture;
+        }
+        video_->getframeWithVideoframe(frame);  // on the main thread: uploads at once
+    }
+
+    std::shared_ptr<ZVideo> video_;
+    std::shared_ptr<FrameMailbox> mailbox_ = FrameMailbox::create(
+        dispatch::mainQueue(), [this](const PixelBuffer& frame) { upload(frame); });
+    std::mutex lock_;
+    std::map<int64_t, PictureTimes> times_;
+    int64_t loop_ = 0;
+    int lastDelivered_ = -1;
+    int64_t lastUploaded_ = -1;
+};
+
+int64_t sendTick(int64_t picture, bool bFrames) {
+    const int64_t loop = picture / kLoopPictures;
+    const int64_t n = picture % kLoopPictures;
+    const int64_t r = n % kGop;
+    int64_t tick = n;
+    if (bFrames && r != 0) {
+        tick = r % 2 == 1 ? n + 1 : n - 1;
+    }
+    return loop * kLoopPictures + tick;
+}
+
+double percentile(std::vector<double> values, double p) {
+    if (values.empty()) {
+        return 0;
+    }
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1,
+                           static_cast<size_t>(p * static_cast<double>(values.size())))];
+}
+
+void runStream(const char* name, const char* size, bool bFrames, int seconds) {
+    std::vector<std::string> options = {"--port",
+                                        "0",
+                                        "--no-audio",
+                                        "--size",
+                                        size,
+                                        "--fps",
+                                        std::to_string(kFps),
+                                        "--gop",
+                                        std::to_string(kGop),
+                                        "--loop",
+                                        std::to_string(kLoopSeconds)};
+    if (bFrames) {
+        options.push_back("--bframes");
+    }
+    test::CameraProcess camera(options);
+
+    ZGLView view;
+    view.resize(960, 540);
+    auto video = std::make_shared<ZVideo>();
+    video->setMyView(&view);
+    view.setVideo(video);
+    view.show();
+    if (!test::waitProcessingEvents([&] { return view.context() != nullptr; })) {
+        std::fprintf(stderr, "latency: the view got no OpenGL context\n");
+        std::exit(1);
+    }
+    auto timing = std::make_shared<TimingRenderer>(video);
+    QObject::connect(&view, &QOpenGLWidget::frameSwapped, [&timing] { timing->swapped(); });
+
+    auto decoder = std::make_shared<TimingDecoder>();
+    SessionParts parts;
+    parts.makeDecoder = [decoder] { return decoder; };
+    parts.hasLocalAddress = [] { return true; };
+    auto session = clientSocket::init(std::move(parts));
+    session->setVideo(timing);
+    session->setGlv(std::shared_ptr<SessionView>(&view, [](SessionView*) {}));
+    auto device = std::make_shared<ZDeviceInfo>();
+    device->setMDeviceIP("127.0.0.1");
+    device->setMPort(camera.port());
+    session->connectToServer(nullptr, device);
+
+    const auto until = Clock::now() + std::chrono::seconds(seconds);
+    test::waitProcessingEvents([&] { return Clock::now() >= until; },
+                               std::chrono::seconds(seconds + 5));
+    session->disconnect();
+    test::waitProcessingEvents([] { return false; }, std::chrono::milliseconds(200));
+    session->setVideo({});
+
+    const auto handedIn = decoder->handedIn();
+    const auto times = timing->times();
+    if (handedIn.empty() || times.empty()) {
+        std::printf("latency %s: no pictures arrived\n", name);
+        return;
+    }
+    Clock::time_point t0 = handedIn[0];
+    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / kFps;
+    for (size_t k = 0; k < handedIn.size(); ++k) {
+        t0 = std::min(t0, handedIn[k] - period * static_cast<int64_t>(k));
+    }
+    // The first second settles (the window's first frames, the first key frame).
+    const int64_t skip = kFps;
+    std::vector<double> arrive, decode, hold, wait, draw, total;
+    uint64_t dropped = 0;
+    for (const auto& [picture, t] : times) {
+        const int64_t k = sendTick(picture, bFrames);
+        if (picture < skip || k >= static_cast<int64_t>(handedIn.size())) {
+            continue;
+        }
+        if (!t.shown) {
+            ++dropped;
+            continue;
+        }
+        const auto sent = t0 + period * k;
+        arrive.push_back(ms(handedIn[static_cast<size_t>(k)] - sent));
+        decode.push_back(ms(t.decoded - handedIn[static_cast<size_t>(k)]));
+        hold.push_back(ms(t.delivered - t.decoded));
+        wait.push_back(ms(t.uploadStart - t.delivered));
+        draw.push_back(ms(t.swapped - t.uploadStart));
+        total.push_back(ms(t.swapped - sent));
+    }
+    const auto line = [](const char* stage, const std::vector<double>& values) {
+        std::printf("  %-34s p50 %7.2f ms  p99 %7.2f ms\n", stage, percentile(values, 0.5),
+                    percentile(values, 0.99));
+    };
+    std::printf("%s: %zu pictures shown\n", name, total.size());
+    line("camera -> decoder hand-in", arrive);
+    line("decoding (queue included)", decode);
+    line("reorder hold", hold);
+    line("waiting for upload", wait);
+    line("upload and draw -> swap", draw);
+    line("total", total);
+    std::printf("latency %s p50_ms=%.1f p99_ms=%.1f hold_pictures=%d dropped=%llu\n", name,
+                percentile(total, 0.5), percentile(total, 0.99), decoder->real->holdPictures(),
+                static_cast<unsigned long long>(dropped + decoder->real->droppedPictures()));
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    dispatch::setMainQueue(QtMainQueue::create());
+    const int seconds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 6;
+    runStream("720p30-ip", "1280x720", false, seconds);
+    runStream("720p30-ipb", "1280x720", true, seconds);
+    runStream("1080p30-ip", "1920x1080", false, seconds);
+    runStream("1080p30-ipb", "1920x1080", true, seconds);
+    return 0;
+}

@@ -1,0 +1,206 @@
+// Several cameras at once: N = 1, 2, 4, 8 sessions of 720p at 30 pictures per second with sound,
+// each from its own looping test camera (--loop, so the cameras' encoders cost nothing), with
+// the real decoder and codec. Headless, a renderer only counts the pictures; windowed (built
+// with the Qt side, needs an X display), every camera has its own view and renderer, as a
+// camera window does. Sound plays through SDL's disk driver, which takes it at the real rate,
+// so that the players' rings starve when sound comes late.
+//
+//   load [seconds per round] [headless|windowed|both]     default 5 both (headless without Qt)
+//
+// Prints per N: pictures shown per second over all cameras, pictures dropped (decoder), sound
+// buffers the players filled with silence, this process's CPU use (100 = one core) and its
+// resident memory.
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "discovery/ZDeviceInfo.h"
+#include "media/ZH264Decoder.h"
+#include "media/opusCodec.h"
+#include "session/clientSocket.h"
+#include "support/CameraProcess.h"
+
+#ifdef VISTAMO_LOAD_WINDOWS
+#include <QApplication>
+
+#include "dispatch/MainQueue.h"
+#include "support/qt/QtWait.h"
+#include "video/QtMainQueue.h"
+#include "video/ZGLView.h"
+#include "video/ZVideo.h"
+#endif
+
+using namespace vistamo;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class CountingRenderer : public SessionRenderer {
+public:
+    void getframeWithVideoframe(const PixelBuffer&) override { ++shown; }
+    std::atomic<uint64_t> shown{0};
+};
+
+struct Camera {
+    std::unique_ptr<test::CameraProcess> process;
+    std::shared_ptr<ZH264Decoder> decoder;
+    std::shared_ptr<opusCodec> codec;
+    std::shared_ptr<CountingRenderer> renderer = std::make_shared<CountingRenderer>();
+    std::shared_ptr<clientSocket> session;
+#ifdef VISTAMO_LOAD_WINDOWS
+    std::unique_ptr<ZGLView> view;
+    std::shared_ptr<ZVideo> video;
+#endif
+
+    uint64_t shown() const {
+#ifdef VISTAMO_LOAD_WINDOWS
+        if (video) {
+            return video->uploadedFrames();
+        }
+#endif
+        return renderer->shown;
+    }
+    uint64_t dropped() const {
+        uint64_t count = decoder->droppedPictures();
+#ifdef VISTAMO_LOAD_WINDOWS
+        if (video) {
+            count += video->droppedFrames();
+        }
+#endif
+        return count;
+    }
+};
+
+// Waits, with the Qt event loop running in windowed mode.
+void pause(std::chrono::milliseconds duration, bool windowed) {
+#ifdef VISTAMO_LOAD_WINDOWS
+    if (windowed) {
+        const auto until = Clock::now() + duration;
+        test::waitProcessingEvents([&] { return Clock::now() >= until; },
+                                   duration + std::chrono::seconds(5));
+        return;
+    }
+#endif
+    (void)windowed;
+    std::this_thread::sleep_for(duration);
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double residentMegabytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmRSS:")) {
+            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+        }
+    }
+    return 0;
+}
+
+void runRound(int count, int seconds, bool windowed) {
+    std::vector<Camera> cameras(static_cast<size_t>(count));
+    for (Camera& camera : cameras) {
+        camera.process = std::make_unique<test::CameraProcess>(std::vector<std::string>{
+            "--port", "0", "--size", "1280x720", "--fps", "30", "--gop", "25", "--loop", "2"});
+        SessionParts parts;
+        parts.makeDecoder = [&camera] { return camera.decoder = std::make_shared<ZH264Decoder>(); };
+        parts.makeCodec = [&camera] { return camera.codec = std::make_shared<opusCodec>(); };
+        parts.hasLocalAddress = [] { return true; };
+        camera.session = clientSocket::init(std::move(parts));
+        camera.session->setVideo(camera.renderer);
+#ifdef VISTAMO_LOAD_WINDOWS
+        if (windowed) {
+            camera.view = std::make_unique<ZGLView>();
+            camera.view->resize(480, 270);
+            camera.video = std::make_shared<ZVideo>();
+            camera.video->setMyView(camera.view.get());
+            camera.view->setVideo(camera.video);
+            camera.view->show();
+            camera.session->setVideo(camera.video);
+        }
+#endif
+        auto device = std::make_shared<ZDeviceInfo>();
+        device->setMDeviceIP("127.0.0.1");
+        device->setMPort(camera.process->port());
+        camera.session->connectToServer(nullptr, device);
+    }
+    // Settling: connections, the first key frames, the players' first blocks.
+    pause(std::chrono::seconds(2), windowed);
+
+    const auto sum = [&](auto value) {
+        uint64_t total = 0;
+        for (const Camera& camera : cameras) {
+            total += value(camera);
+        }
+        return total;
+    };
+    const auto shown = [](const Camera& c) { return c.shown(); };
+    const auto dropped = [](const Camera& c) { return c.dropped(); };
+    const auto starved = [](const Camera& c) { return c.codec->player().starvedBuffers(); };
+    const uint64_t shownBefore = sum(shown);
+    const uint64_t droppedBefore = sum(dropped);
+    const uint64_t starvedBefore = sum(starved);
+    const double cpuBefore = cpuSeconds();
+    const auto start = Clock::now();
+    pause(std::chrono::seconds(seconds), windowed);
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = cpuSeconds() - cpuBefore;
+    std::printf(
+        "load %s cameras=%d shown_fps=%.1f dropped=%llu audio_gaps=%llu "
+        "cpu_pct=%.0f rss_mb=%.0f\n",
+        windowed ? "windowed" : "headless", count,
+        static_cast<double>(sum(shown) - shownBefore) / wall,
+        static_cast<unsigned long long>(sum(dropped) - droppedBefore),
+        static_cast<unsigned long long>(sum(starved) - starvedBefore), 100 * cpu / wall,
+        residentMegabytes());
+    std::fflush(stdout);
+    for (Camera& camera : cameras) {
+        camera.session->setVideo({});
+        camera.session->disconnect();
+    }
+    pause(std::chrono::milliseconds(500), windowed);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 5;
+    const std::string modes = argc > 2 ? argv[2] : "both";
+#ifdef VISTAMO_LOAD_WINDOWS
+    QApplication app(argc, argv);
+    dispatch::setMainQueue(QtMainQueue::create());
+    const bool windows = modes != "headless";
+#else
+    const bool windows = false;
+#endif
+    const auto folder = std::filesystem::temp_directory_path() / "vistamo-load-audio.raw";
+    ::setenv("SDL_AUDIODRIVER", "disk", 0);
+    ::setenv("SDL_DISKAUDIOFILE", folder.c_str(), 0);
+    for (const bool windowed : {false, true}) {
+        if ((windowed && !windows) || (!windowed && modes == "windowed")) {
+            continue;
+        }
+        for (const int count : {1, 2, 4, 8}) {
+            runRound(count, seconds, windowed);
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove(folder, ignored);
+    return 0;
+}
