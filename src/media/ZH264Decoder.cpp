@@ -11,7 +11,6 @@ extern "C" {
 #include <climits>
 #include <cstring>
 #include <deque>
-#include <initializer_list>
 #include <mutex>
 #include <vector>
 
@@ -50,31 +49,45 @@ int32_t frameTypeOf(ByteView firstSlice) {
                : ZH264Decoder::kFrameTypeReference;
 }
 
-// The one copy of a picture: its slices one after the other, each prefix overwritten with the
-// unit's length in 4 big-endian bytes, in a packet with libavcodec's zeroed padding.
-SharedPacket makeSample(std::initializer_list<ByteView> slices) {
-    size_t total = 0;
-    for (ByteView slice : slices) {
-        total += slice.size();
-    }
-    if (total > static_cast<size_t>(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE)) {
+// Writes `slice` at `out`, its prefix overwritten with the unit's length in 4 big-endian bytes.
+void putSlice(uint8_t* out, ByteView slice) {
+    const size_t length = slice.size() - kPrefixBytes;
+    out[0] = static_cast<uint8_t>(length >> 24);
+    out[1] = static_cast<uint8_t>(length >> 16);
+    out[2] = static_cast<uint8_t>(length >> 8);
+    out[3] = static_cast<uint8_t>(length);
+    std::memcpy(out + kPrefixBytes, slice.data() + kPrefixBytes, length);
+}
+
+// The one copy of a slice: a packet with libavcodec's zeroed padding holding `slice`, with
+// `room` more bytes allocated after it for a slice that follows (its size counts only `slice`).
+SharedPacket makeSample(ByteView slice, size_t room = 0) {
+    constexpr size_t kMost = INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE;
+    if (slice.size() > kMost) {
         return nullptr;
     }
+    room = std::min(room, kMost - slice.size());
     SharedPacket packet(av_packet_alloc(), AVPacketDeleter());
-    if (!packet || av_new_packet(packet.get(), static_cast<int>(total)) < 0) {
+    if (!packet || av_new_packet(packet.get(), static_cast<int>(slice.size() + room)) < 0) {
         return nullptr;
     }
-    uint8_t* out = packet->data;
-    for (ByteView slice : slices) {
-        const size_t length = slice.size() - kPrefixBytes;
-        out[0] = static_cast<uint8_t>(length >> 24);
-        out[1] = static_cast<uint8_t>(length >> 16);
-        out[2] = static_cast<uint8_t>(length >> 8);
-        out[3] = static_cast<uint8_t>(length);
-        std::memcpy(out + kPrefixBytes, slice.data() + kPrefixBytes, length);
-        out += slice.size();
-    }
+    putSlice(packet->data, slice);
+    av_shrink_packet(packet.get(), static_cast<int>(slice.size()));
     return packet;
+}
+
+// Appends the second slice of a picture to the packet holding its first. Within the room the
+// first was given, nothing already in the packet moves; beyond it the buffer is reallocated.
+bool appendSlice(AVPacket& packet, ByteView slice) {
+    if (slice.size() > static_cast<size_t>(INT_MAX)) {
+        return false;
+    }
+    const int at = packet.size;
+    if (av_grow_packet(&packet, static_cast<int>(slice.size())) < 0) {
+        return false;
+    }
+    putSlice(packet.data + at, slice);
+    return true;
 }
 
 // The decode order after `order`. Past the largest 32-bit value it goes on from a smaller
@@ -143,8 +156,12 @@ struct ZH264Decoder::State {
     // Input thread only.
     int32_t decoder_order = 0;
     int32_t mBSlice = 0;
-    std::vector<Bytes> slices;
-    int32_t sliceCount = 0;
+    // The packet being built from the first slice of a two-slice picture, until its second
+    // arrives, and the size of the last second slice (the room the next first slice is given).
+    // Slices pair up even when a first one could not be kept (then the pair is lost).
+    bool firstSliceSeen = false;
+    SharedPacket firstSlice;
+    size_t lastSecondSlice = 0;
 
     // Guarded by pendingLock: work handed to the decoder's thread and not yet started, whether
     // a drain of it is queued, whether pictures are skipped until the next IDR picture, and
@@ -435,7 +452,7 @@ void ZH264Decoder::decompressFrame(ByteView data) {
     if (!state.isRunning || !isSlice(data)) {
         return;
     }
-    SharedPacket sample = makeSample({data});
+    SharedPacket sample = makeSample(data);
     if (!sample) {
         return;
     }
@@ -449,19 +466,23 @@ void ZH264Decoder::decodeFrameWidthMultipleSlice(ByteView data) {
     if (!state.isRunning || !isSlice(data)) {
         return;
     }
-    if (state.sliceCount == 0) {
-        state.sliceCount = 1;
-        state.slices.emplace_back(data.begin(), data.end());
+    state.firstSliceSeen = !state.firstSliceSeen;
+    if (state.firstSliceSeen) {
+        // The halves of a picture are about the same size; the room saves moving the first when
+        // the second is appended.
+        state.firstSlice = makeSample(data, std::max(data.size(), state.lastSecondSlice) * 2);
         return;
     }
-    state.sliceCount = 0;
-    const ByteView first = state.slices.front();
-    state.mBSlice = frameTypeOf(first);
-    if (SharedPacket sample = makeSample({first, data})) {
-        state.decoder_order = nextDecodeOrder(state.decoder_order);
-        submit(std::move(sample), state.mBSlice, isIdr(first));
+    SharedPacket sample = std::move(state.firstSlice);
+    state.lastSecondSlice = data.size();
+    if (!sample || !appendSlice(*sample, data)) {
+        return;
     }
-    state.slices.clear();
+    // The packet's first bytes are the first slice's, its prefix now a length.
+    const ByteView first(sample->data, kPrefixBytes + 1);
+    state.mBSlice = frameTypeOf(first);
+    state.decoder_order = nextDecodeOrder(state.decoder_order);
+    submit(std::move(sample), state.mBSlice, isIdr(first));
 }
 
 void ZH264Decoder::submit(std::shared_ptr<AVPacket> sample, int32_t frameType, bool idr) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
@@ -247,6 +248,29 @@ TEST_F(DecoderPipeline, TwoSlicePictureIsDecodedOnceAsOneSample) {
     EXPECT_EQ(decoder->decoder_order(), 9);
     // The B pictures, typed by their first slice, come before the P pictures decoded before.
     EXPECT_EQ(shown(), range(0, 8));
+}
+
+TEST_F(DecoderPipeline, SecondSliceOutgrowingItsRoomStillCompletesThePicture) {
+    // The packet started from a first slice keeps room for a second of about the size seen so
+    // far; second slices padded with zero words, each four times longer than the last, must
+    // still join their first ones.
+    TestStream stream = encode(4, true, 2);
+    size_t largest = 0;
+    for (const auto& picture : stream.pictures) {
+        largest = std::max({largest, picture.slices[0].size(), picture.slices[1].size()});
+    }
+    ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
+    size_t padding = 4 * largest;
+    for (auto& picture : stream.pictures) {
+        Bytes& second = picture.slices[1];
+        padding *= 4;
+        for (size_t i = 0; i < padding; i += 3) {
+            second.insert(second.end(), {0x00, 0x00, 0x03});
+        }
+        send(picture);
+    }
+    EXPECT_EQ(decoder->decoder_order(), 4);
+    EXPECT_EQ(shown(), range(0, 3));
 }
 
 TEST_F(DecoderPipeline, UnitsThatAreNotSlicesChangeNothing) {
