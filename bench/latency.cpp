@@ -13,7 +13,10 @@
 // group (n counted from its key frame) goes out at tick n for n = 0, n + 1 for odd n (a B
 // picture) and n - 1 for even n (the reference picture sent before it).
 //
-// Stages: camera to the decoder's hand-in (socket and session together), decoding (with the
+// Stages: camera to the socket's completed read of the picture's (last) video message (loopback
+// transit, from the estimate above: a lower bound), socket to session (the read's completion on
+// the socket's queue to the session's handling of it on "Client Queue", seen through the
+// session's video observer), session to the decoder's hand-in, decoding (with the
 // wait in the decoder's queue, up to the picture's making), the reorder hold (made to handed on),
 // waiting for the main thread (the one-picture mailbox), and upload and draw up to the frame
 // swap that first showed the picture. A picture replaced in the mailbox or uploaded but never
@@ -57,9 +60,26 @@ int frameNumberOf(const DecodedFrame& frame) {
     return test::readFrameNumber(frame.plane(0), frame.stride(0), frame.width(), frame.height());
 }
 
-// The session's decoder, noting when each picture is handed in.
+// When a picture's last video message was read on the socket's queue, handled by the session
+// and handed to the decoder.
+struct Arrival {
+    Clock::time_point read;
+    Clock::time_point handled;
+    Clock::time_point handedIn;
+};
+
+// The session's decoder, noting when each picture is handed in, with the times the session's
+// video observer gave for the message that completed it.
 class TimingDecoder : public SessionDecoder {
 public:
+    // "Client Queue", as the session begins handling a video message.
+    void observe(Clock::time_point bodyRead) {
+        const auto now = Clock::now();
+        std::lock_guard lock(lock_);
+        lastRead_ = bodyRead;
+        lastHandled_ = now;
+    }
+
     void setDelegate(std::weak_ptr<ZH264DecoderDelegate> delegate) override {
         real->setDelegate(std::move(delegate));
     }
@@ -78,7 +98,7 @@ public:
     }
     void takePicture(long id) override { real->takePicture(id); }
 
-    std::vector<Clock::time_point> handedIn() {
+    std::vector<Arrival> handedIn() {
         std::lock_guard lock(lock_);
         return handedIn_;
     }
@@ -87,11 +107,14 @@ public:
 
 private:
     void note() {
+        const auto now = Clock::now();
         std::lock_guard lock(lock_);
-        handedIn_.push_back(Clock::now());
+        handedIn_.push_back({lastRead_, lastHandled_, now});
     }
     std::mutex lock_;
-    std::vector<Clock::time_point> handedIn_;
+    Clock::time_point lastRead_{};
+    Clock::time_point lastHandled_{};
+    std::vector<Arrival> handedIn_;
     bool secondSlice_ = false;
 };
 
@@ -226,6 +249,7 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
     SessionParts parts;
     parts.makeDecoder = [decoder] { return decoder; };
     parts.hasLocalAddress = [] { return true; };
+    parts.videoUnitObserver = [decoder](Clock::time_point bodyRead) { decoder->observe(bodyRead); };
     auto session = clientSocket::init(std::move(parts));
     session->setVideo(timing);
     session->setGlv(std::shared_ptr<SessionView>(&view, [](SessionView*) {}));
@@ -247,14 +271,14 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
         std::printf("latency %s: no pictures arrived\n", name);
         return;
     }
-    Clock::time_point t0 = handedIn[0];
+    Clock::time_point t0 = handedIn[0].handedIn;
     const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / kFps;
     for (size_t k = 0; k < handedIn.size(); ++k) {
-        t0 = std::min(t0, handedIn[k] - period * static_cast<int64_t>(k));
+        t0 = std::min(t0, handedIn[k].handedIn - period * static_cast<int64_t>(k));
     }
     // The first second settles (the window's first frames, the first key frame).
     const int64_t skip = kFps;
-    std::vector<double> arrive, decode, hold, wait, draw, total;
+    std::vector<double> transit, socket, session, decode, hold, wait, draw, total;
     uint64_t dropped = 0;
     for (const auto& [picture, t] : times) {
         const int64_t k = sendTick(picture, bFrames);
@@ -266,8 +290,11 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
             continue;
         }
         const auto sent = t0 + period * k;
-        arrive.push_back(ms(handedIn[static_cast<size_t>(k)] - sent));
-        decode.push_back(ms(t.decoded - handedIn[static_cast<size_t>(k)]));
+        const Arrival& a = handedIn[static_cast<size_t>(k)];
+        transit.push_back(ms(a.read - sent));
+        socket.push_back(ms(a.handled - a.read));
+        session.push_back(ms(a.handedIn - a.handled));
+        decode.push_back(ms(t.decoded - a.handedIn));
         hold.push_back(ms(t.delivered - t.decoded));
         wait.push_back(ms(t.uploadStart - t.delivered));
         draw.push_back(ms(t.swapped - t.uploadStart));
@@ -278,7 +305,9 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
                     percentile(values, 0.99));
     };
     std::printf("%s: %zu pictures shown\n", name, total.size());
-    line("camera -> decoder hand-in", arrive);
+    line("camera -> socket", transit);
+    line("socket -> session", socket);
+    line("session -> decoder", session);
     line("decoding (queue included)", decode);
     line("reorder hold", hold);
     line("waiting for upload", wait);

@@ -442,9 +442,11 @@ void GCDAsyncSocket::onReadable() {
 void GCDAsyncSocket::completeCurrentRead() {
     readTimer.reset();
     const std::unique_ptr<GCDAsyncReadPacket> packet = std::move(currentRead);
-    notifyDelegate([data = std::move(packet->buffer), tag = packet->tag](
+    notifyDelegate([data = std::move(packet->buffer), tag = packet->tag,
+                    completedAt = std::chrono::steady_clock::now()](
                        GCDAsyncSocketDelegate& receiver,
                        const std::shared_ptr<GCDAsyncSocket>& socket) mutable {
+        socket->readCompletedAt_ = completedAt;
         receiver.socketDidReadData(socket, std::move(data), tag);
     });
 }

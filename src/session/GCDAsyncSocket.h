@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -86,6 +87,10 @@ public:
     int socketFD();
 
     bool isConnected();
+    // When the socket's queue completed the read being delivered. Delegate queue, inside
+    // socketDidReadData only; costs one clock reading per completed read.
+    std::chrono::steady_clock::time_point readCompletedAt() const { return readCompletedAt_; }
+
     // True while no connection attempt has started or after the socket closed.
     bool isDisconnected();
 
@@ -183,6 +188,9 @@ private:
     sockaddr_storage connectAddress{};
     socklen_t connectAddressLength = 0;
     std::shared_ptr<void> userData_;
+
+    // Delegate queue only: set just before each socketDidReadData.
+    std::chrono::steady_clock::time_point readCompletedAt_{};
 };
 
 }  // namespace vistamo

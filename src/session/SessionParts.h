@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,6 +27,10 @@ struct SessionParts {
     std::function<bool()> hasLocalAddress;
     // The machine's identity for the client's challenge. Empty: getDeviceUUID.
     std::function<std::string()> deviceIdentity;
+    // For measuring (the application leaves it empty): called on "Client Queue" as the session
+    // begins handling a video message, before its slice goes to the decoder, with the time the
+    // socket's queue completed reading the message's body.
+    std::function<void(std::chrono::steady_clock::time_point bodyRead)> videoUnitObserver;
 };
 
 }  // namespace vistamo

@@ -287,6 +287,9 @@ void clientSocket::handleMessage(const std::shared_ptr<GCDAsyncSocket>& sock,
             }
             break;
         case CmdVideoFrame:
+            if (parts_.videoUnitObserver && sock) {
+                parts_.videoUnitObserver(sock->readCompletedAt());
+            }
             if (mH264Decorder) {
                 if (header.details == 1) {
                     mH264Decorder->decodeFrameWidthMultipleSlice(body);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "discovery/ZDeviceInfo.h"
@@ -52,6 +54,10 @@ protected:
         parts.dialogs = dialogs;
         parts.hasLocalAddress = [] { return true; };
         parts.deviceIdentity = [] { return kIdentity; };
+        parts.videoUnitObserver = [this](Clock::time_point bodyRead) {
+            std::lock_guard lock(observedLock);
+            observed.emplace_back(bodyRead, Clock::now());
+        };
         session = clientSocket::init(parts);
         session->setMScanner(scanner);
         session->setGlv(view);
@@ -89,6 +95,10 @@ protected:
     std::shared_ptr<test::RecordingView> view = std::make_shared<test::RecordingView>();
     std::shared_ptr<ZDeviceInfo> device = std::make_shared<ZDeviceInfo>();
     std::shared_ptr<clientSocket> session;
+    // What the session's video observer saw: each body's read, and when the session handled it.
+    using Clock = std::chrono::steady_clock;
+    std::mutex observedLock;
+    std::vector<std::pair<Clock::time_point, Clock::time_point>> observed;
 };
 
 TEST_F(SessionWire, AnswersChallengesAndSendsItsOwn) {
@@ -224,6 +234,16 @@ TEST_F(SessionWire, SkipsGarbageHandsMediaOnShowsStatusAndStopsAskingForTheStrea
     EXPECT_EQ(calls[2].what, "slice");
     EXPECT_EQ(calls[3].what, "frame");
     EXPECT_EQ(calls[3].first, (Bytes{0, 0, 0, 0, 0x41, 2}));
+    {
+        // Each video message's own read: done before the session handled it, and after the
+        // message before it was handled.
+        std::lock_guard lock(observedLock);
+        ASSERT_EQ(observed.size(), 2u);
+        EXPECT_NE(observed[0].first, Clock::time_point{});
+        EXPECT_LE(observed[0].first, observed[0].second);
+        EXPECT_LT(observed[0].second, observed[1].first);
+        EXPECT_LE(observed[1].first, observed[1].second);
+    }
     EXPECT_TRUE(waitUntil([&] { return view->renderer->firstFrames == 1; }));
 }
 
