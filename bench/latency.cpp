@@ -278,7 +278,7 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
     }
     // The first second settles (the window's first frames, the first key frame).
     const int64_t skip = kFps;
-    std::vector<double> transit, socket, session, decode, hold, wait, draw, total;
+    std::vector<double> transit, toSession, toDecoder, decode, hold, wait, draw, total;
     uint64_t dropped = 0;
     for (const auto& [picture, t] : times) {
         const int64_t k = sendTick(picture, bFrames);
@@ -292,8 +292,8 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
         const auto sent = t0 + period * k;
         const Arrival& a = handedIn[static_cast<size_t>(k)];
         transit.push_back(ms(a.read - sent));
-        socket.push_back(ms(a.handled - a.read));
-        session.push_back(ms(a.handedIn - a.handled));
+        toSession.push_back(ms(a.handled - a.read));
+        toDecoder.push_back(ms(a.handedIn - a.handled));
         decode.push_back(ms(t.decoded - a.handedIn));
         hold.push_back(ms(t.delivered - t.decoded));
         wait.push_back(ms(t.uploadStart - t.delivered));
@@ -306,8 +306,8 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
     };
     std::printf("%s: %zu pictures shown\n", name, total.size());
     line("camera -> socket", transit);
-    line("socket -> session", socket);
-    line("session -> decoder", session);
+    line("socket -> session", toSession);
+    line("session -> decoder", toDecoder);
     line("decoding (queue included)", decode);
     line("reorder hold", hold);
     line("waiting for upload", wait);
