@@ -16,10 +16,10 @@
 // Stages: camera to the socket's completed read of the picture's (last) video message (loopback
 // transit, from the estimate above: a lower bound), socket to session (the read's completion on
 // the socket's queue to the session's handling of it on "Client Queue", seen through the
-// session's video observer), session to the decoder's hand-in, decoding (with the
-// wait in the decoder's queue, up to the picture's making), the reorder hold (made to handed on),
-// waiting for the main thread (the one-picture mailbox), and upload and draw up to the frame
-// swap that first showed the picture. A picture replaced in the mailbox or uploaded but never
+// session's video observer), session to the decoder's hand-in, decoding (with the wait in the
+// decoder's queue, up to the picture's making), the reorder hold (made to handed on), waiting
+// for the main thread (the one-picture mailbox), and upload and draw up to the frame swap that
+// first showed the picture. A picture replaced in the mailbox or uploaded but never
 // swapped counts as dropped, as do the decoder's own drops.
 #include <QApplication>
 #include <algorithm>

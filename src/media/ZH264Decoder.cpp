@@ -468,9 +468,10 @@ void ZH264Decoder::decodeFrameWidthMultipleSlice(ByteView data) {
     }
     state.firstSliceSeen = !state.firstSliceSeen;
     if (state.firstSliceSeen) {
-        // The halves of a picture are about the same size; the room saves moving the first when
-        // the second is appended.
-        state.firstSlice = makeSample(data, std::max(data.size(), state.lastSecondSlice) * 2);
+        // The halves of a picture are about the same size; the room (half as much again as the
+        // larger of this slice and the last second one) saves moving the first when the second
+        // is appended.
+        state.firstSlice = makeSample(data, std::max(data.size(), state.lastSecondSlice) * 3 / 2);
         return;
     }
     SharedPacket sample = std::move(state.firstSlice);
