@@ -469,9 +469,10 @@ void ZH264Decoder::decodeFrameWidthMultipleSlice(ByteView data) {
     state.firstSliceSeen = !state.firstSliceSeen;
     if (state.firstSliceSeen) {
         // The halves of a picture are about the same size; the room (half as much again as the
-        // larger of this slice and the last second one) saves moving the first when the second
-        // is appended.
-        state.firstSlice = makeSample(data, std::max(data.size(), state.lastSecondSlice) * 3 / 2);
+        // larger of this slice and the last second one, and a page more for tiny pictures) saves
+        // moving the first when the second is appended.
+        state.firstSlice =
+            makeSample(data, std::max(data.size(), state.lastSecondSlice) * 3 / 2 + 4096);
         return;
     }
     SharedPacket sample = std::move(state.firstSlice);
