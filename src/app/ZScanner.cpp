@@ -642,6 +642,14 @@ std::optional<std::string> ZScanner::serviceName() const {
 
 void ZScanner::publishOptions() { bOnceAlarm_ = options_.bOnceAlarm; }
 
+void ZScanner::applyClipSettings(const ClipSettings& settings) {
+    for (const auto& wc : videoWindowList_) {
+        if (const auto& session = wc->mClientSocket()) {
+            session->setClipSettings(settings);
+        }
+    }
+}
+
 void ZScanner::saveOptions() {
     publishOptions();
     saveOptionsWithData(setOptionData(options_));

@@ -7,6 +7,7 @@
 #include "session/SessionAudioCodec.h"
 #include "session/SessionDecoder.h"
 #include "session/SessionDialogs.h"
+#include "session/SessionRecorder.h"
 
 namespace vistamo {
 
@@ -21,6 +22,8 @@ struct SessionParts {
     // The alarm sound ("alarm.mp3" from the resources).
     std::function<std::shared_ptr<SoundPlayer>()> makeAlarmPlayer;
     std::shared_ptr<SessionDialogs> dialogs;
+    // The recorder of the camera's stream, made when the stream's parameters first arrive.
+    std::function<std::shared_ptr<SessionRecorder>(RecorderSetup)> makeRecorder;
     // Local addresses of the first usable interface, then of the second: the session makes its
     // socket only when one of them has an address. Empty: the computer's own addresses.
     std::function<bool()> hasLocalAddress;
