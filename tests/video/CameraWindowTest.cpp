@@ -677,7 +677,8 @@ TEST_F(CameraWindowTest, MotionAlarmRecordsAClipThatASecondAlarmExtends) {
     constexpr double kBefore = 1, kAfter = 2, kKeyFrameSeconds = 0.5;
     ASSERT_TRUE(
         saveClipSettings(ClipSettings{true, static_cast<int>(kAfter), static_cast<int>(kBefore)}));
-    Camera& camera = open({"--size", "320x240", "--gop", "5"});
+    // Each picture in two slices: the session hands both to the recorder together.
+    Camera& camera = open({"--size", "320x240", "--gop", "5", "--two-slices"});
     ASSERT_TRUE(waitForFrames(camera, 25));  // more than the seconds kept before
 
     const auto firstAlarm = std::chrono::steady_clock::now();
