@@ -10,6 +10,7 @@
 #include "session/SessionDoubles.h"
 #include "session/SessionMessages.h"
 #include "session/clientSocket.h"
+#include "settings/ClipSettings.h"
 #include "support/Wait.h"
 #include "support/WireClient.h"
 
@@ -52,6 +53,10 @@ protected:
         parts.dialogs = dialogs;
         parts.hasLocalAddress = [] { return true; };
         parts.deviceIdentity = [] { return kIdentity; };
+        parts.makeRecorder = [this](RecorderSetup setup) {
+            recorder->setSetup(std::move(setup));
+            return recorder;
+        };
         session = clientSocket::init(parts);
         session->setMScanner(scanner);
         session->setGlv(view);
@@ -88,6 +93,7 @@ protected:
     std::shared_ptr<test::RecordingScanner> scanner = std::make_shared<test::RecordingScanner>();
     std::shared_ptr<test::RecordingView> view = std::make_shared<test::RecordingView>();
     std::shared_ptr<ZDeviceInfo> device = std::make_shared<ZDeviceInfo>();
+    std::shared_ptr<test::RecordingRecorder> recorder = std::make_shared<test::RecordingRecorder>();
     std::shared_ptr<clientSocket> session;
 };
 
@@ -225,6 +231,43 @@ TEST_F(SessionWire, SkipsGarbageHandsMediaOnShowsStatusAndStopsAskingForTheStrea
     EXPECT_EQ(calls[3].what, "frame");
     EXPECT_EQ(calls[3].first, (Bytes{0, 0, 0, 0, 0x41, 2}));
     EXPECT_EQ(view->renderer->firstFrames, 1);
+}
+
+// The recorder gets what the camera sends as received (a picture's two slices together, key
+// frames by their NAL type, the camera's time when it sent one); alarms only with "Record a
+// clip" on; and the connection's end stops it.
+TEST_F(SessionWire, HandsTheStreamToTheRecorderAndAlarmsOnlyWithRecordAClip) {
+    device->setMDeviceName("Porch");
+    session->setClipSettings(ClipSettings{false, 20, 5});
+    const Bytes sets = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68};
+    const uint32_t time = floatBits(1.5f);
+    camera->send(makeMessage(CmdStreamParameters, 6, 0, sets));
+    camera->send(makeMessage(CmdVideoFrame, 1, time, Bytes{0, 0, 0, 0, 0x65, 1}));
+    camera->send(makeMessage(CmdVideoFrame, 1, time, Bytes{0, 0, 0, 0, 0x65, 2}));
+    camera->send(makeMessage(CmdVideoFrame, 0, 0, Bytes{0, 0, 0, 0, 0x41, 3}));
+    camera->send(makeMessage(CmdOpusAudio, 0, 0, Bytes(100, 7)));
+    camera->send(header(24, 1, CmdAlarm));
+    // A round trip: everything before it has been handled.
+    camera->send(makeMessage(CmdChallengeRequest, 0, 0, Bytes{0}));
+    EXPECT_EQ(commandOf(camera->readMessageBytes()), CmdChallenge);
+    const auto setup = recorder->setup();
+    ASSERT_TRUE(setup);
+    EXPECT_EQ(setup->cameraName, "Porch");
+    EXPECT_EQ(setup->secondsBefore, 0) << "no pictures kept without Record a clip";
+    EXPECT_EQ(recorder->calls(), (std::vector<std::string>{"sets 6 5", "picture 2 key 1.500000",
+                                                           "picture 1 delta", "sound 100"}));
+
+    session->setClipSettings(ClipSettings{true, 30, 4});
+    camera->send(header(24, 1, CmdAlarm));
+    camera->send(makeMessage(CmdChallengeRequest, 0, 0, Bytes{0}));
+    EXPECT_EQ(commandOf(camera->readMessageBytes()), CmdChallenge);
+    session->toggleRecording();
+    session->toggleRecording();
+    camera.reset();
+    ASSERT_TRUE(waitUntil([&] { return recorder->calls().size() == 9; }));
+    const auto calls = recorder->calls();
+    EXPECT_EQ(std::vector<std::string>(calls.begin() + 4, calls.end()),
+              (std::vector<std::string>{"clip 4 30", "alarm", "start", "stop", "stop"}));
 }
 
 TEST_F(SessionWire, PairsAlarms) {

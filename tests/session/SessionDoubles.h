@@ -13,6 +13,7 @@
 #include "session/SessionAudioCodec.h"
 #include "session/SessionDecoder.h"
 #include "session/SessionDialogs.h"
+#include "session/SessionRecorder.h"
 #include "session/SessionScanner.h"
 #include "session/SessionView.h"
 #include "settings/ZConfig.h"
@@ -63,6 +64,70 @@ public:
     void stopPlay() override {}
     void decodeOpusData(ByteView) override { ++packets; }
     std::atomic<size_t> packets{0};
+};
+
+// Each call as a line: "sets SPS PPS" (sizes), "picture UNITS key|delta [TIME]", "sound SIZE",
+// "start", "stop", "alarm", "clip BEFORE AFTER".
+class RecordingRecorder : public SessionRecorder {
+public:
+    // What the session made the recorder with; none before.
+    void setSetup(RecorderSetup made) {
+        std::lock_guard guard(lock_);
+        setup_ = std::move(made);
+    }
+    std::optional<RecorderSetup> setup() const {
+        std::lock_guard guard(lock_);
+        return setup_;
+    }
+
+    void parameterSets(ByteView sps, ByteView pps) override {
+        add("sets " + std::to_string(sps.size()) + " " + std::to_string(pps.size()));
+    }
+    void picture(const std::vector<ByteView>& units, bool keyFrame,
+                 std::optional<double> cameraSeconds) override {
+        std::string line =
+            "picture " + std::to_string(units.size()) + (keyFrame ? " key" : " delta");
+        if (cameraSeconds) {
+            line += " " + std::to_string(*cameraSeconds);
+        }
+        add(line);
+    }
+    void sound(ByteView packet) override { add("sound " + std::to_string(packet.size())); }
+    bool start() override {
+        recording = true;
+        add("start");
+        return true;
+    }
+    void stop() override {
+        recording = false;
+        add("stop");
+    }
+    bool alarm() override {
+        add("alarm");
+        return true;
+    }
+    void setClipSeconds(double before, double after) override {
+        add("clip " + std::to_string(static_cast<int>(before)) + " " +
+            std::to_string(static_cast<int>(after)));
+    }
+    bool isRecording() const override { return recording; }
+    double recordingSeconds() const override { return 0; }
+
+    std::vector<std::string> calls() const {
+        std::lock_guard guard(lock_);
+        return calls_;
+    }
+
+    std::atomic<bool> recording{false};
+
+private:
+    void add(std::string line) {
+        std::lock_guard guard(lock_);
+        calls_.push_back(std::move(line));
+    }
+    mutable std::mutex lock_;
+    std::optional<RecorderSetup> setup_;
+    std::vector<std::string> calls_;
 };
 
 class RecordingScanner : public SessionScanner {
