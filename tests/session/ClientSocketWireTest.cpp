@@ -54,7 +54,8 @@ protected:
         parts.hasLocalAddress = [] { return true; };
         parts.deviceIdentity = [] { return kIdentity; };
         parts.makeRecorder = [this](RecorderSetup setup) {
-            recorder->setSetup(std::move(setup));
+            std::lock_guard guard(recorder->lock_);
+            recorder->setup = std::move(setup);
             return recorder;
         };
         session = clientSocket::init(parts);
@@ -250,7 +251,10 @@ TEST_F(SessionWire, HandsTheStreamToTheRecorderAndAlarmsOnlyWithRecordAClip) {
     // A round trip: everything before it has been handled.
     camera->send(makeMessage(CmdChallengeRequest, 0, 0, Bytes{0}));
     EXPECT_EQ(commandOf(camera->readMessageBytes()), CmdChallenge);
-    const auto setup = recorder->setup();
+    const auto setup = [&] {
+        std::lock_guard guard(recorder->lock_);
+        return recorder->setup;
+    }();
     ASSERT_TRUE(setup);
     EXPECT_EQ(setup->cameraName, "Porch");
     EXPECT_EQ(setup->secondsBefore, 0) << "no pictures kept without Record a clip";

@@ -66,49 +66,24 @@ public:
     std::atomic<size_t> packets{0};
 };
 
-// Each call as a line: "sets SPS PPS" (sizes), "picture UNITS key|delta [TIME]", "sound SIZE",
-// "start", "stop", "alarm", "clip BEFORE AFTER".
+// Each call as a line: "sets 6 5" (sizes), "picture 2 key 1.500000" (units, kind, camera
+// time), "sound 100", "start", "stop", "alarm", "clip 4 30" (seconds before and after).
 class RecordingRecorder : public SessionRecorder {
 public:
-    // What the session made the recorder with; none before.
-    void setSetup(RecorderSetup made) {
-        std::lock_guard guard(lock_);
-        setup_ = std::move(made);
-    }
-    std::optional<RecorderSetup> setup() const {
-        std::lock_guard guard(lock_);
-        return setup_;
-    }
-
     void parameterSets(ByteView sps, ByteView pps) override {
         add("sets " + std::to_string(sps.size()) + " " + std::to_string(pps.size()));
     }
-    void picture(const std::vector<ByteView>& units, bool keyFrame,
-                 std::optional<double> cameraSeconds) override {
-        std::string line =
-            "picture " + std::to_string(units.size()) + (keyFrame ? " key" : " delta");
-        if (cameraSeconds) {
-            line += " " + std::to_string(*cameraSeconds);
-        }
-        add(line);
+    void picture(const std::vector<ByteView>& units, bool key,
+                 std::optional<double> time) override {
+        add("picture " + std::to_string(units.size()) + (key ? " key" : " delta") +
+            (time ? " " + std::to_string(*time) : ""));
     }
     void sound(ByteView packet) override { add("sound " + std::to_string(packet.size())); }
-    bool start() override {
-        recording = true;
-        add("start");
-        return true;
-    }
-    void stop() override {
-        recording = false;
-        add("stop");
-    }
-    bool alarm() override {
-        add("alarm");
-        return true;
-    }
+    bool start() override { return add("start"), recording = true; }
+    void stop() override { add("stop"), recording = false; }
+    bool alarm() override { return add("alarm"), true; }
     void setClipSeconds(double before, double after) override {
-        add("clip " + std::to_string(static_cast<int>(before)) + " " +
-            std::to_string(static_cast<int>(after)));
+        add("clip " + std::to_string(int(before)) + " " + std::to_string(int(after)));
     }
     bool isRecording() const override { return recording; }
     double recordingSeconds() const override { return 0; }
@@ -119,14 +94,15 @@ public:
     }
 
     std::atomic<bool> recording{false};
+    // What the session made the recorder with (the test's factory sets it); guarded.
+    std::optional<RecorderSetup> setup;
+    mutable std::mutex lock_;
 
 private:
     void add(std::string line) {
         std::lock_guard guard(lock_);
         calls_.push_back(std::move(line));
     }
-    mutable std::mutex lock_;
-    std::optional<RecorderSetup> setup_;
     std::vector<std::string> calls_;
 };
 
