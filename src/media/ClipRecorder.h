@@ -81,6 +81,10 @@ public:
 
     void setClipSeconds(double secondsBefore, double secondsAfter) override;
 
+    // Files of all recorders that are open and not yet finished, from any thread: an
+    // application that ends waits for them, or they stay `.part` files.
+    static int filesBeingWritten();
+
 private:
     enum class State { idle, waitingForKeyFrame, recording };
     struct Recording;
