@@ -16,6 +16,8 @@
 #include "app/ZScannerWindow.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
+#include "video/ZGLVC.h"
+#include "video/ZGLView.h"
 #include "video/ZVideoWindow.h"
 #include "video/videoWindow.h"
 
@@ -41,7 +43,14 @@ void openExternally(const QUrl& url) {
 
 AppDelegate::AppDelegate()
     : menus_(new AppMenus([this](AppMenus::Command command) { perform(command); },
-                          [this] { return cameraWindows(); }, this)) {}
+                          [this] { return cameraWindows(); }, this)) {
+    menus_->setRecordingState([this]() -> std::optional<bool> {
+        if (ZVideoWindow* window = activeCameraWindow()) {
+            return window->contentViewController()->isRecording();
+        }
+        return std::nullopt;
+    });
+}
 
 AppDelegate::~AppDelegate() { delete help_.data(); }
 
@@ -102,6 +111,11 @@ void AppDelegate::perform(AppMenus::Command command) {
         case Command::CloseWindow:
             closeActiveWindow();
             break;
+        case Command::Record:
+            if (ZVideoWindow* window = activeCameraWindow()) {
+                window->contentViewController()->toggleRecording();
+            }
+            break;
     }
 }
 
@@ -125,6 +139,15 @@ void AppDelegate::closeActiveWindow() {
         }
     }
     active->close();
+}
+
+ZVideoWindow* AppDelegate::activeCameraWindow() const {
+    for (QWidget* window : cameraWindows()) {
+        if (window == QApplication::activeWindow()) {
+            return static_cast<ZVideoWindow*>(window);
+        }
+    }
+    return nullptr;
 }
 
 std::vector<QWidget*> AppDelegate::cameraWindows() const {

@@ -11,6 +11,8 @@ class QWidget;
 
 namespace vistamo {
 
+class ZVideoWindow;
+
 class ZHelpVC;
 class ZScanner;
 class ZScannerWC;
@@ -58,6 +60,8 @@ public:
 private:
     void closeActiveWindow();
     std::vector<QWidget*> cameraWindows() const;
+    // The camera window that is the active window, or none.
+    ZVideoWindow* activeCameraWindow() const;
 
     // Main thread only. The scanner window's controller goes before the scanner: the window
     // holds the scanner's view.

@@ -35,7 +35,8 @@ const std::vector<MenuDescription>& menus() {
     static const std::vector<MenuDescription> description{
         {"&Camera",
          {action(Command::AddCamera), action(Command::LocalCameraPreview), kSeparator,
-          action(Command::Options), kSeparator, action(Command::Quit)}},
+          action(Command::Record), kSeparator, action(Command::Options), kSeparator,
+          action(Command::Quit)}},
         {"&Share", {action(Command::ShareByEmail), action(Command::CopyLink)}},
         {"&Window",
          {action(Command::ShowScanner), kSeparator, kCameraWindows, kSeparator,
@@ -66,6 +67,8 @@ std::vector<ActionText> actionTexts() {
         {Command::SendEmail, "Send E-mail", {}},
         {Command::ShowScanner, "Show Scanner", QKeySequence(Qt::CTRL | Qt::Key_0)},
         {Command::CloseWindow, "Close Window", QKeySequence(Qt::CTRL | Qt::Key_W)},
+        // R is the camera window's own key; a shortcut here would make it ambiguous.
+        {Command::Record, "Record", {}},
     };
 }
 
@@ -88,6 +91,8 @@ AppMenus::AppMenus(std::function<void(Command)> perform,
         });
         actions_[static_cast<size_t>(command)] = item;
     }
+    action(Command::Record)->setCheckable(true);
+    action(Command::Record)->setEnabled(false);
 }
 
 AppMenus::~AppMenus() = default;
@@ -100,6 +105,12 @@ void AppMenus::fill(QMenuBar& bar) {
     for (const MenuDescription& description : menus()) {
         QMenu* menu = bar.addMenu(QString::fromUtf8(description.title));
         addLines(*menu, description.lines);
+        connect(menu, &QMenu::aboutToShow, this, [this] {
+            const std::optional<bool> recording =
+                recordingState_ ? recordingState_() : std::nullopt;
+            action(Command::Record)->setEnabled(recording.has_value());
+            action(Command::Record)->setChecked(recording.value_or(false));
+        });
         const bool listsWindows = std::any_of(
             description.lines.begin(), description.lines.end(),
             [](const MenuLine& line) { return line.kind == MenuLine::Kind::CameraWindows; });

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QAction;
@@ -37,6 +38,8 @@ public:
         SendEmail,
         ShowScanner,
         CloseWindow,
+        // Starts or stops recording the active camera window's camera.
+        Record,
     };
 
     // `perform` runs a command; `cameraWindows` answers the open camera windows, in the order
@@ -47,6 +50,12 @@ public:
 
     // Fills `bar` with the application's menus.
     void fill(QMenuBar& bar);
+
+    // Whether the active window's camera records: none when the active window is not a camera
+    // window (Record is then disabled). Asked each time a menu opens.
+    void setRecordingState(std::function<std::optional<bool>()> state) {
+        recordingState_ = std::move(state);
+    }
 
     // A menu bar for `window`, owned by it (for windows that are not main windows).
     QMenuBar* makeMenuBar(QWidget* window);
@@ -65,6 +74,7 @@ private:
     const std::function<std::vector<QWidget*>()> cameraWindows_;
     // Main thread only; indexed by Command.
     std::vector<QPointer<QAction>> actions_;
+    std::function<std::optional<bool>()> recordingState_;
 };
 
 }  // namespace vistamo

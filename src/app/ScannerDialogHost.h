@@ -7,6 +7,7 @@ namespace vistamo {
 
 class NewDeviceReceiver;
 struct AlarmOptions;
+struct ClipSettings;
 
 // What the option dialog and the add-camera dialog need of the scanner controller that opened
 // them. The option dialog owns its host while it is open; the add-camera dialog holds it
@@ -21,6 +22,9 @@ public:
 
     // Builds the option data from the current settings and writes the options file.
     virtual void saveOptions() {}
+
+    // What a motion alarm records, now saved: handed to every open camera's session.
+    virtual void applyClipSettings(const ClipSettings& /*settings*/) {}
 
     // True from a connect until a camera window closes. A dialog that closes while this is
     // false brings the scanner window back.

@@ -3,15 +3,18 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "app/ScannerDialogHost.h"
 #include "platform/Localization.h"
+#include "settings/ClipSettings.h"
 #include "settings/OptionData.h"
 
 namespace vistamo {
@@ -45,6 +48,16 @@ ZOptionVC::ZOptionVC(std::shared_ptr<ScannerDialogHost> scanner, QWidget* parent
     soundButton_ = new QCheckBox(text("OPTION_SOUND", "Play the alarm sound"), this);
     onceAlarm_ = new QCheckBox(
         text("OPTION_ONCE", "After an alarm, switch the camera's motion guard off"), this);
+    recordClip_ = new QCheckBox(text("OPTION_RECORD_CLIP", "Record a clip"), this);
+    secondsAfter_ = new QSpinBox(this);
+    secondsAfter_->setRange(1, ClipSettings::kMaxSecondsAfter);
+    secondsAfter_->setSuffix(text("OPTION_CLIP_AFTER", " s after the alarm"));
+    secondsBefore_ = new QSpinBox(this);
+    secondsBefore_->setRange(0, ClipSettings::kMaxSecondsBefore);
+    secondsBefore_->setSuffix(text("OPTION_CLIP_BEFORE", " s before it"));
+    auto* clipLengths = new QHBoxLayout;
+    clipLengths->addWidget(secondsAfter_);
+    clipLengths->addWidget(secondsBefore_);
     for (QLineEdit* field : {activePragram_, terminatePragram_, newAPP_}) {
         field->setMinimumWidth(kProgramFieldWidth);
     }
@@ -61,6 +74,8 @@ ZOptionVC::ZOptionVC(std::shared_ptr<ScannerDialogHost> scanner, QWidget* parent
     grid->addWidget(newAPP_, 2, 1);
     grid->addWidget(soundButton_, 3, 0, 1, 2);
     grid->addWidget(onceAlarm_, 4, 0, 1, 2);
+    grid->addWidget(recordClip_, 5, 0);
+    grid->addLayout(clipLengths, 5, 1);
 
     auto* buttons = new QDialogButtonBox(this);
     okButton_ = buttons->addButton(text("OK", "OK"), QDialogButtonBox::AcceptRole);
@@ -107,6 +122,10 @@ void ZOptionVC::viewWillAppear() {
     soundButton_->setChecked(options.bEnableSound);
     onceAlarm_->setChecked(options.bOnceAlarm);
     runButton_->setChecked(options.bEnableRun);
+    const ClipSettings clip = loadClipSettings();
+    recordClip_->setChecked(clip.recordClip);
+    secondsAfter_->setValue(clip.secondsAfter);
+    secondsBefore_->setValue(clip.secondsBefore);
 }
 
 void ZOptionVC::OnOKWithId() {
@@ -121,6 +140,12 @@ void ZOptionVC::OnOKWithId() {
         options.bOnceAlarm = onceAlarm_->isChecked();
         options.bEnableRun = runButton_->isChecked();
         mScanner_->saveOptions();
+        ClipSettings clip;
+        clip.recordClip = recordClip_->isChecked();
+        clip.secondsAfter = secondsAfter_->value();
+        clip.secondsBefore = secondsBefore_->value();
+        saveClipSettings(clip);
+        mScanner_->applyClipSettings(clip);
     }
     accept();
 }

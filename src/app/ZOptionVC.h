@@ -6,6 +6,7 @@
 class QCheckBox;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace vistamo {
 
@@ -13,8 +14,9 @@ class ScannerDialogHost;
 
 // The option dialog: which actions a camera's motion alarm runs. It edits the scanner's
 // alarm settings: the fields are filled from them each time the dialog appears, OK writes
-// them back and saves the options file, Cancel changes nothing. When the dialog disappears
-// while no camera is connected, the scanner window comes back.
+// them back and saves the options file, Cancel changes nothing. The clip a motion alarm
+// records is kept apart, in the clip settings file, and OK hands it to the open cameras. When the
+// dialog disappears while no camera is connected, the scanner window comes back.
 //
 // A fresh dialog is made for each opening; it keeps its scanner alive while it exists and
 // deletes itself once closed. Its size is fixed. Main thread only.
@@ -34,6 +36,9 @@ public:
     QCheckBox* onceAlarm() const { return onceAlarm_; }
     QLineEdit* newAPP() const { return newAPP_; }
     QCheckBox* runButton() const { return runButton_; }
+    QCheckBox* recordClip() const { return recordClip_; }
+    QSpinBox* secondsAfter() const { return secondsAfter_; }
+    QSpinBox* secondsBefore() const { return secondsBefore_; }
     QPushButton* okButton() const { return okButton_; }
     QPushButton* cancelButton() const { return cancelButton_; }
 
@@ -59,6 +64,9 @@ private:
     QCheckBox* onceAlarm_ = nullptr;
     QLineEdit* newAPP_ = nullptr;
     QCheckBox* runButton_ = nullptr;
+    QCheckBox* recordClip_ = nullptr;
+    QSpinBox* secondsAfter_ = nullptr;
+    QSpinBox* secondsBefore_ = nullptr;
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
 };

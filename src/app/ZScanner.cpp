@@ -23,6 +23,7 @@
 #include "discovery/ZDeviceInfo.h"
 #include "discovery/ZUDPScanner.h"
 #include "dispatch/MainQueue.h"
+#include "media/ClipRecorder.h"
 #include "platform/LinuxWorkspace.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
@@ -412,7 +413,9 @@ void ZScanner::closeAllVideoWindows(std::chrono::milliseconds limit) {
         return std::any_of(openedWindows_.begin(), openedWindows_.end(),
                            [](const auto& window) { return !window.isNull(); });
     };
-    while (anyLeft() && std::chrono::steady_clock::now() < end) {
+    // Recordings of the closed windows are finished on their writers' threads meanwhile.
+    while ((anyLeft() || ClipRecorder::filesBeingWritten() > 0) &&
+           std::chrono::steady_clock::now() < end) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(5);
     }
@@ -641,6 +644,14 @@ std::optional<std::string> ZScanner::serviceName() const {
 // ---- options -----------------------------------------------------------------------------
 
 void ZScanner::publishOptions() { bOnceAlarm_ = options_.bOnceAlarm; }
+
+void ZScanner::applyClipSettings(const ClipSettings& settings) {
+    for (const auto& wc : videoWindowList_) {
+        if (const auto& session = wc->mClientSocket()) {
+            session->setClipSettings(settings);
+        }
+    }
+}
 
 void ZScanner::saveOptions() {
     publishOptions();

@@ -159,6 +159,7 @@ public:
     bool bHit() const override { return options_.bHit; }
     void setBHit(bool hit) override { options_.bHit = hit; }
     void saveOptions() override;
+    void applyClipSettings(const ClipSettings& settings) override;
     void setIsConnected(bool connected) override { isConnected_ = connected; }
     bool isConnected() const override { return isConnected_; }
     void removeVideoWindow(const videoWindow& wc) override;

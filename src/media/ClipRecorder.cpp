@@ -14,6 +14,9 @@ namespace {
 
 constexpr size_t kPrefixBytes = 4;
 
+// Opened on a recorder's caller thread, finished on its writer queue.
+std::atomic<int> openFiles{0};
+
 ByteView withoutPrefix(ByteView unit) {
     return unit.size() > kPrefixBytes ? unit.subspan(kPrefixBytes) : ByteView();
 }
@@ -48,6 +51,7 @@ struct ClipRecorder::Recording {
 void ClipRecorder::finishRecording(Recording& recording, const Sinks& sinks) {
     recording.reported = true;
     const auto path = recording.writer->finish();
+    --openFiles;
     const std::string& failure = recording.writer->failure();
     if (!failure.empty()) {
         sinks.notice(failure + "; the recording stopped" +
@@ -202,6 +206,7 @@ bool ClipRecorder::openRecording() {
     recording_ = std::make_shared<Recording>();
     recordingFormat_.reset();
     recording_->writer = std::make_unique<ClipWriter>(path, options_.writer);
+    ++openFiles;
     dropping_ = false;
     saidDropping_ = false;
     return true;
@@ -314,6 +319,8 @@ void ClipRecorder::stop() {
         }
     });
 }
+
+int ClipRecorder::filesBeingWritten() { return openFiles.load(); }
 
 double ClipRecorder::recordingSeconds() const {
     return state_ == State::recording ? now() - startedAt_ : 0;

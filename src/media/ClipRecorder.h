@@ -15,6 +15,7 @@
 #include "media/ClipWriter.h"
 #include "media/PreEventRing.h"
 #include "platform/Bytes.h"
+#include "media/SessionRecorder.h"
 
 namespace vistamo {
 
@@ -28,7 +29,7 @@ namespace vistamo {
 // they capture what they use weakly. Destroying the recorder stops its recording; the file
 // is finished on the writer's thread afterwards (`onFinished` says when), and a process that
 // ends first leaves a `.part` file that plays up to its last key frame.
-class ClipRecorder {
+class ClipRecorder final : public SessionRecorder {
 public:
     struct Options {
         std::string cameraName;
@@ -52,7 +53,7 @@ public:
     };
 
     explicit ClipRecorder(Options options);
-    ~ClipRecorder();
+    ~ClipRecorder() override;
 
     ClipRecorder(const ClipRecorder&) = delete;
     ClipRecorder& operator=(const ClipRecorder&) = delete;
@@ -60,25 +61,29 @@ public:
     // What the camera sends, as received: the sequence and picture parameter sets and each
     // NAL unit with its 4-byte prefix; a picture's units (one, or two slices) together, with
     // the camera's time stamp when it sent one; one Opus packet.
-    void parameterSets(ByteView sps, ByteView pps);
+    void parameterSets(ByteView sps, ByteView pps) override;
     void picture(const std::vector<ByteView>& units, bool keyFrame,
-                 std::optional<double> cameraSeconds);
-    void sound(ByteView opusPacket);
+                 std::optional<double> cameraSeconds) override;
+    void sound(ByteView opusPacket) override;
 
     // Starts recording at the next key frame. False, with a notice, when the camera has not
     // sent its parameter sets yet or the folder cannot be made. Starting while recording
     // keeps the recording (an alarm clip becomes an open-ended one).
-    bool start();
+    bool start() override;
     // Ends the recording; its file is finished on the writer queue.
-    void stop();
+    void stop() override;
     // Motion: begins a clip with the ring's pictures, or extends the running clip.
-    bool alarm();
+    bool alarm() override;
     // From any thread (the window drawing the red dot and the running time): recording or
     // waiting for the key frame to begin with, and the seconds since the recording began.
-    bool isRecording() const { return state_ != State::idle; }
-    double recordingSeconds() const;
+    bool isRecording() const override { return state_ != State::idle; }
+    double recordingSeconds() const override;
 
-    void setClipSeconds(double secondsBefore, double secondsAfter);
+    void setClipSeconds(double secondsBefore, double secondsAfter) override;
+
+    // Files of all recorders that are open and not yet finished, from any thread: an
+    // application that ends waits for them, or they stay `.part` files.
+    static int filesBeingWritten();
 
 private:
     enum class State { idle, waitingForKeyFrame, recording };

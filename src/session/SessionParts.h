@@ -8,6 +8,7 @@
 #include "media/SessionAudioCodec.h"
 #include "media/SessionDecoder.h"
 #include "session/SessionDialogs.h"
+#include "media/SessionRecorder.h"
 
 namespace vistamo {
 
@@ -22,6 +23,8 @@ struct SessionParts {
     // The alarm sound ("alarm.mp3" from the resources).
     std::function<std::shared_ptr<SoundPlayer>()> makeAlarmPlayer;
     std::shared_ptr<SessionDialogs> dialogs;
+    // The recorder of the camera's stream, made when the stream's parameters first arrive.
+    std::function<std::shared_ptr<SessionRecorder>(RecorderSetup)> makeRecorder;
     // Local addresses of the first usable interface, then of the second: the session makes its
     // socket only when one of them has an address. Empty: the computer's own addresses.
     std::function<bool()> hasLocalAddress;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "media/PixelBuffer.h"
 
@@ -40,6 +41,10 @@ public:
     virtual std::shared_ptr<SessionRenderer> video() { return nullptr; }
     // Closes the camera's window.
     virtual void closeWindow() {}
+    // A problem the user can act on (recording), shown as one line over the picture.
+    virtual void showNotice(const std::string& /*text*/) {}
+    // Recording started or stopped: the red dot comes or goes.
+    virtual void recordingChanged() {}
 };
 
 }  // namespace vistamo

@@ -262,6 +262,7 @@ void clientSocket::handleMessage(const std::shared_ptr<GCDAsyncSocket>& sock,
         return;
     }
 
+    record(header, body);
     switch (header.command) {
         case CmdChallenge: {
             // Answered from the whole message in the user data's buffer.
@@ -309,6 +310,9 @@ void clientSocket::handleMessage(const std::shared_ptr<GCDAsyncSocket>& sock,
 }
 
 void clientSocket::handleAlarm() {
+    if (recorder_ && clipSettings_ && clipSettings_->recordClip) {
+        recorder_->alarm();
+    }
     if (bAlerted_ == 0) {
         bAlerted_ = 1;
         dispatch::mainQueue().async(
@@ -500,6 +504,9 @@ void clientSocket::disconnect() {
 
 void clientSocket::socketDidDisconnect(const std::shared_ptr<GCDAsyncSocket>& /*sock*/,
                                        const std::optional<Error>& /*error*/) {
+    if (recorder_) {
+        recorder_->stop();
+    }
     if (mbDirectly.exchange(false) && parts_.dialogs) {
         dispatch::mainQueue().async([dialogs = parts_.dialogs] { dialogs->showConnectError(); });
     }
@@ -517,6 +524,133 @@ void clientSocket::socketDidDisconnect(const std::shared_ptr<GCDAsyncSocket>& /*
         }
         // Dropped here, outside the lock: releasing the codec stops its playback.
     });
+}
+
+// ---- recording ---------------------------------------------------------------------------
+
+namespace {
+
+constexpr uint8_t kIdrSlice = 5;
+
+bool isKeyFrame(ByteView unit) { return unit.size() > 4 && (unit[4] & 0x1F) == kIdrSlice; }
+
+}  // namespace
+
+SessionRecorder* clientSocket::makeRecorder() {
+    if (recorder_ || !parts_.makeRecorder) {
+        return recorder_.get();
+    }
+    if (!clipSettings_) {
+        clipSettings_ = loadClipSettings();
+    }
+    RecorderSetup setup;
+    const auto device = selectedDevice();
+    setup.cameraName = device ? device->mDeviceName().value_or(ip()) : ip();
+    if (setup.cameraName.empty()) {
+        setup.cameraName = "camera";
+    }
+    // Without "Record a clip" no ring of pictures is kept.
+    setup.secondsBefore = clipSettings_->recordClip ? clipSettings_->secondsBefore : 0;
+    setup.secondsAfter = clipSettings_->secondsAfter;
+    setup.onNotice = [weakSelf = weak_from_this()](const std::string& text) {
+        if (auto self = weakSelf.lock()) {
+            if (auto view = self->glv()) {
+                view->showNotice(text);
+            }
+        }
+    };
+    setup.onFinished = [weakSelf = weak_from_this()](const std::filesystem::path& /*file*/) {
+        if (auto self = weakSelf.lock()) {
+            if (auto view = self->glv()) {
+                view->recordingChanged();
+            }
+        }
+    };
+    auto recorder = parts_.makeRecorder(std::move(setup));
+    std::lock_guard guard(linksLock_);
+    recorder_ = std::move(recorder);
+    return recorder_.get();
+}
+
+void clientSocket::record(const CommandHeader& header, ByteView body) {
+    switch (header.command) {
+        case CmdStreamParameters:
+            if (const auto sets = splitStreamParameters(header, body); sets && makeRecorder()) {
+                recorder_->parameterSets(sets->sps, sets->pps);
+            }
+            break;
+        case CmdVideoFrame: {
+            if (!recorder_) {
+                break;
+            }
+            std::optional<double> cameraSeconds;
+            if (header.details2 != 0) {
+                cameraSeconds = floatFromBits(header.details2);
+            }
+            if (header.details != 1) {
+                recorder_->picture({body}, isKeyFrame(body), cameraSeconds);
+            } else if (heldSlice_.empty()) {
+                heldSlice_.assign(body.begin(), body.end());
+            } else {
+                recorder_->picture({heldSlice_, body}, isKeyFrame(heldSlice_), cameraSeconds);
+                heldSlice_.clear();
+            }
+            break;
+        }
+        case CmdOpusAudio:
+            if (recorder_) {
+                recorder_->sound(body);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void clientSocket::toggleRecording() {
+    clientQueue_->async([weakSelf = weak_from_this()] {
+        auto self = weakSelf.lock();
+        if (!self) {
+            return;
+        }
+        if (SessionRecorder* recorder = self->makeRecorder(); recorder) {
+            if (recorder->isRecording()) {
+                recorder->stop();
+            } else {
+                recorder->start();
+            }
+        }
+        if (auto view = self->glv()) {
+            dispatch::mainQueue().async([view] { view->recordingChanged(); });
+        }
+    });
+}
+
+void clientSocket::stopRecording() {
+    clientQueue_->async([weakSelf = weak_from_this()] {
+        if (auto self = weakSelf.lock(); self && self->recorder_) {
+            self->recorder_->stop();
+        }
+    });
+}
+
+void clientSocket::setClipSettings(const ClipSettings& settings) {
+    clientQueue_->async([weakSelf = weak_from_this(), settings] {
+        auto self = weakSelf.lock();
+        if (!self) {
+            return;
+        }
+        self->clipSettings_ = settings;
+        if (self->recorder_) {
+            self->recorder_->setClipSeconds(settings.recordClip ? settings.secondsBefore : 0,
+                                            settings.secondsAfter);
+        }
+    });
+}
+
+std::shared_ptr<const SessionRecorder> clientSocket::recorder() const {
+    std::lock_guard guard(linksLock_);
+    return recorder_;
 }
 
 // ---- snapshots and frames ----------------------------------------------------------------

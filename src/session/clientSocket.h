@@ -14,8 +14,10 @@
 #include "session/GCDAsyncSocket.h"
 #include "session/GCDAsyncSocketDelegate.h"
 #include "session/SessionParts.h"
+#include "media/SessionRecorder.h"
 #include "session/SessionScanner.h"
 #include "session/SessionView.h"
+#include "settings/ClipSettings.h"
 
 namespace vistamo {
 
@@ -96,6 +98,14 @@ public:
     DecoderStatistics videoStatistics() const;
     double playbackFill() const;
 
+    // Recording, from any thread; the work runs on `clientQueue`. `toggleRecording` starts or
+    // stops recording the camera (R in its window); `setClipSettings` changes what a motion
+    // alarm records. `recorder` is none until the camera's stream has begun.
+    void toggleRecording();
+    void stopRecording();
+    void setClipSettings(const ClipSettings& settings);
+    std::shared_ptr<const SessionRecorder> recorder() const;
+
     // The machine's identity sent in the client's challenge.
     std::string getDeviceUUID() const;
 
@@ -146,6 +156,9 @@ private:
     void handlePasswordError();
     void handleCameraStatus(const CommandHeader& header);
     void handleVerified();
+    // Hands a message's body to the recorder (made at the first stream parameters).
+    void record(const CommandHeader& header, ByteView body);
+    SessionRecorder* makeRecorder();
 
     std::shared_ptr<ZDeviceInfo> selectedDevice() const;
     std::shared_ptr<SessionScanner> scanner() const;
@@ -177,12 +190,18 @@ private:
     std::atomic<bool> bFlashing_{false};
     std::atomic<bool> bGuarding_{false};
 
+    // Written on `clientQueue` under `linksLock_`; read there without it, elsewhere with it.
+    std::shared_ptr<SessionRecorder> recorder_;
+
     // `clientQueue` only.
     // The socket's user data as this session last set it, and the header whose body is being
     // read.
     std::shared_ptr<ZUnverifiedClient> client_;
     std::optional<CommandHeader> pendingHeader_;
     bool bRequested = false;
+    // What an alarm records, once loaded; the first slice of a picture sent in two.
+    std::optional<ClipSettings> clipSettings_;
+    Bytes heldSlice_;
     bool bNewPassword = false;
     // The password typed for a camera reached by a typed address (it has no record).
     std::string typedPassword_;

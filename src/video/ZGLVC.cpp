@@ -93,10 +93,37 @@ void ZGLVC::viewWillAppear() {
     }
 }
 
-void ZGLVC::viewDidDisappear() { stopIntercom(); }
+void ZGLVC::viewDidDisappear() {
+    stopIntercom();
+    if (auto session = socket()) {
+        session->stopRecording();
+    }
+}
 
 void ZGLVC::setSocket(std::weak_ptr<clientSocket> session) {
+    if (myView_ != nullptr) {
+        myView_->recordingOverlay().setRecordingSource([session]() -> std::optional<double> {
+            const auto owner = session.lock();
+            const auto recorder = owner ? owner->recorder() : nullptr;
+            if (recorder && recorder->isRecording()) {
+                return recorder->recordingSeconds();
+            }
+            return std::nullopt;
+        });
+    }
     intercom_->setSocket(std::move(session));
+}
+
+void ZGLVC::toggleRecording() {
+    if (auto session = socket()) {
+        session->toggleRecording();
+    }
+}
+
+bool ZGLVC::isRecording() const {
+    const auto session = socket();
+    const auto recorder = session ? session->recorder() : nullptr;
+    return recorder && recorder->isRecording();
 }
 
 std::shared_ptr<clientSocket> ZGLVC::socket() const { return intercom_->socket(); }

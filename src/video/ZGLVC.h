@@ -69,7 +69,7 @@ public:
     void viewDidLoad();
     // Asks the window controller for the window's title.
     void viewWillAppear();
-    // Stops the intercom if it runs.
+    // Stops the intercom if it runs, and the recording.
     void viewDidDisappear();
 
     void setSocket(std::weak_ptr<clientSocket> session);
@@ -84,6 +84,10 @@ public:
     // What a click on `button` of the bar does; also the window's keys. The speaker and
     // the motion guard need the bar's state, so they do nothing before the bar exists.
     void performButton(BarButton button);
+
+    // Starts or stops recording the camera (R, and Record in the menus).
+    void toggleRecording();
+    bool isRecording() const;
 
     // Stops the intercom if it runs, then closes the view's window.
     void closeWindow();

@@ -42,6 +42,16 @@ public:
             view_->setAlarm(on);
         }
     }
+    void showNotice(const std::string& text) override {
+        if (view_) {
+            view_->showNotice(text);
+        }
+    }
+    void recordingChanged() override {
+        if (view_) {
+            view_->recordingChanged();
+        }
+    }
 
 private:
     QPointer<ZGLView> view_;  // main thread only
@@ -258,7 +268,17 @@ void ZGLView::initializeGL() {}
 
 void ZGLView::resizeGL(int /*w*/, int /*h*/) { reshape(); }
 
-void ZGLView::paintGL() { render(); }
+void ZGLView::paintGL() {
+    render();
+    if (const auto video = video_.lock(); video && ratio_ > 0) {
+        recordingOverlay_.paintOver(*this, video->viewport(), backingScale());
+    }
+}
+
+void ZGLView::showNotice(const std::string& text) {
+    recordingOverlay_.showNotice(QString::fromStdString(text));
+    update();
+}
 
 void ZGLView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {

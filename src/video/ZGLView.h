@@ -13,6 +13,7 @@
 #include "media/SessionDecoder.h"
 #include "session/SessionView.h"
 #include "video/ControlBarGeometry.h"
+#include "video/RecordingOverlay.h"
 
 namespace vistamo {
 
@@ -67,6 +68,9 @@ public:
     void setFlash(bool on) override;
     void setScreen(bool on) override;
     void setAlarm(bool on) override;
+    void showNotice(const std::string& text) override;
+    void recordingChanged() override { update(); }
+    RecordingOverlay& recordingOverlay() { return recordingOverlay_; }
     bool flash() const { return flash_; }
     bool screen() const { return screen_; }
     bool alarm() const { return alarm_; }
@@ -139,6 +143,7 @@ private:
     std::function<void()> onClose_;
     std::function<void(QPointF)> onMouseDown_;
     std::function<void()> onDoubleClick_;
+    RecordingOverlay recordingOverlay_;
     bool alarm_ = false;
     bool screen_ = false;
     bool flash_ = false;

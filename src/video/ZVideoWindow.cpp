@@ -39,6 +39,7 @@ ZVideoWindow::ZVideoWindow(std::shared_ptr<ZGLVC> contentViewController)
             });
         }
     }
+    addKey(QKeySequence(Qt::Key_R), [this] { contentViewController_->toggleRecording(); });
     addKey(QKeySequence(Qt::Key_F11), [this] { toggleFullScreen(); });
     addKey(QKeySequence(Qt::Key_Escape), [this] {
         if (isFullScreen()) {

@@ -15,7 +15,7 @@ class ZGLView;
 // (a ZGLVC), which the window owns. It tells its controller when it closes.
 //
 // Keys: each button of the bar has a letter (kBarButtonKeys) that does what a click on it does;
-// F11 and Esc for full screen.
+// R starts and stops recording; F11 and Esc for full screen.
 //
 // Main thread only.
 class ZVideoWindow final : public QWidget {

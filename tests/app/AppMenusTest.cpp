@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <optional>
 #include <vector>
 
 namespace vistamo::test {
@@ -92,6 +93,19 @@ TEST(AppMenusTest, EveryWindowCarriesTheSameMenusAndTheirShortcutsActFromAnyOfTh
     performed.clear();
     windowMenu->actions().first()->trigger();
     EXPECT_EQ(performed, std::vector<Command>{Command::ShowScanner});
+
+    // Record shows, each time a menu opens, whether the active camera window records, and is
+    // disabled where no camera window is active.
+    std::optional<bool> recording;
+    menus.setRecordingState([&] { return recording; });
+    QMenu* cameraMenu = menuNamed(*porchBar, "&Camera");
+    QAction* record = menus.action(Command::Record);
+    ASSERT_TRUE(cameraMenu->actions().contains(record));
+    emit cameraMenu->aboutToShow();
+    EXPECT_FALSE(record->isEnabled());
+    recording = true;
+    emit cameraMenu->aboutToShow();
+    EXPECT_TRUE(record->isEnabled() && record->isChecked());
 }
 
 }  // namespace

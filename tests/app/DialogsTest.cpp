@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <filesystem>
 #include <memory>
@@ -17,7 +18,9 @@
 #include "app/ZOptionVC.h"
 #include "app/addDeviceVC.h"
 #include "discovery/DeviceButton.h"
+#include "settings/ClipSettings.h"
 #include "settings/OptionData.h"
+#include "support/TempHome.h"
 #include "support/qt/QtWait.h"
 
 namespace vistamo {
@@ -54,9 +57,11 @@ public:
         calls.push_back("connect " + address);
         connected = true;
     }
+    void applyClipSettings(const ClipSettings& settings) override { applied.push_back(settings); }
 
     AlarmOptions options;
     std::vector<AlarmOptions> saved;
+    std::vector<ClipSettings> applied;
     std::vector<std::string> calls;
     bool connected = false;
     int scannerShown = 0;
@@ -74,7 +79,11 @@ bool closed(const QPointer<QWidget>& dialog) {
     return waitProcessingEvents([&] { return dialog.isNull(); });
 }
 
-TEST(ZOptionVCTest, ShowsTheOptionsAndOkSavesTheEditedValues) {
+// In a home of its own: OK writes the clip settings file.
+class ZOptionVCTest : public test::TempHomeTest {};
+
+TEST_F(ZOptionVCTest, ShowsTheOptionsAndOkSavesTheEditedValues) {
+    ASSERT_TRUE(saveClipSettings(ClipSettings{false, 30, 4}));
     auto host = std::make_shared<HostDouble>();
     host->options.bEnableActive = true;
     host->options.activeProgram = "firefox";
@@ -116,11 +125,20 @@ TEST(ZOptionVCTest, ShowsTheOptionsAndOkSavesTheEditedValues) {
         dialog->soundButton()->setChecked(true);
         dialog->onceAlarm()->setChecked(true);
         dialog->newAPP()->setText("vlc");
+        EXPECT_FALSE(dialog->recordClip()->isChecked());
+        EXPECT_EQ(dialog->secondsAfter()->value(), 30);
+        EXPECT_EQ(dialog->secondsBefore()->value(), 4);
+        dialog->recordClip()->setChecked(true);
+        dialog->secondsBefore()->setValue(8);
         QTest::mouseClick(dialog->okButton(), Qt::LeftButton);
     }
 
     ASSERT_EQ(host->saved.size(), 1u);
     EXPECT_EQ(setOptionData(host->saved.front()), setOptionData(expected));
+    // The clip settings go to their own file, and to the open cameras.
+    const ClipSettings clip{true, 30, 8};
+    EXPECT_EQ(loadClipSettings(), clip);
+    EXPECT_EQ(host->applied, std::vector<ClipSettings>{clip});
     EXPECT_EQ(host->scannerShown, 1) << "no camera is connected, so the scanner window returns";
     // The closed dialog goes away and with it its hold on the scanner.
     EXPECT_TRUE(closed(guard));

@@ -12,6 +12,7 @@
 #include "session/SessionDoubles.h"
 #include "session/SessionMessages.h"
 #include "session/clientSocket.h"
+#include "settings/ClipSettings.h"
 #include "support/Wait.h"
 #include "support/WireClient.h"
 
@@ -58,6 +59,11 @@ protected:
             std::lock_guard lock(observedLock);
             observed.emplace_back(bodyRead, Clock::now());
         };
+        parts.makeRecorder = [this](RecorderSetup setup) {
+            std::lock_guard guard(recorder->lock_);
+            recorder->setup = std::move(setup);
+            return recorder;
+        };
         session = clientSocket::init(parts);
         session->setMScanner(scanner);
         session->setGlv(view);
@@ -94,6 +100,7 @@ protected:
     std::shared_ptr<test::RecordingScanner> scanner = std::make_shared<test::RecordingScanner>();
     std::shared_ptr<test::RecordingView> view = std::make_shared<test::RecordingView>();
     std::shared_ptr<ZDeviceInfo> device = std::make_shared<ZDeviceInfo>();
+    std::shared_ptr<test::RecordingRecorder> recorder = std::make_shared<test::RecordingRecorder>();
     std::shared_ptr<clientSocket> session;
     // What the session's video observer saw: each body's read, and when the session handled it.
     using Clock = std::chrono::steady_clock;
@@ -245,6 +252,46 @@ TEST_F(SessionWire, SkipsGarbageHandsMediaOnShowsStatusAndStopsAskingForTheStrea
         EXPECT_LE(observed[1].first, observed[1].second);
     }
     EXPECT_TRUE(waitUntil([&] { return view->renderer->firstFrames == 1; }));
+}
+
+// The recorder gets what the camera sends as received (a picture's two slices together, key
+// frames by their NAL type, the camera's time when it sent one); alarms only with "Record a
+// clip" on; and the connection's end stops it.
+TEST_F(SessionWire, HandsTheStreamToTheRecorderAndAlarmsOnlyWithRecordAClip) {
+    device->setMDeviceName("Porch");
+    session->setClipSettings(ClipSettings{false, 20, 5});
+    const Bytes sets = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68};
+    const uint32_t time = floatBits(1.5f);
+    camera->send(makeMessage(CmdStreamParameters, 6, 0, sets));
+    camera->send(makeMessage(CmdVideoFrame, 1, time, Bytes{0, 0, 0, 0, 0x65, 1}));
+    camera->send(makeMessage(CmdVideoFrame, 1, time, Bytes{0, 0, 0, 0, 0x65, 2}));
+    camera->send(makeMessage(CmdVideoFrame, 0, 0, Bytes{0, 0, 0, 0, 0x41, 3}));
+    camera->send(makeMessage(CmdOpusAudio, 0, 0, Bytes(100, 7)));
+    camera->send(header(24, 1, CmdAlarm));
+    // A round trip: everything before it has been handled.
+    camera->send(makeMessage(CmdChallengeRequest, 0, 0, Bytes{0}));
+    EXPECT_EQ(commandOf(camera->readMessageBytes()), CmdChallenge);
+    const auto setup = [&] {
+        std::lock_guard guard(recorder->lock_);
+        return recorder->setup;
+    }();
+    ASSERT_TRUE(setup);
+    EXPECT_EQ(setup->cameraName, "Porch");
+    EXPECT_EQ(setup->secondsBefore, 0) << "no pictures kept without Record a clip";
+    EXPECT_EQ(recorder->calls(), (std::vector<std::string>{"sets 6 5", "picture 2 key 1.500000",
+                                                           "picture 1 delta", "sound 100"}));
+
+    session->setClipSettings(ClipSettings{true, 30, 4});
+    camera->send(header(24, 1, CmdAlarm));
+    camera->send(makeMessage(CmdChallengeRequest, 0, 0, Bytes{0}));
+    EXPECT_EQ(commandOf(camera->readMessageBytes()), CmdChallenge);
+    session->toggleRecording();
+    session->toggleRecording();
+    camera.reset();
+    ASSERT_TRUE(waitUntil([&] { return recorder->calls().size() == 9; }));
+    const auto calls = recorder->calls();
+    EXPECT_EQ(std::vector<std::string>(calls.begin() + 4, calls.end()),
+              (std::vector<std::string>{"clip 4 30", "alarm", "start", "stop", "stop"}));
 }
 
 TEST_F(SessionWire, PairsAlarms) {

@@ -13,6 +13,7 @@
 #include "platform/Bytes.h"
 #include "platform/SoundPlayer.h"
 #include "session/SessionDialogs.h"
+#include "media/SessionRecorder.h"
 #include "session/SessionScanner.h"
 #include "session/SessionView.h"
 #include "settings/ZConfig.h"
@@ -63,6 +64,46 @@ public:
     void stopPlay() override {}
     void decodeOpusData(ByteView) override { ++packets; }
     std::atomic<size_t> packets{0};
+};
+
+// Each call as a line: "sets 6 5" (sizes), "picture 2 key 1.500000" (units, kind, camera
+// time), "sound 100", "start", "stop", "alarm", "clip 4 30" (seconds before and after).
+class RecordingRecorder : public SessionRecorder {
+public:
+    void parameterSets(ByteView sps, ByteView pps) override {
+        add("sets " + std::to_string(sps.size()) + " " + std::to_string(pps.size()));
+    }
+    void picture(const std::vector<ByteView>& units, bool key,
+                 std::optional<double> time) override {
+        add("picture " + std::to_string(units.size()) + (key ? " key" : " delta") +
+            (time ? " " + std::to_string(*time) : ""));
+    }
+    void sound(ByteView packet) override { add("sound " + std::to_string(packet.size())); }
+    bool start() override { return add("start"), recording = true; }
+    void stop() override { add("stop"), recording = false; }
+    bool alarm() override { return add("alarm"), true; }
+    void setClipSeconds(double before, double after) override {
+        add("clip " + std::to_string(int(before)) + " " + std::to_string(int(after)));
+    }
+    bool isRecording() const override { return recording; }
+    double recordingSeconds() const override { return 0; }
+
+    std::vector<std::string> calls() const {
+        std::lock_guard guard(lock_);
+        return calls_;
+    }
+
+    std::atomic<bool> recording{false};
+    // What the session made the recorder with (the test's factory sets it); guarded.
+    std::optional<RecorderSetup> setup;
+    mutable std::mutex lock_;
+
+private:
+    void add(std::string line) {
+        std::lock_guard guard(lock_);
+        calls_.push_back(std::move(line));
+    }
+    std::vector<std::string> calls_;
 };
 
 class RecordingScanner : public SessionScanner {

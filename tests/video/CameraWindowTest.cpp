@@ -17,8 +17,11 @@
 
 #include "discovery/ZDeviceInfo.h"
 #include "media/AudioSignals.h"
+#include "media/ClipFileName.h"
 #include "media/SessionAudioCodec.h"
+#include "recording/ClipProbe.h"
 #include "session/clientSocket.h"
+#include "settings/ClipSettings.h"
 #include "support/CameraProcess.h"
 #include "support/TempHome.h"
 #include "support/TestStream.h"
@@ -564,6 +567,137 @@ TEST_F(CameraWindowTest, ClosingOneOfTwoWindowsLeavesTheOtherStreaming) {
     EXPECT_FALSE(scanner->isConnected);
     EXPECT_TRUE(scanner->videoWindowList.empty());
     EXPECT_FALSE(second.device->bOccupied());
+}
+
+// The finished recordings in the Videos folder, oldest first (names hold the time; a second
+// file in the same second gets " 2").
+std::vector<fs::path> recordings() {
+    std::vector<fs::path> files;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(*clipFolder(), ignored)) {
+        if (entry.path().extension() == ".mp4") {
+            files.push_back(entry.path());
+        }
+    }
+    std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) {
+        return fs::last_write_time(a) < fs::last_write_time(b);
+    });
+    return files;
+}
+
+// The red dot: strongly red pixels in the top right quarter of the picture.
+int redPixels(const QImage& picture) {
+    int red = 0;
+    for (int y = 0; y < picture.height() / 4; ++y) {
+        for (int x = picture.width() / 2; x < picture.width(); ++x) {
+            red += near(picture.pixel(x, y), 230, 30, 30, 40) ? 1 : 0;
+        }
+    }
+    return red;
+}
+
+void expectPlayable(const ClipProbe& clip) {
+    EXPECT_TRUE(clip.opened);
+    EXPECT_TRUE(clip.hasVideo);
+    EXPECT_TRUE(clip.hasOpus);
+    EXPECT_TRUE(clip.firstIsKey);
+    EXPECT_TRUE(clip.decodeTimesIncrease);
+    EXPECT_TRUE(clip.presentationTimesIncrease);
+    EXPECT_GT(clip.videoPackets, 0);
+    EXPECT_EQ(clip.decoded, clip.videoPackets);
+    EXPECT_EQ(clip.damaged, 0);
+    EXPECT_GT(clip.audioPackets, 0);
+}
+
+// R starts and stops; the red dot and the running time show meanwhile, over the picture only;
+// closing the window while recording still leaves a whole file.
+TEST_F(CameraWindowTest, RecordsOnRAndFinishesTheFileWhenTheWindowCloses) {
+    Camera& camera = open({"--size", "640x360", "--gop", "10"}, QSize(800, 500));
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    ZVideoWindow& window = *controllerOf(camera)->window();
+    // Window tests running beside this one may take the focus away.
+    std::shared_ptr<const SessionRecorder> recorder;
+    double recorded = 0;
+    const auto pressR = [&] {
+        ASSERT_TRUE(waitProcessingEvents([&] {
+            window.activateWindow();
+            return window.isActiveWindow();
+        }));
+        recorded = recorder ? recorder->recordingSeconds() : 0;
+        QTest::keyClick(&window, Qt::Key_R);
+    };
+    const QImage before = videoPart(camera, viewOf(camera).grabFramebuffer());
+
+    recorder = camera.session.lock()->recorder();
+    ASSERT_NE(recorder, nullptr);
+
+    // A file where the recordings' folder should be: a notice over the picture, no recording.
+    writeText(*clipFolder(), "in the way");
+    pressR();
+    ASSERT_TRUE(waitProcessingEvents(
+        [&] { return viewOf(camera).recordingOverlay().notice().contains("cannot be created"); }));
+    EXPECT_FALSE(recorder->isRecording());
+    fs::remove(*clipFolder());
+
+    pressR();
+    ASSERT_TRUE(waitProcessingEvents([&] { return recorder->recordingSeconds() >= 3; }));
+    ASSERT_TRUE(waitForFrames(camera, 2));
+    const QImage grab = viewOf(camera).grabFramebuffer();
+    EXPECT_GT(redPixels(videoPart(camera, grab)), 50);
+    EXPECT_EQ(redPixels(before), 0);
+    EXPECT_TRUE(contentOf(camera).isRecording());
+    const fs::path folder = VISTAMO_SCREENSHOT_DIR;
+    fs::create_directories(folder);
+    grab.save(QString::fromStdString((folder / "camera-window-recording.png").string()));
+
+    pressR();
+    ASSERT_TRUE(waitProcessingEvents([&] { return recordings().size() == 1; }));
+    EXPECT_FALSE(recorder->isRecording());
+    const ClipProbe first = probeClip(recordings()[0]);
+    expectPlayable(first);
+    EXPECT_NEAR(first.videoSeconds, recorded, 0.2);
+    EXPECT_NEAR(first.videoPackets, recorded * 10, 2);  // ten pictures a second
+    EXPECT_EQ(first.width, 640);
+
+    // Again, then the window closes in the middle.
+    pressR();
+    ASSERT_TRUE(waitProcessingEvents([&] { return recorder->recordingSeconds() >= 1; }));
+    static_cast<QWidget*>(&window)->close();
+    ASSERT_TRUE(waitProcessingEvents([&] { return recordings().size() == 2; }));
+    expectPlayable(probeClip(recordings()[1]));
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator(*clipFolder(), ignored)) {
+        EXPECT_NE(entry.path().extension(), ".part") << entry.path();
+    }
+}
+
+// With "Record a clip" on, an alarm from the camera records from a key frame about the seconds
+// kept before it until the seconds after the last alarm: a second alarm extends the clip.
+TEST_F(CameraWindowTest, MotionAlarmRecordsAClipThatASecondAlarmExtends) {
+    constexpr double kBefore = 1, kAfter = 2, kKeyFrameSeconds = 0.5;
+    ASSERT_TRUE(
+        saveClipSettings(ClipSettings{true, static_cast<int>(kAfter), static_cast<int>(kBefore)}));
+    // Each picture in two slices: the session hands both to the recorder together.
+    Camera& camera = open({"--size", "320x240", "--gop", "5", "--two-slices"});
+    ASSERT_TRUE(waitForFrames(camera, 25));  // more than the seconds kept before
+
+    const auto firstAlarm = std::chrono::steady_clock::now();
+    ASSERT_TRUE(camera.process->sendControl("alarm"));
+    ASSERT_TRUE(seen(camera, "control ok alarm"));
+    const auto recorder = camera.session.lock()->recorder();
+    ASSERT_TRUE(waitProcessingEvents([&] { return recorder->isRecording(); }));
+    ASSERT_TRUE(waitForFrames(camera, 10));
+    ASSERT_TRUE(camera.process->sendControl("alarm"));
+    ASSERT_TRUE(seen(camera, "control ok alarm"));
+    const double between =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - firstAlarm).count();
+
+    ASSERT_TRUE(waitProcessingEvents([&] { return recordings().size() == 1; }));
+    const ClipProbe clip = probeClip(recordings()[0]);
+    expectPlayable(clip);
+    // From a key frame no later than the seconds before, to the seconds after the second alarm.
+    EXPECT_GE(clip.videoSeconds, kBefore + between + kAfter - 0.3);
+    EXPECT_LE(clip.videoSeconds, kBefore + kKeyFrameSeconds + between + kAfter + 0.3);
 }
 
 // Also run with QT_SCALE_FACTOR=2 (a ctest entry of its own): everything is in device pixels.
