@@ -116,6 +116,13 @@ void AppDelegate::perform(AppMenus::Command command) {
                 window->contentViewController()->toggleRecording();
             }
             break;
+        case Command::Statistics:
+            if (ZVideoWindow* window = activeCameraWindow()) {
+                if (ZGLView* view = window->contentViewController()->myView()) {
+                    view->toggleStatistics();
+                }
+            }
+            break;
     }
 }
 

@@ -35,8 +35,8 @@ const std::vector<MenuDescription>& menus() {
     static const std::vector<MenuDescription> description{
         {"&Camera",
          {action(Command::AddCamera), action(Command::LocalCameraPreview), kSeparator,
-          action(Command::Record), kSeparator, action(Command::Options), kSeparator,
-          action(Command::Quit)}},
+          action(Command::Record), action(Command::Statistics), kSeparator,
+          action(Command::Options), kSeparator, action(Command::Quit)}},
         {"&Share", {action(Command::ShareByEmail), action(Command::CopyLink)}},
         {"&Window",
          {action(Command::ShowScanner), kSeparator, kCameraWindows, kSeparator,
@@ -69,6 +69,8 @@ std::vector<ActionText> actionTexts() {
         {Command::CloseWindow, "Close Window", QKeySequence(Qt::CTRL | Qt::Key_W)},
         // R is the camera window's own key; a shortcut here would make it ambiguous.
         {Command::Record, "Record", {}},
+        // Ctrl+I belongs to the camera view itself; the text only shows it.
+        {Command::Statistics, "Statistics\tCtrl+I", {}},
     };
 }
 
@@ -93,6 +95,7 @@ AppMenus::AppMenus(std::function<void(Command)> perform,
     }
     action(Command::Record)->setCheckable(true);
     action(Command::Record)->setEnabled(false);
+    action(Command::Statistics)->setEnabled(false);
 }
 
 AppMenus::~AppMenus() = default;
@@ -109,6 +112,7 @@ void AppMenus::fill(QMenuBar& bar) {
             const std::optional<bool> recording =
                 recordingState_ ? recordingState_() : std::nullopt;
             action(Command::Record)->setEnabled(recording.has_value());
+            action(Command::Statistics)->setEnabled(recording.has_value());
             action(Command::Record)->setChecked(recording.value_or(false));
         });
         const bool listsWindows = std::any_of(

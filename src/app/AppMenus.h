@@ -40,6 +40,8 @@ public:
         CloseWindow,
         // Starts or stops recording the active camera window's camera.
         Record,
+        // Shows or hides the statistics over the active camera window's picture.
+        Statistics,
     };
 
     // `perform` runs a command; `cameraWindows` answers the open camera windows, in the order

@@ -14,8 +14,8 @@
 #include "media/AlarmClip.h"
 #include "media/ClipWriter.h"
 #include "media/PreEventRing.h"
-#include "platform/Bytes.h"
 #include "media/SessionRecorder.h"
+#include "platform/Bytes.h"
 
 namespace vistamo {
 

@@ -7,8 +7,8 @@
 
 #include "media/SessionAudioCodec.h"
 #include "media/SessionDecoder.h"
-#include "session/SessionDialogs.h"
 #include "media/SessionRecorder.h"
+#include "session/SessionDialogs.h"
 
 namespace vistamo {
 

@@ -8,13 +8,13 @@
 #include <string>
 
 #include "dispatch/SerialQueue.h"
+#include "media/SessionRecorder.h"
 #include "media/ZH264DecoderDelegate.h"
 #include "media/opusCodecDelegate.h"
 #include "session/CommandHeader.h"
 #include "session/GCDAsyncSocket.h"
 #include "session/GCDAsyncSocketDelegate.h"
 #include "session/SessionParts.h"
-#include "media/SessionRecorder.h"
 #include "session/SessionScanner.h"
 #include "session/SessionView.h"
 #include "settings/ClipSettings.h"

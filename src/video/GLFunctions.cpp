@@ -4,6 +4,8 @@
 #include <QOpenGLVersionFunctionsFactory>
 #include <QOpenGLWidget>
 
+#include "video/Vertex.h"
+
 namespace vistamo {
 
 QOpenGLFunctions_3_2_Core* currentGL() {
@@ -17,6 +19,20 @@ QOpenGLFunctions_3_2_Core* currentGL() {
         return nullptr;
     }
     return functions;
+}
+
+void loadQuad(QOpenGLFunctions_3_2_Core* gl, GLuint vao, GLuint vbo, const VideoScreen& quad) {
+    gl->glBindVertexArray(vao);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, vbo);
+    gl->glBufferData(GL_ARRAY_BUFFER, sizeof(quad), &quad, GL_STATIC_DRAW);
+    gl->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, kVertexStride,
+                              reinterpret_cast<const void*>(kVertexPositionOffset));
+    gl->glEnableVertexAttribArray(0);
+    gl->glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, kVertexStride,
+                              reinterpret_cast<const void*>(kVertexTextureOffset));
+    gl->glEnableVertexAttribArray(1);
+    gl->glBindVertexArray(0);
+    gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
 }
 
 ScopedContext::ScopedContext(QOpenGLWidget* widget) {

@@ -13,6 +13,12 @@ namespace vistamo {
 // cannot provide them. Main thread.
 QOpenGLFunctions_3_2_Core* currentGL();
 
+struct VideoScreen;
+
+// Fills the vertex array `vao` with `quad` through the buffer `vbo` (both already generated):
+// attribute 0 the position, attribute 1 the texture coordinate. Leaves nothing bound.
+void loadQuad(QOpenGLFunctions_3_2_Core* gl, GLuint vao, GLuint vbo, const VideoScreen& quad);
+
 // Makes a widget's context current for a scope and restores the context that was current
 // before. `active()` is false when the widget or its context is gone.
 class ScopedContext {

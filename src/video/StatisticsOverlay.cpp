@@ -31,17 +31,7 @@ StatisticsOverlay::StatisticsOverlay(QOpenGLWidget* view)
         {{-1, -1}, {0, 1}}, {{1, -1}, {1, 1}}, {{-1, 1}, {0, 0}}, {{1, 1}, {1, 0}}};
     gl->glGenVertexArrays(1, &vao_);
     gl->glGenBuffers(1, &vbo_);
-    gl->glBindVertexArray(vao_);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, vbo_);
-    gl->glBufferData(GL_ARRAY_BUFFER, sizeof(quad), &quad, GL_STATIC_DRAW);
-    gl->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, kVertexStride,
-                              reinterpret_cast<const void*>(kVertexPositionOffset));
-    gl->glEnableVertexAttribArray(0);
-    gl->glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, kVertexStride,
-                              reinterpret_cast<const void*>(kVertexTextureOffset));
-    gl->glEnableVertexAttribArray(1);
-    gl->glBindVertexArray(0);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+    loadQuad(gl, vao_, vbo_, quad);
     gl->glGenTextures(1, &texture_);
 }
 

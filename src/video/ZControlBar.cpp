@@ -59,19 +59,8 @@ void ZControlBar::calculateVertices() {
     gl->glGenVertexArrays(BUTTONS, VAO_.data());
     gl->glGenBuffers(BUTTONS, VBO_.data());
     for (int index = 0; index < BUTTONS; ++index) {
-        const VideoScreen quad = buttonQuad(index);
-        gl->glBindVertexArray(VAO_[index]);
-        gl->glBindBuffer(GL_ARRAY_BUFFER, VBO_[index]);
-        gl->glBufferData(GL_ARRAY_BUFFER, sizeof(quad), &quad, GL_STATIC_DRAW);
-        gl->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, kVertexStride,
-                                  reinterpret_cast<const void*>(kVertexPositionOffset));
-        gl->glEnableVertexAttribArray(0);
-        gl->glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, kVertexStride,
-                                  reinterpret_cast<const void*>(kVertexTextureOffset));
-        gl->glEnableVertexAttribArray(1);
+        loadQuad(gl, VAO_[index], VBO_[index], buttonQuad(index));
     }
-    gl->glBindVertexArray(0);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
 }
 
 void ZControlBar::loadTextures() {

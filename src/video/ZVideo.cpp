@@ -245,18 +245,8 @@ void ZVideo::loadBufferData() {
     }
     const VideoScreen quad = videoQuad(frame_width_, frame_height_);
     gl->glGenVertexArrays(1, &gl_->vao);
-    gl->glBindVertexArray(gl_->vao);
     gl->glGenBuffers(1, &gl_->vbo);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, gl_->vbo);
-    gl->glBufferData(GL_ARRAY_BUFFER, sizeof(quad), &quad, GL_STATIC_DRAW);
-    gl->glVertexAttribPointer(1, 2, GL_FLOAT, GL_FALSE, kVertexStride,
-                              reinterpret_cast<const void*>(kVertexTextureOffset));
-    gl->glEnableVertexAttribArray(1);
-    gl->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, kVertexStride,
-                              reinterpret_cast<const void*>(kVertexPositionOffset));
-    gl->glEnableVertexAttribArray(0);
-    gl->glBindVertexArray(0);
-    gl->glBindBuffer(GL_ARRAY_BUFFER, 0);
+    loadQuad(gl, gl_->vao, gl_->vbo, quad);
 }
 
 void ZVideo::drawFrame() {

@@ -10,10 +10,10 @@
 
 #include "media/SessionAudioCodec.h"
 #include "media/SessionDecoder.h"
+#include "media/SessionRecorder.h"
 #include "platform/Bytes.h"
 #include "platform/SoundPlayer.h"
 #include "session/SessionDialogs.h"
-#include "media/SessionRecorder.h"
 #include "session/SessionScanner.h"
 #include "session/SessionView.h"
 #include "settings/ZConfig.h"
