@@ -111,8 +111,15 @@ void ClipRecorder::parameterSets(ByteView sps, ByteView pps) {
     }
 }
 
+// Neither recording nor keeping pictures for an alarm clip: what the camera sends is not
+// needed, so it is not copied.
+bool ClipRecorder::idle() const { return state_ == State::idle && !ring_; }
+
 void ClipRecorder::picture(const std::vector<ByteView>& units, bool keyFrame,
                            std::optional<double> cameraSeconds) {
+    if (idle()) {
+        return;
+    }
     RecordedSample sample;
     sample.kind = RecordedSample::Kind::video;
     sample.arrivalSeconds = now();
@@ -153,7 +160,7 @@ void ClipRecorder::picture(const std::vector<ByteView>& units, bool keyFrame,
 }
 
 void ClipRecorder::sound(ByteView opusPacket) {
-    if (opusPacket.empty()) {
+    if (opusPacket.empty() || idle()) {
         return;
     }
     RecordedSample sample;

@@ -87,6 +87,7 @@ public:
 
 private:
     enum class State { idle, waitingForKeyFrame, recording };
+    bool idle() const;
     struct Recording;
     struct Sinks;
     static void finishRecording(Recording& recording, const Sinks& sinks);
