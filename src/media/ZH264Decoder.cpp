@@ -17,15 +17,14 @@ extern "C" {
 #include "dispatch/SerialQueue.h"
 #include "media/H264DecompressionSession.h"
 #include "media/H264FormatDescription.h"
+#include "media/NalUnit.h"
 #include "media/SnapshotFile.h"
 
 namespace vistamo {
 
 namespace {
 
-constexpr size_t kPrefixBytes = 4;
 constexpr int kNalSliceNonIdr = 1;
-constexpr int kNalSliceIdr = 5;
 // nal_ref_idc 0, type 1: a slice that no other picture refers to.
 constexpr uint8_t kNonReferenceSliceHeader = 0x01;
 
@@ -34,29 +33,27 @@ using SharedPacket = std::shared_ptr<AVPacket>;
 // A slice as the camera sends it: the prefix and at least the NAL unit header byte, of a type
 // that carries a picture.
 bool isSlice(ByteView unit) {
-    if (unit.size() <= kPrefixBytes || unit.size() - kPrefixBytes > UINT32_MAX) {
+    if (unit.size() <= kNalPrefixBytes || unit.size() - kNalPrefixBytes > UINT32_MAX) {
         return false;
     }
-    const int type = unit[kPrefixBytes] & 0x1f;
+    const int type = unit[kNalPrefixBytes] & 0x1f;
     return type == kNalSliceNonIdr || type == kNalSliceIdr;
 }
 
-bool isIdr(ByteView slice) { return (slice[kPrefixBytes] & 0x1f) == kNalSliceIdr; }
-
 int32_t frameTypeOf(ByteView firstSlice) {
-    return firstSlice[kPrefixBytes] == kNonReferenceSliceHeader
+    return firstSlice[kNalPrefixBytes] == kNonReferenceSliceHeader
                ? ZH264Decoder::kFrameTypeNonReference
                : ZH264Decoder::kFrameTypeReference;
 }
 
 // Writes `slice` at `out`, its prefix overwritten with the unit's length in 4 big-endian bytes.
 void putSlice(uint8_t* out, ByteView slice) {
-    const size_t length = slice.size() - kPrefixBytes;
+    const size_t length = slice.size() - kNalPrefixBytes;
     out[0] = static_cast<uint8_t>(length >> 24);
     out[1] = static_cast<uint8_t>(length >> 16);
     out[2] = static_cast<uint8_t>(length >> 8);
     out[3] = static_cast<uint8_t>(length);
-    std::memcpy(out + kPrefixBytes, slice.data() + kPrefixBytes, length);
+    std::memcpy(out + kNalPrefixBytes, slice.data() + kNalPrefixBytes, length);
 }
 
 // The one copy of a slice: a packet with libavcodec's zeroed padding holding `slice`, with
@@ -431,11 +428,11 @@ bool ZH264Decoder::acceptFormatDesc(ByteView sps, ByteView pps) {
         state.mSPS.assign(sps.begin(), sps.end());
         state.mPPS.assign(pps.begin(), pps.end());
         state.formatDesc.reset();
-        if (sps.size() < kPrefixBytes || pps.size() < kPrefixBytes) {
+        if (sps.size() < kNalPrefixBytes || pps.size() < kNalPrefixBytes) {
             return false;
         }
-        format =
-            H264FormatDescription::create(sps.subspan(kPrefixBytes), pps.subspan(kPrefixBytes));
+        format = H264FormatDescription::create(sps.subspan(kNalPrefixBytes),
+                                               pps.subspan(kNalPrefixBytes));
         if (!format) {
             return false;
         }
@@ -458,7 +455,7 @@ void ZH264Decoder::decompressFrame(ByteView data) {
     }
     state.mBSlice = frameTypeOf(data);
     state.decoder_order = nextDecodeOrder(state.decoder_order);
-    submit(std::move(sample), state.mBSlice, isIdr(data));
+    submit(std::move(sample), state.mBSlice, isIdrSlice(data));
 }
 
 void ZH264Decoder::decodeFrameWidthMultipleSlice(ByteView data) {
@@ -481,10 +478,10 @@ void ZH264Decoder::decodeFrameWidthMultipleSlice(ByteView data) {
         return;
     }
     // The packet's first bytes are the first slice's, its prefix now a length.
-    const ByteView first(sample->data, kPrefixBytes + 1);
+    const ByteView first(sample->data, kNalPrefixBytes + 1);
     state.mBSlice = frameTypeOf(first);
     state.decoder_order = nextDecodeOrder(state.decoder_order);
-    submit(std::move(sample), state.mBSlice, isIdr(first));
+    submit(std::move(sample), state.mBSlice, isIdrSlice(first));
 }
 
 void ZH264Decoder::submit(std::shared_ptr<AVPacket> sample, int32_t frameType, bool idr) {

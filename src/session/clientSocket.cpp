@@ -7,6 +7,7 @@
 #include "discovery/ZDeviceInfo.h"
 #include "discovery/ZNetworkTools.h"
 #include "dispatch/MainQueue.h"
+#include "media/NalUnit.h"
 #include "platform/DeviceIdentity.h"
 #include "platform/Log.h"
 #include "platform/SoundPlayer.h"
@@ -528,14 +529,6 @@ void clientSocket::socketDidDisconnect(const std::shared_ptr<GCDAsyncSocket>& /*
 
 // ---- recording ---------------------------------------------------------------------------
 
-namespace {
-
-constexpr uint8_t kIdrSlice = 5;
-
-bool isKeyFrame(ByteView unit) { return unit.size() > 4 && (unit[4] & 0x1F) == kIdrSlice; }
-
-}  // namespace
-
 SessionRecorder* clientSocket::makeRecorder() {
     if (recorder_ || !parts_.makeRecorder) {
         return recorder_.get();
@@ -588,11 +581,11 @@ void clientSocket::record(const CommandHeader& header, ByteView body) {
                 cameraSeconds = floatFromBits(header.details2);
             }
             if (header.details != 1) {
-                recorder_->picture({body}, isKeyFrame(body), cameraSeconds);
+                recorder_->picture({body}, isIdrSlice(body), cameraSeconds);
             } else if (heldSlice_.empty()) {
                 heldSlice_.assign(body.begin(), body.end());
             } else {
-                recorder_->picture({heldSlice_, body}, isKeyFrame(heldSlice_), cameraSeconds);
+                recorder_->picture({heldSlice_, body}, isIdrSlice(heldSlice_), cameraSeconds);
                 heldSlice_.clear();
             }
             break;
