@@ -1,5 +1,7 @@
 #include "recording/ClipProbe.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <memory>
 
@@ -113,6 +115,18 @@ ClipProbe probeClip(const std::filesystem::path& path) {
         probe.firstVideoSeconds = static_cast<double>(firstPts) * av_q2d(timeBase);
     }
     return probe;
+}
+
+void expectPlayable(const ClipProbe& probe) {
+    EXPECT_TRUE(probe.opened);
+    EXPECT_TRUE(probe.hasVideo);
+    EXPECT_TRUE(probe.hasOpus);
+    EXPECT_TRUE(probe.firstIsKey);
+    EXPECT_TRUE(probe.decodeTimesIncrease);
+    EXPECT_TRUE(probe.presentationTimesIncrease);
+    EXPECT_GT(probe.videoPackets, 0);
+    EXPECT_EQ(probe.decoded, probe.videoPackets);
+    EXPECT_EQ(probe.damaged, 0);
 }
 
 }  // namespace vistamo::test

@@ -29,4 +29,8 @@ struct ClipProbe {
 
 ClipProbe probeClip(const std::filesystem::path& path);
 
+// Expects what a player needs: the file opens with a video and an Opus stream, begins on a key
+// frame, its time stamps increase, and every picture decodes undamaged.
+void expectPlayable(const ClipProbe& probe);
+
 }  // namespace vistamo::test

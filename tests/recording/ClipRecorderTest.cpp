@@ -81,18 +81,6 @@ std::vector<int> range(int first, int count) {
     return numbers;
 }
 
-void expectPlayable(const ClipProbe& probe) {
-    EXPECT_TRUE(probe.opened);
-    EXPECT_TRUE(probe.hasVideo);
-    EXPECT_TRUE(probe.hasOpus);
-    EXPECT_TRUE(probe.firstIsKey);
-    EXPECT_TRUE(probe.decodeTimesIncrease);
-    EXPECT_TRUE(probe.presentationTimesIncrease);
-    EXPECT_GT(probe.videoPackets, 0);
-    EXPECT_EQ(probe.decoded, probe.videoPackets);
-    EXPECT_EQ(probe.damaged, 0);
-}
-
 // On demand, with B pictures, timed by arrival and by the camera's own time stamps: the file
 // holds every picture from the first key frame after the start, in display order, with the
 // sound beside them, named for the camera and the time in the user's Videos folder.

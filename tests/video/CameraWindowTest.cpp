@@ -596,16 +596,9 @@ int redPixels(const QImage& picture) {
     return red;
 }
 
-void expectPlayable(const ClipProbe& clip) {
-    EXPECT_TRUE(clip.opened);
-    EXPECT_TRUE(clip.hasVideo);
-    EXPECT_TRUE(clip.hasOpus);
-    EXPECT_TRUE(clip.firstIsKey);
-    EXPECT_TRUE(clip.decodeTimesIncrease);
-    EXPECT_TRUE(clip.presentationTimesIncrease);
-    EXPECT_GT(clip.videoPackets, 0);
-    EXPECT_EQ(clip.decoded, clip.videoPackets);
-    EXPECT_EQ(clip.damaged, 0);
+// Playable, and the camera's sound is in it.
+void expectPlayableWithSound(const ClipProbe& clip) {
+    expectPlayable(clip);
     EXPECT_GT(clip.audioPackets, 0);
 }
 
@@ -654,7 +647,7 @@ TEST_F(CameraWindowTest, RecordsOnRAndFinishesTheFileWhenTheWindowCloses) {
     ASSERT_TRUE(waitProcessingEvents([&] { return recordings().size() == 1; }));
     EXPECT_FALSE(recorder->isRecording());
     const ClipProbe first = probeClip(recordings()[0]);
-    expectPlayable(first);
+    expectPlayableWithSound(first);
     EXPECT_NEAR(first.videoSeconds, recorded, 0.2);
     EXPECT_NEAR(first.videoPackets, recorded * 10, 2);  // ten pictures a second
     EXPECT_EQ(first.width, 640);
@@ -664,7 +657,7 @@ TEST_F(CameraWindowTest, RecordsOnRAndFinishesTheFileWhenTheWindowCloses) {
     ASSERT_TRUE(waitProcessingEvents([&] { return recorder->recordingSeconds() >= 1; }));
     static_cast<QWidget*>(&window)->close();
     ASSERT_TRUE(waitProcessingEvents([&] { return recordings().size() == 2; }));
-    expectPlayable(probeClip(recordings()[1]));
+    expectPlayableWithSound(probeClip(recordings()[1]));
     std::error_code ignored;
     for (const auto& entry : fs::directory_iterator(*clipFolder(), ignored)) {
         EXPECT_NE(entry.path().extension(), ".part") << entry.path();
@@ -694,7 +687,7 @@ TEST_F(CameraWindowTest, MotionAlarmRecordsAClipThatASecondAlarmExtends) {
 
     ASSERT_TRUE(waitProcessingEvents([&] { return recordings().size() == 1; }));
     const ClipProbe clip = probeClip(recordings()[0]);
-    expectPlayable(clip);
+    expectPlayableWithSound(clip);
     // From a key frame no later than the seconds before, to the seconds after the second alarm.
     EXPECT_GE(clip.videoSeconds, kBefore + between + kAfter - 0.3);
     EXPECT_LE(clip.videoSeconds, kBefore + kKeyFrameSeconds + between + kAfter + 0.3);
