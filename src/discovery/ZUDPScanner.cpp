@@ -69,7 +69,7 @@ std::shared_ptr<ZUDPScanner> ZUDPScanner::init(Options options) {
 
 ZUDPScanner::ZUDPScanner(CreateToken, Options options)
     : options_(withDefaults(std::move(options))),
-      udpQueue_(dispatch::SerialQueue::create("Client Queue")) {}
+      udpQueue_(dispatch::SerialQueue::create("Client Queue", "discovery")) {}
 
 ZUDPScanner::~ZUDPScanner() {
     // The socket's queue goes before the discovery queue it reports to.

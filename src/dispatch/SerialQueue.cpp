@@ -26,16 +26,23 @@ thread_local const void* tCurrentState = nullptr;
 // A delay longer than this (about 31 years) is cut to it: converting a larger or infinite number
 // of seconds to the clock's integer ticks would overflow.
 constexpr double kLongestDelaySeconds = 1e9;
+
+constexpr size_t kThreadNameLength = 15;
 }  // namespace
 
-std::shared_ptr<SerialQueue> SerialQueue::create(std::string label) {
-    return std::shared_ptr<SerialQueue>(new SerialQueue(std::move(label)));
+std::shared_ptr<SerialQueue> SerialQueue::create(std::string label, std::string threadName) {
+    return std::shared_ptr<SerialQueue>(new SerialQueue(std::move(label), std::move(threadName)));
 }
 
-SerialQueue::SerialQueue(std::string label) : state_(std::make_shared<State>(std::move(label))) {
-    thread_ = std::thread([state = state_] {
-        // Thread names are limited to 15 characters by the kernel.
-        pthread_setname_np(pthread_self(), state->label.substr(0, 15).c_str());
+SerialQueue::SerialQueue(std::string label, std::string threadName)
+    : state_(std::make_shared<State>(std::move(label))) {
+    if (threadName.empty()) {
+        threadName = state_->label;
+    }
+    // Thread names are limited to 15 characters by the kernel.
+    threadName.resize(std::min<size_t>(threadName.size(), kThreadNameLength));
+    thread_ = std::thread([state = state_, threadName = std::move(threadName)] {
+        pthread_setname_np(pthread_self(), threadName.c_str());
         tCurrentState = state.get();
         state->io.run();
         tCurrentState = nullptr;

@@ -13,13 +13,17 @@ namespace vistamo::dispatch {
 // readiness (see Timer and DescriptorWatch) are delivered on the same thread, so everything a
 // component does on its queue is serial.
 //
+// The thread is named after the label, or after `threadName` when one is given, so that two
+// queues sharing a label can be told apart in a debugger or `top -H`. The kernel keeps at most
+// 15 characters of a thread's name; longer names are cut.
+//
 // Lifecycle: the thread starts in `create` and runs until the queue is destroyed. Destruction
 // lets the work already handed in run, drops delayed work that has not come due, and joins the
 // thread; when the last reference goes away on the queue's own thread, the thread finishes that
 // work by itself and exits.
 class SerialQueue final : public Queue {
 public:
-    static std::shared_ptr<SerialQueue> create(std::string label);
+    static std::shared_ptr<SerialQueue> create(std::string label, std::string threadName = {});
     ~SerialQueue() override;
 
     SerialQueue(const SerialQueue&) = delete;
@@ -36,7 +40,7 @@ public:
 
 private:
     struct State;
-    explicit SerialQueue(std::string label);
+    SerialQueue(std::string label, std::string threadName);
 
     // Shared with the thread, which may outlive this object when the last reference is
     // dropped on the thread itself.

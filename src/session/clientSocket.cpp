@@ -47,7 +47,8 @@ std::shared_ptr<clientSocket> clientSocket::init(SessionParts parts) {
 }
 
 clientSocket::clientSocket(SessionParts parts)
-    : parts_(std::move(parts)), clientQueue_(dispatch::SerialQueue::create("Client Queue")) {}
+    : parts_(std::move(parts)),
+      clientQueue_(dispatch::SerialQueue::create("Client Queue", "session")) {}
 
 clientSocket::~clientSocket() = default;
 

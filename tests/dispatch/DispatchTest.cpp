@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -90,6 +93,30 @@ TEST(SerialQueue, LastReferenceMayBeDroppedOnTheQueueItself) {
         ran = true;
     });
     EXPECT_TRUE(waitUntil([&] { return ran.load(); }));
+}
+
+// Two queues may share a label and still be told apart by their threads' names.
+TEST(SerialQueue, ThreadIsNamedApartFromItsLabelAndTheNameIsCut) {
+    const auto threadName = [](SerialQueue& queue) {
+        std::string name;
+        queue.sync([&] {
+            char buffer[64] = {};
+            pthread_getname_np(pthread_self(), buffer, sizeof buffer);
+            name = buffer;
+        });
+        return name;
+    };
+    auto session = SerialQueue::create("Client Queue", "session");
+    auto discovery = SerialQueue::create("Client Queue", "discovery");
+    auto unnamed = SerialQueue::create("a label longer than fifteen");
+    auto longName = SerialQueue::create("label", "a thread name longer than fifteen");
+    EXPECT_EQ(session->label(), "Client Queue");
+    EXPECT_EQ(discovery->label(), "Client Queue");
+    EXPECT_EQ(threadName(*session), "session");
+    EXPECT_EQ(threadName(*discovery), "discovery");
+    EXPECT_EQ(threadName(*unnamed), "a label longer ");
+    EXPECT_EQ(unnamed->label(), "a label longer than fifteen");
+    EXPECT_EQ(threadName(*longName), "a thread name l");
 }
 
 TEST(Timer, CancelledOrRestartedTimerNeverCallsItsOldHandler) {
