@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/LinuxWorkspace.h"
+#include "workspace/LinuxWorkspace.h"
 
 using namespace vistamo;
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "platform/Workspace.h"
 #include "settings/OptionData.h"
+#include "workspace/Workspace.h"
 
 namespace vistamo {
 

@@ -24,7 +24,6 @@
 #include "discovery/ZUDPScanner.h"
 #include "dispatch/MainQueue.h"
 #include "media/ClipRecorder.h"
-#include "platform/LinuxWorkspace.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
 #include "platform/Resources.h"
@@ -34,6 +33,7 @@
 #include "video/SessionPartsFactory.h"
 #include "video/ZVideoWindow.h"
 #include "video/videoWindow.h"
+#include "workspace/LinuxWorkspace.h"
 
 namespace vistamo {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Workspace.h"
+#include "workspace/Workspace.h"
 
 namespace vistamo {
 

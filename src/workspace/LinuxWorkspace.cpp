@@ -1,4 +1,4 @@
-#include "platform/LinuxWorkspace.h"
+#include "workspace/LinuxWorkspace.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "platform/LinuxWorkspace.h"
+#include "workspace/LinuxWorkspace.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -1,1 +1,0 @@
-vistamo_fuzzer(desktop_exec_line platform vistamo_platform)

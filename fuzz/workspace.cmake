@@ -1,0 +1,1 @@
+vistamo_fuzzer(desktop_exec_line workspace vistamo_workspace)
