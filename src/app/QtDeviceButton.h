@@ -6,10 +6,24 @@
 #include <functional>
 #include <memory>
 
+#include <string>
+
 #include "discovery/DeviceButton.h"
-#include "discovery/DiscoveryHost.h"
 
 namespace vistamo {
+
+// Where a camera button goes on the scanner view and what it shows. Coordinates are the
+// view's, origin bottom-left, in points.
+struct DeviceButtonSpec {
+    int x = 0;
+    int y = 0;
+    int width = 120;
+    int height = 60;
+    std::string title;  // the camera's name when the button was made
+    int64_t tag = 0;    // the record's position in discovery's list
+    std::string imageName = "lens.png";
+    double fontSize = 13;  // the system font
+};
 
 // A camera's button on the scanner view: a flat button showing "lens.png" above the camera's
 // name, at the place discovery chose. Discovery sees it as a DeviceButton.

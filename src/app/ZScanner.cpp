@@ -24,7 +24,6 @@
 #include "discovery/ZUDPScanner.h"
 #include "dispatch/MainQueue.h"
 #include "media/ClipRecorder.h"
-#include "platform/Localization.h"
 #include "platform/Log.h"
 #include "platform/Resources.h"
 #include "platform/SoundPlayer.h"
@@ -83,6 +82,15 @@ std::shared_ptr<ZScanner> ZScanner::create(Environment environment) {
 ZScanner::ZScanner(Environment environment)
     : environment_(std::move(environment)),
       config_(std::make_unique<ZConfig>()),
+      discoveryHost_(std::make_unique<ScannerDiscoveryHost>(
+          config_.get(), ScannerDiscoveryHost::Hooks{
+                             .clicked =
+                                 [this](QtDeviceButton& clicked) {
+                                     // Not after the host, which the scanner outlives.
+                                     connectToServerWithId(clicked);
+                                 },
+                             .cover = [this] { return static_cast<QWidget*>(filterView_.data()); },
+                         })),
       hostReachability_(Reachability::reachabilityWithHostName(kReachabilityHost)),
       workspace_(std::make_shared<LinuxWorkspace>()) {
     bOnceAlarm_ = options_.bOnceAlarm;
@@ -93,7 +101,7 @@ ZScanner::ZScanner(Environment environment)
 ZScanner::~ZScanner() {
     radarTimer_.stop();
     // The buttons' widgets belong to the view; the records must not reach them after this.
-    deviceButtons_.clear();
+    discoveryHost_->dropButtons();
     mUdpSocket_.reset();
 }
 
@@ -132,6 +140,7 @@ QWidget* ZScanner::loadView() {
     connect(addCameraButton_, &QToolButton::clicked, this, [this] { showNewDeviceWithId(); });
     optionButton_ = makeControl(view, QStringLiteral("Options…"));
     connect(optionButton_, &QToolButton::clicked, this, [this] { showOptionWithId(); });
+    discoveryHost_->attach(view, infomation_);
 
     viewDidLayout();
     return view;
@@ -155,7 +164,8 @@ void ZScanner::viewDidLoad() {
     // Discovery only when the network is there now; it is not started later.
     if (netState_ && *netState_ != NotReachable) {
         mUdpSocket_ = ZUDPScanner::init();
-        mUdpSocket_->setMScanner(weak_from_this());
+        mUdpSocket_->setMScanner(
+            std::shared_ptr<DiscoveryHost>(shared_from_this(), discoveryHost_.get()));
         mUdpSocket_->setNetStatus(*netState_);
     } else {
         logLine("the network is not reachable: cameras are not searched for");
@@ -206,9 +216,7 @@ void ZScanner::viewDidLayout() {
             right -= kControlMargin;
         }
     }
-    for (const auto& button : deviceButtons_) {
-        button->place(height);
-    }
+    discoveryHost_->placeButtons(height);
 }
 
 ZRadiaView* ZScanner::radia() const { return radia_.data(); }
@@ -291,7 +299,7 @@ void ZScanner::connectToServerWithId(QtDeviceButton& button) {
         logLine("a camera button outlived its camera; the camera list starts anew");
         // Held until the end: emptying the list may take this button off the view too.
         std::shared_ptr<QtDeviceButton> keep;
-        for (const auto& entry : deviceButtons_) {
+        for (const auto& entry : discoveryHost_->buttons()) {
             if (entry.get() == &button) {
                 keep = entry;
             }
@@ -487,84 +495,6 @@ void ZScanner::updateInterfaceWithReachabilityWithReachability(
     if (hostReachability_ && reachability == hostReachability_ && netState_) {
         netState_ = reachability->currentReachabilityStatus();
     }
-}
-
-// ---- DiscoveryHost -----------------------------------------------------------------------
-
-ViewFrame ZScanner::viewFrame() const {
-    if (!view_) {
-        return {};
-    }
-    return ViewFrame{0, 0, static_cast<double>(view_->width()),
-                     static_cast<double>(view_->height())};
-}
-
-std::shared_ptr<DeviceButton> ZScanner::makeDeviceButton(const DeviceButtonSpec& spec) {
-    if (!view_) {
-        return nullptr;
-    }
-    // Discovery may place a button up to 66 points from the far edges, which leaves part of
-    // a wider button outside the view: it is moved in until it fits whole.
-    DeviceButtonSpec placed = spec;
-    placed.x = std::clamp(placed.x, 0, std::max(0, view_->width() - placed.width));
-    placed.y = std::clamp(placed.y, 0, std::max(0, view_->height() - placed.height));
-    auto button = std::make_shared<QtDeviceButton>(
-        view_.data(), placed,
-        [weakSelf = weak_from_this()](QtDeviceButton& clicked) {
-            if (auto self = weakSelf.lock()) {
-                self->connectToServerWithId(clicked);
-            }
-        },
-        [weakSelf = weak_from_this()](QtDeviceButton& removed) {
-            if (auto self = weakSelf.lock()) {
-                self->removeDeviceButton(removed);
-            }
-        });
-    // Above the radar and the centre button, below the preview when it runs.
-    if (filterView_) {
-        button->widget()->stackUnder(filterView_.data());
-    }
-    deviceButtons_.push_back(button);
-    // Where the button went, in the scanner window's coordinates (origin top left): the
-    // buttons are placed at random, and this is how a person or a test finds one.
-    const QPoint centre = button->widget()->geometry().center();
-    const QPoint inWindow =
-        view_->window() != nullptr ? view_->mapTo(view_->window(), centre) : centre;
-    debugLine("camera \"" + spec.title + "\" found; its button is at " +
-              std::to_string(inWindow.x()) + "," + std::to_string(inWindow.y()) +
-              " in the scanner window");
-    return button;
-}
-
-void ZScanner::removeDeviceButton(QtDeviceButton& button) {
-    // The erased entry may be the last owner of `button`: nothing touches it afterwards.
-    std::erase_if(deviceButtons_, [&](const auto& entry) { return entry.get() == &button; });
-}
-
-void ZScanner::setInfomationText(const std::string& text) {
-    if (!infomation_) {
-        return;
-    }
-    infomation_->setTextFormat(Qt::PlainText);
-    infomation_->setTextInteractionFlags(Qt::NoTextInteraction);
-    infomation_->setText(QString::fromStdString(text));
-}
-
-void ZScanner::setInfomationLink(const std::string& text) {
-    if (!infomation_) {
-        return;
-    }
-    infomation_->setTextFormat(Qt::RichText);
-    infomation_->setText(
-        QStringLiteral("<a href=\"%1\">%2</a>")
-            .arg(QString::fromUtf8(kProductWebPage), QString::fromStdString(text).toHtmlEscaped()));
-    infomation_->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    infomation_->setOpenExternalLinks(true);
-}
-
-std::string ZScanner::localizedString(const std::string& key,
-                                      const std::string& defaultText) const {
-    return ::vistamo::localizedString(key, defaultText);
 }
 
 ZConfig* ZScanner::config() { return config_.get(); }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/ScannerDialogHost.h"
-#include "discovery/DiscoveryHost.h"
+#include "app/ScannerDiscoveryHost.h"
 #include "discovery/Reachability.h"
 #include "session/SessionScanner.h"
 #include "settings/OptionData.h"
@@ -40,11 +40,9 @@ class ZVideoWindow;
 class clientSocket;
 class videoWindow;
 
-// The product's web page: the status line's link and the Help menu's page.
-inline constexpr const char* kProductWebPage = "https://vistamo.example.org/";
-
 // The controller of the application's main window and the hub the rest hangs from: it owns the
-// discovery scanner (which puts a button per camera on its view), the store of accepted
+// discovery scanner (which has a button per camera put on its view by the scanner's discovery
+// host, `discoveryHost`), the store of accepted
 // passwords, the alarm options and the open camera windows; it opens a camera window on a
 // click or a typed address; it drives the radar behind the buttons.
 //
@@ -58,7 +56,6 @@ inline constexpr const char* kProductWebPage = "https://vistamo.example.org/";
 // Lifecycle: `create`, then `loadView` (builds the view, which the scanner window takes as its
 // content), `viewDidLoad` once; the window calls `viewDidAppear` each time it is shown.
 class ZScanner final : public QObject,
-                       public DiscoveryHost,
                        public SessionScanner,
                        public VideoScanner,
                        public ScannerDialogHost,
@@ -131,16 +128,12 @@ public:
     ZRadiaView* radia() const;
     // The camera buttons on the view, in the order they were made.
     const std::vector<std::shared_ptr<QtDeviceButton>>& deviceButtons() const {
-        return deviceButtons_;
+        return discoveryHost_->buttons();
     }
+    // What discovery sees of the scanner: its view's camera buttons and status line.
+    ScannerDiscoveryHost& discoveryHost() { return *discoveryHost_; }
 
-    // ---- DiscoveryHost (main thread) ----
-    ViewFrame viewFrame() const override;
-    std::shared_ptr<DeviceButton> makeDeviceButton(const DeviceButtonSpec& spec) override;
-    void setInfomationText(const std::string& text) override;
-    void setInfomationLink(const std::string& text) override;
-    std::string localizedString(const std::string& key,
-                                const std::string& defaultText) const override;
+    // The store of accepted passwords; for discovery and sessions.
     ZConfig* config() override;
 
     // ---- SessionScanner ----
@@ -179,7 +172,6 @@ private:
     void openVideoWindow(const std::shared_ptr<clientSocket>& session,
                          const std::shared_ptr<ZDeviceInfo>& device,
                          const std::function<void()>& connect);
-    void removeDeviceButton(QtDeviceButton& button);
     // Raises the open window of `device`; false when it has none.
     bool raiseVideoWindowOf(const std::shared_ptr<ZDeviceInfo>& device);
     // The viewer's own windows to the front: the camera windows, then the scanner window
@@ -208,6 +200,8 @@ private:
     QTimer radarTimer_;
     AlarmOptions options_;
     std::unique_ptr<ZConfig> config_;
+    // Discovery holds it weakly, through a reference that keeps the scanner alive while in use.
+    std::unique_ptr<ScannerDiscoveryHost> discoveryHost_;
     std::shared_ptr<Reachability> hostReachability_;
     std::optional<NetworkStatus> netState_;
     std::shared_ptr<ZUDPScanner> mUdpSocket_;
@@ -217,7 +211,6 @@ private:
     // Every camera window opened, until it is deleted (a closed window may outlive its
     // controller while its session is released).
     std::vector<QPointer<ZVideoWindow>> openedWindows_;
-    std::vector<std::shared_ptr<QtDeviceButton>> deviceButtons_;
     // Read at start, written each time a camera window closes.
     WindowPlaces windowPlaces_;
     std::shared_ptr<Workspace> workspace_;

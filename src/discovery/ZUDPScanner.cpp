@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cassert>
 #include <climits>
-#include <cmath>
 #include <variant>
 
 #include "discovery/DeviceButton.h"
@@ -21,16 +20,6 @@
 namespace vistamo {
 
 namespace {
-
-constexpr const char* kConnectToCamera = "CONNECT_TO_CAMERA";
-constexpr const char* kConnectToCameraText = "Click a camera to watch it";
-constexpr const char* kScanningCamera = "SCANNING_CAMERA";
-constexpr const char* kScanningCameraText = "Looking for cameras on this network…";
-
-// A button's origin is drawn from [0, extent - kButtonReach) and moved kButtonMargin in from the
-// edge: it lies from 5 to extent - 66 on each axis.
-constexpr int kButtonMargin = 5;
-constexpr int kButtonReach = 70;
 
 // For assertions: the list and the buttons belong to the main thread.
 [[maybe_unused]] bool onMainQueue() { return dispatch::mainQueue().isCurrent(); }
@@ -201,13 +190,9 @@ void ZUDPScanner::scanServers() {
         }
     }
 
-    const auto host = mScanner_.lock();
-    if (host) {
-        if (visible > 0 && statusCounter_ < 2) {
-            host->setInfomationText(host->localizedString(kConnectToCamera, kConnectToCameraText));
-        } else {
-            host->setInfomationLink(host->localizedString(kScanningCamera, kScanningCameraText));
-        }
+    if (const auto host = mScanner_.lock()) {
+        host->showStatus(visible > 0 && statusCounter_ < 2 ? DiscoveryStatus::CamerasFound
+                                                           : DiscoveryStatus::Searching);
     }
     statusCounter_ = (statusCounter_ + 1) % 4;
 }
@@ -316,20 +301,6 @@ bool ZUDPScanner::addNewOne(const std::string& address,
     });
 }
 
-int ZUDPScanner::randomOrigin(double extent) {
-    // The extent goes through single precision and is truncated, as the view reports it.
-    const float single = static_cast<float>(extent);
-    const int whole = std::isfinite(single) && single > 0
-                          ? static_cast<int>(std::min(single, static_cast<float>(INT_MAX / 2)))
-                          : 0;
-    const int span = whole - kButtonReach;
-    // A view too small to hold a button gets it at the margin.
-    if (span <= 0) {
-        return kButtonMargin;
-    }
-    return std::uniform_int_distribution<int>(0, span - 1)(random_) + kButtonMargin;
-}
-
 std::shared_ptr<DeviceButton> ZUDPScanner::newDevice(const std::shared_ptr<ZDeviceInfo>& record,
                                                      int64_t order) {
     assert(onMainQueue());
@@ -337,13 +308,7 @@ std::shared_ptr<DeviceButton> ZUDPScanner::newDevice(const std::shared_ptr<ZDevi
     if (!host || !record) {
         return nullptr;
     }
-    const ViewFrame frame = host->viewFrame();
-    DeviceButtonSpec spec;
-    spec.x = randomOrigin(frame.width);
-    spec.y = randomOrigin(frame.height);
-    spec.title = record->mDeviceName().value_or("");
-    spec.tag = order;
-    auto button = host->makeDeviceButton(spec);
+    auto button = host->makeDeviceButton(record->mDeviceName().value_or(""), order);
     record->setButton(button);
     return button;
 }

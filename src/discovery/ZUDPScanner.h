@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -23,9 +22,9 @@ class ZDeviceInfo;
 
 // Finds cameras on the local network. Each scan tick multicasts a scan request on UDP port
 // 10221; cameras answer with their identity, TCP port and name. The scanner keeps the list of
-// known cameras (mDeviceList), gives each a button on the host's view, hides the button of a
-// camera that stopped answering, removes a camera that says it goes off line, and keeps the
-// host's status line current.
+// known cameras (mDeviceList), has the host make a button for each, hides the button of a
+// camera that stopped answering, removes a camera that says it goes off line, and tells the
+// host what its status line should say.
 //
 // Threads. The list and every button are touched on the main thread only: answers are read and
 // checked on the discovery queue ("Client Queue", the socket's delegate queue) and handed to
@@ -96,8 +95,8 @@ public:
 
     // One scan tick: unless guarded (bVerified, netStatus 0), sends a scan request, ages every
     // record (the third silent tick hides an answering camera's button) and writes the status
-    // line (while a button shows, two ticks of "CONNECT_TO_CAMERA", then two of the
-    // "SCANNING_CAMERA" link; else always the link).
+    // line (while a button shows, two ticks of CamerasFound, then two of Searching; else
+    // always Searching).
     void scanServers();
 
     // The known cameras in order of discovery; a button's tag indexes this list.
@@ -112,9 +111,9 @@ public:
     // on the main queue and waits there.
     bool addNewOne(const std::string& address, const std::shared_ptr<NewDeviceReceiver>& dialog);
 
-    // Makes the button of `record` at a random place on the host's view, titled with the
-    // record's name and tagged `order`, and stores it weakly in the record. None without a
-    // host or when the host makes none.
+    // Has the host make the button of `record`, titled with the record's name and tagged
+    // `order`, and stores it weakly in the record. None without a host or when the host makes
+    // none.
     std::shared_ptr<DeviceButton> newDevice(const std::shared_ptr<ZDeviceInfo>& record,
                                             int64_t order);
 
@@ -152,7 +151,6 @@ private:
     void getResponding(const DiscoveryAnswer& answer, bool fromThisComputer);
     void clientOffLine(const std::string& uuid);
     void retagFrom(size_t position);
-    int randomOrigin(double extent);
 
     // Set once at creation, read from any thread. The discovery queue is declared before the
     // socket so that the socket, which reports to it, goes first.
@@ -173,7 +171,6 @@ private:
     // Counts ticks past the guards, 0 to 3, for the status line's alternation.
     uint32_t statusCounter_ = 0;
     std::vector<std::shared_ptr<ZDeviceInfo>> mDeviceList_;
-    std::mt19937 random_{std::random_device{}()};
 };
 
 }  // namespace vistamo

@@ -28,7 +28,7 @@ auto onMain(F&& work) {
 // A button that remembers what it was made with and asked to do. Main thread only.
 class RecordingButton : public DeviceButton {
 public:
-    explicit RecordingButton(DeviceButtonSpec made) : spec(std::move(made)), tag_(spec.tag) {}
+    RecordingButton(std::string madeTitle, int64_t tag) : title(std::move(madeTitle)), tag_(tag) {}
 
     int64_t tag() const override { return tag_; }
     void setTag(int64_t tag) override { tag_ = tag; }
@@ -36,7 +36,7 @@ public:
     void setHidden(bool hidden) override { hidden_ = hidden; }
     void removeFromSuperview() override { removed = true; }
 
-    const DeviceButtonSpec spec;
+    const std::string title;
     bool removed = false;
 
 private:
@@ -44,24 +44,22 @@ private:
     bool hidden_ = false;
 };
 
-// The scanner controller as discovery sees it: a view of a given size that keeps every button
-// made on it (removed ones too, flagged), and the status lines written, in order ("text: ..."
-// or "link: ..."). Main thread only.
+// The scanner window as discovery sees it: it keeps every button made on it (removed ones too,
+// flagged), and the status shown, in order ("found" or "searching"). Main thread only.
 class RecordingHost : public DiscoveryHost {
 public:
-    ViewFrame viewFrame() const override { return frame; }
-    std::shared_ptr<DeviceButton> makeDeviceButton(const DeviceButtonSpec& spec) override {
+    std::shared_ptr<DeviceButton> makeDeviceButton(const std::string& title, int64_t tag) override {
         if (!makesButtons) {
             return nullptr;
         }
-        buttons.push_back(std::make_shared<RecordingButton>(spec));
+        buttons.push_back(std::make_shared<RecordingButton>(title, tag));
         return buttons.back();
     }
-    void setInfomationText(const std::string& text) override { status.push_back("text: " + text); }
-    void setInfomationLink(const std::string& text) override { status.push_back("link: " + text); }
+    void showStatus(DiscoveryStatus shown) override {
+        status.push_back(shown == DiscoveryStatus::CamerasFound ? "found" : "searching");
+    }
     ZConfig* config() override { return store; }
 
-    ViewFrame frame{0, 0, 800, 600};
     bool makesButtons = true;
     ZConfig* store = nullptr;
     std::vector<std::shared_ptr<RecordingButton>> buttons;

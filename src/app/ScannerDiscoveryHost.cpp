@@ -1,0 +1,143 @@
+#include "app/ScannerDiscoveryHost.h"
+
+#include <QLabel>
+#include <QToolButton>
+#include <QWidget>
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "app/QtDeviceButton.h"
+#include "platform/Localization.h"
+#include "platform/Log.h"
+
+namespace vistamo {
+
+namespace {
+
+// A button's origin is drawn from [0, extent - kButtonReach) and moved kButtonMargin in from the
+// edge: it lies from 5 to extent - 66 on each axis.
+constexpr int kButtonMargin = 5;
+constexpr int kButtonReach = 70;
+
+}  // namespace
+
+ScannerDiscoveryHost::ScannerDiscoveryHost(ZConfig* config, Hooks hooks)
+    : config_(config), hooks_(std::move(hooks)) {}
+
+ScannerDiscoveryHost::~ScannerDiscoveryHost() = default;
+
+void ScannerDiscoveryHost::attach(QWidget* view, QLabel* infomation) {
+    view_ = view;
+    infomation_ = infomation;
+}
+
+int ScannerDiscoveryHost::randomOrigin(double extent) {
+    // The extent goes through single precision and is truncated, as the view reports it.
+    const float single = static_cast<float>(extent);
+    const int whole = std::isfinite(single) && single > 0
+                          ? static_cast<int>(std::min(single, static_cast<float>(INT_MAX / 2)))
+                          : 0;
+    const int span = whole - kButtonReach;
+    // A view too small to hold a button gets it at the margin.
+    if (span <= 0) {
+        return kButtonMargin;
+    }
+    return std::uniform_int_distribution<int>(0, span - 1)(random_) + kButtonMargin;
+}
+
+std::shared_ptr<DeviceButton> ScannerDiscoveryHost::makeDeviceButton(const std::string& title,
+                                                                     int64_t tag) {
+    if (!view_) {
+        return nullptr;
+    }
+    DeviceButtonSpec spec;
+    spec.x = randomOrigin(view_->width());
+    spec.y = randomOrigin(view_->height());
+    spec.title = title;
+    spec.tag = tag;
+    return makeButton(spec);
+}
+
+std::shared_ptr<QtDeviceButton> ScannerDiscoveryHost::makeButton(const DeviceButtonSpec& spec) {
+    if (!view_) {
+        return nullptr;
+    }
+    // The random place may leave part of a wider button outside the view: it is moved in until
+    // it fits whole.
+    DeviceButtonSpec placed = spec;
+    placed.x = std::clamp(placed.x, 0, std::max(0, view_->width() - placed.width));
+    placed.y = std::clamp(placed.y, 0, std::max(0, view_->height() - placed.height));
+    auto button = std::make_shared<QtDeviceButton>(
+        view_.data(), placed,
+        [clicked = hooks_.clicked, alive = std::weak_ptr<void>(alive_)](QtDeviceButton& button) {
+            if (clicked && !alive.expired()) {
+                clicked(button);
+            }
+        },
+        [this, alive = std::weak_ptr<void>(alive_)](QtDeviceButton& removed) {
+            // A button handed to the add-camera dialog may be removed after the host is gone.
+            if (!alive.expired()) {
+                removeButton(removed);
+            }
+        });
+    // Above the radar and the centre button, below the preview when it runs.
+    if (QWidget* cover = hooks_.cover ? hooks_.cover() : nullptr) {
+        button->widget()->stackUnder(cover);
+    }
+    buttons_.push_back(button);
+    // Where the button went, in the scanner window's coordinates (origin top left): the
+    // buttons are placed at random, and this is how a person or a test finds one.
+    const QPoint centre = button->widget()->geometry().center();
+    const QPoint inWindow =
+        view_->window() != nullptr ? view_->mapTo(view_->window(), centre) : centre;
+    debugLine("camera \"" + spec.title + "\" found; its button is at " +
+              std::to_string(inWindow.x()) + "," + std::to_string(inWindow.y()) +
+              " in the scanner window");
+    return button;
+}
+
+void ScannerDiscoveryHost::removeButton(QtDeviceButton& button) {
+    // The erased entry may be the last owner of `button`: nothing touches it afterwards.
+    std::erase_if(buttons_, [&](const auto& entry) { return entry.get() == &button; });
+}
+
+void ScannerDiscoveryHost::placeButtons(int viewHeight) {
+    for (const auto& button : buttons_) {
+        button->place(viewHeight);
+    }
+}
+
+void ScannerDiscoveryHost::showStatus(DiscoveryStatus status) {
+    switch (status) {
+        case DiscoveryStatus::CamerasFound:
+            setInfomationText(localizedString(kConnectToCamera, kConnectToCameraText));
+            break;
+        case DiscoveryStatus::Searching:
+            setInfomationLink(localizedString(kScanningCamera, kScanningCameraText));
+            break;
+    }
+}
+
+void ScannerDiscoveryHost::setInfomationText(const std::string& text) {
+    if (!infomation_) {
+        return;
+    }
+    infomation_->setTextFormat(Qt::PlainText);
+    infomation_->setTextInteractionFlags(Qt::NoTextInteraction);
+    infomation_->setText(QString::fromStdString(text));
+}
+
+void ScannerDiscoveryHost::setInfomationLink(const std::string& text) {
+    if (!infomation_) {
+        return;
+    }
+    infomation_->setTextFormat(Qt::RichText);
+    infomation_->setText(
+        QStringLiteral("<a href=\"%1\">%2</a>")
+            .arg(QString::fromUtf8(kProductWebPage), QString::fromStdString(text).toHtmlEscaped()));
+    infomation_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    infomation_->setOpenExternalLinks(true);
+}
+
+}  // namespace vistamo
