@@ -1,6 +1,5 @@
 #include "app/ZScanner.h"
 
-#include <unistd.h>
 #include <QApplication>
 #include <QEventLoop>
 #include <QLabel>
@@ -11,22 +10,17 @@
 #include <QToolButton>
 #include <algorithm>
 
-#include "app/AlarmActions.h"
-#include "app/DesktopNotifier.h"
 #include "app/LocalCameraPreview.h"
 #include "app/QtDeviceButton.h"
 #include "app/WatermarkCanvas.h"
 #include "app/WindowPlacement.h"
-#include "app/ZOptionVC.h"
 #include "app/ZRadiaView.h"
-#include "app/addDeviceVC.h"
 #include "discovery/ZDeviceInfo.h"
 #include "discovery/ZUDPScanner.h"
 #include "dispatch/MainQueue.h"
 #include "media/ClipRecorder.h"
 #include "platform/Log.h"
 #include "platform/Resources.h"
-#include "platform/SoundPlayer.h"
 #include "session/clientSocket.h"
 #include "settings/ZConfig.h"
 #include "video/SessionPartsFactory.h"
@@ -91,9 +85,17 @@ ZScanner::ZScanner(Environment environment)
                                  },
                              .cover = [this] { return static_cast<QWidget*>(filterView_.data()); },
                          })),
-      hostReachability_(Reachability::reachabilityWithHostName(kReachabilityHost)),
-      workspace_(std::make_shared<LinuxWorkspace>()) {
-    bOnceAlarm_ = options_.bOnceAlarm;
+      sessionHost_(std::make_unique<ScannerSessionHost>(
+          options_, config_.get(), std::make_shared<LinuxWorkspace>(),
+          ScannerSessionHost::Hooks{
+              .bringWindowsForward = [this] { bringWindowsForward(); },
+              .windowOf =
+                  [this](const std::weak_ptr<clientSocket>& session) {
+                      return alarmedWindowOf(session);
+                  },
+          })),
+      dialogs_(std::make_unique<ScannerDialogs>(*this)),
+      hostReachability_(Reachability::reachabilityWithHostName(kReachabilityHost)) {
     radarTimer_.setInterval(kRadarIntervalMs);
     connect(&radarTimer_, &QTimer::timeout, this, [this] { refreshRadia(); });
 }
@@ -245,7 +247,7 @@ void ZScanner::showScannerWindow() {
 
 std::shared_ptr<clientSocket> ZScanner::makeSession() {
     auto session = clientSocket::init(makeSessionParts());
-    session->setMScanner(weak_from_this());
+    session->setMScanner(std::shared_ptr<SessionScanner>(shared_from_this(), sessionHost_.get()));
     return session;
 }
 
@@ -440,26 +442,12 @@ std::string ZScanner::lastAddressSessionIp() const {
 
 void ZScanner::showOptionWithId() {
     hideScannerWindow();
-    // The dialog keeps the scanner alive while it is open, and deletes itself once closed.
-    auto* dialog = new ZOptionVC(shared_from_this());
-    dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
+    dialogs_->showOption(std::shared_ptr<ScannerDialogHost>(shared_from_this(), dialogs_.get()));
 }
 
 void ZScanner::showNewDeviceWithId() {
     hideScannerWindow();
-    auto* dialog = new addDeviceVC(weak_from_this());
-    dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
-}
-
-bool ZScanner::addNewOne(const std::string& address,
-                         const std::shared_ptr<NewDeviceReceiver>& receiver) {
-    return mUdpSocket_ ? mUdpSocket_->addNewOne(address, receiver) : false;
+    dialogs_->showNewDevice(std::shared_ptr<ScannerDialogHost>(shared_from_this(), dialogs_.get()));
 }
 
 // ---- local camera preview ----------------------------------------------------------------
@@ -497,43 +485,7 @@ void ZScanner::updateInterfaceWithReachabilityWithReachability(
     }
 }
 
-ZConfig* ZScanner::config() { return config_.get(); }
-
-// ---- SessionScanner ----------------------------------------------------------------------
-
-long ZScanner::picID() const { return static_cast<long>(options_.picID); }
-
-void ZScanner::setPicID(long picID) { options_.picID = picID; }
-
-bool ZScanner::bOnceAlarm() const { return bOnceAlarm_.load(); }
-
-void ZScanner::deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>& /*device*/) {}
-
-void ZScanner::runAlarmActions(const std::shared_ptr<SoundPlayer>& alarmSound) {
-    AlarmPassContext context;
-    context.workspace = workspace_;
-    context.options = [weakSelf = weak_from_this()] {
-        auto self = weakSelf.lock();
-        return self ? self->options_ : AlarmOptions{};
-    };
-    context.bringMainWindowToFront = [weakSelf = weak_from_this()] {
-        if (auto self = weakSelf.lock()) {
-            self->bringWindowsForward();
-        }
-    };
-    // The window manager's request, as for any other application: without it a viewer in the
-    // background stays behind whatever the user is working in.
-    context.activateViewer = [workspace = workspace_] {
-        workspace->activate(RunningApplication{::getpid(), "vistamo", 0});
-    };
-    context.alarmSound = alarmSound;
-    runAlarmPass(context);
-    if (alarmSound && alarmSound->isPlaying()) {
-        debugLine("motion alarm: the alarm sound is playing");
-    } else {
-        debugLine("motion alarm: the alarm actions ran");
-    }
-}
+// ---- alarms -------------------------------------------------------------------------------
 
 void ZScanner::bringWindowsForward() {
     QWidget* key = nullptr;
@@ -552,28 +504,20 @@ void ZScanner::bringWindowsForward() {
     }
 }
 
-void ZScanner::runAlarmActionsFor(const std::weak_ptr<clientSocket>& session,
-                                  const std::shared_ptr<SoundPlayer>& alarmSound) {
-    runAlarmActions(alarmSound);
+std::optional<ScannerSessionHost::AlarmedWindow> ZScanner::alarmedWindowOf(
+    const std::weak_ptr<clientSocket>& session) const {
     for (const auto& wc : videoWindowList_) {
         const std::shared_ptr<clientSocket>& own = wc->mClientSocket();
         if (own && !own.owner_before(session) && !session.owner_before(own)) {
-            if (!notifier_) {
-                notifier_ = new DesktopNotifier(this);
-            }
-            notifier_->notifyMotion(QString::fromStdString(wc->cameraName()), wc->window());
-            return;
+            return ScannerSessionHost::AlarmedWindow{wc->cameraName(), wc->window()};
         }
     }
-}
-
-std::optional<std::string> ZScanner::serviceName() const {
-    return mCfg_ ? mCfg_->mServiceName : std::nullopt;
+    return std::nullopt;
 }
 
 // ---- options -----------------------------------------------------------------------------
 
-void ZScanner::publishOptions() { bOnceAlarm_ = options_.bOnceAlarm; }
+void ZScanner::publishOptions() { sessionHost_->publishOptions(); }
 
 void ZScanner::applyClipSettings(const ClipSettings& settings) {
     for (const auto& wc : videoWindowList_) {

@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
-#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -11,13 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "app/ScannerDialogHost.h"
+#include "app/ScannerDialogs.h"
 #include "app/ScannerDiscoveryHost.h"
+#include "app/ScannerSessionHost.h"
 #include "discovery/Reachability.h"
-#include "session/SessionScanner.h"
 #include "settings/OptionData.h"
 #include "settings/WindowPlaces.h"
-#include "settings/ZConfiguration.h"
 #include "video/VideoScanner.h"
 
 class QLabel;
@@ -28,10 +26,8 @@ class QWidget;
 
 namespace vistamo {
 
-class DesktopNotifier;
 class LocalCameraPreview;
 class QtDeviceButton;
-class Workspace;
 class ZConfig;
 class ZDeviceInfo;
 class ZRadiaView;
@@ -41,24 +37,25 @@ class clientSocket;
 class videoWindow;
 
 // The controller of the application's main window and the hub the rest hangs from: it owns the
-// discovery scanner (which has a button per camera put on its view by the scanner's discovery
-// host, `discoveryHost`), the store of accepted
+// discovery scanner (which puts a button per camera on its view), the store of accepted
 // passwords, the alarm options and the open camera windows; it opens a camera window on a
 // click or a typed address; it drives the radar behind the buttons.
+//
+// What its neighbours see of it are small objects it owns, one per role: discovery meets its
+// `discoveryHost`, camera sessions its `sessionHost`, the option and add-camera dialogs its
+// `dialogs`; camera windows meet the scanner itself (VideoScanner).
 //
 // Opening a camera window or a dialog hides the scanner window; closing a camera window brings
 // it back, and so does closing a dialog while no camera is connected.
 //
 // Threads: everything runs on the main thread, except what sessions call on their queues
-// (`bOnceAlarm`, `serviceName`, `deviceDownWithDevice`), which touch only values kept for that
-// purpose.
+// (`bOnceAlarm`, `serviceName`, `deviceDownWithDevice`, see ScannerSessionHost), which touch
+// only values kept for that purpose.
 //
 // Lifecycle: `create`, then `loadView` (builds the view, which the scanner window takes as its
 // content), `viewDidLoad` once; the window calls `viewDidAppear` each time it is shown.
 class ZScanner final : public QObject,
-                       public SessionScanner,
                        public VideoScanner,
-                       public ScannerDialogHost,
                        public std::enable_shared_from_this<ZScanner> {
     Q_OBJECT
 
@@ -95,7 +92,7 @@ public:
     void viewDidLayout();
 
     // Opens a camera window for a typed address (port 7341) or for a camera button.
-    void connectToServerWithIp(const std::string& address) override;
+    void connectToServerWithIp(const std::string& address);
     // A camera whose window is open already (`bOccupied`) gets that window raised instead.
     void connectToServerWithId(QtDeviceButton& button);
 
@@ -130,37 +127,36 @@ public:
     const std::vector<std::shared_ptr<QtDeviceButton>>& deviceButtons() const {
         return discoveryHost_->buttons();
     }
-    // What discovery sees of the scanner: its view's camera buttons and status line.
+    // The scanner's roles: what discovery, camera sessions and the dialogs see of it.
     ScannerDiscoveryHost& discoveryHost() { return *discoveryHost_; }
+    ScannerSessionHost& sessionHost() { return *sessionHost_; }
+    ScannerDialogs& dialogs() { return *dialogs_; }
 
     // The store of accepted passwords; for discovery and sessions.
-    ZConfig* config() override;
+    ZConfig* config() { return config_.get(); }
+    // The snapshot counter, and the alarm mode as sessions read it (any thread).
+    long picID() const { return sessionHost_->picID(); }
+    void setPicID(long picID) { sessionHost_->setPicID(picID); }
+    bool bOnceAlarm() const { return sessionHost_->bOnceAlarm(); }
+    // A session's camera has gone; nothing to do. On the session's queue.
+    void deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>& device) {
+        sessionHost_->deviceDownWithDevice(device);
+    }
 
-    // ---- SessionScanner ----
-    long picID() const override;
-    void setPicID(long picID) override;
-    bool bOnceAlarm() const override;  // any thread
-    // On the session's queue; nothing to do.
-    void deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>& device) override;
-    void runAlarmActions(const std::shared_ptr<SoundPlayer>& alarmSound) override;
-    // The alarm actions, then a desktop notice naming the camera of `session`.
-    void runAlarmActionsFor(const std::weak_ptr<clientSocket>& session,
-                            const std::shared_ptr<SoundPlayer>& alarmSound) override;
-    std::optional<std::string> serviceName() const override;  // any thread
+    // The alarm settings the option dialog edits in place.
+    AlarmOptions& alarmOptions() { return options_; }
+    bool isConnected() const { return isConnected_; }
+    // What a motion alarm records, now saved: handed to every open camera's session.
+    void applyClipSettings(const ClipSettings& settings);
 
-    // ---- VideoScanner and ScannerDialogHost (main thread) ----
+    // ---- VideoScanner (main thread) ----
     bool bHit() const override { return options_.bHit; }
     void setBHit(bool hit) override { options_.bHit = hit; }
     void saveOptions() override;
-    void applyClipSettings(const ClipSettings& settings) override;
     void setIsConnected(bool connected) override { isConnected_ = connected; }
-    bool isConnected() const override { return isConnected_; }
     void removeVideoWindow(const videoWindow& wc) override;
     void showScannerWindow() override;
     std::string lastAddressSessionIp() const override;
-    AlarmOptions& alarmOptions() override { return options_; }
-    bool addNewOne(const std::string& address,
-                   const std::shared_ptr<NewDeviceReceiver>& receiver) override;
 
 private:
     explicit ZScanner(Environment environment);
@@ -177,6 +173,9 @@ private:
     // The viewer's own windows to the front: the camera windows, then the scanner window
     // when it is shown, which becomes the active one.
     void bringWindowsForward();
+    // The open camera window showing `session`, for the alarm's notice.
+    std::optional<ScannerSessionHost::AlarmedWindow> alarmedWindowOf(
+        const std::weak_ptr<clientSocket>& session) const;
     void publishOptions();
     // Camera windows open where the camera's window was last, and remember where they were.
     static std::optional<std::string> windowIdentity(const videoWindow& wc);
@@ -195,13 +194,14 @@ private:
     QPointer<QToolButton> addCameraButton_;
     QPointer<QToolButton> optionButton_;
     QPointer<LocalCameraPreview> filterView_;
-    // Made at the first alarm: it joins the session bus.
-    QPointer<DesktopNotifier> notifier_;
     QTimer radarTimer_;
     AlarmOptions options_;
     std::unique_ptr<ZConfig> config_;
-    // Discovery holds it weakly, through a reference that keeps the scanner alive while in use.
+    // The roles. Discovery, sessions and dialogs hold them through references that keep the
+    // scanner alive while in use.
     std::unique_ptr<ScannerDiscoveryHost> discoveryHost_;
+    std::unique_ptr<ScannerSessionHost> sessionHost_;
+    std::unique_ptr<ScannerDialogs> dialogs_;
     std::shared_ptr<Reachability> hostReachability_;
     std::optional<NetworkStatus> netState_;
     std::shared_ptr<ZUDPScanner> mUdpSocket_;
@@ -213,15 +213,8 @@ private:
     std::vector<QPointer<ZVideoWindow>> openedWindows_;
     // Read at start, written each time a camera window closes.
     WindowPlaces windowPlaces_;
-    std::shared_ptr<Workspace> workspace_;
     bool isConnected_ = false;
     bool bButtonDown_ = false;
-
-    // Written on the main thread, read by sessions on their queues.
-    std::atomic<bool> bOnceAlarm_{true};
-    // The camera settings record offered to sessions; never filled, so sessions read no
-    // service name. Set once at construction.
-    const std::optional<ZConfiguration> mCfg_;
 };
 
 }  // namespace vistamo

@@ -1,10 +1,13 @@
 #include "app/AlarmActions.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/ScannerSessionHost.h"
 #include "platform/SoundPlayer.h"
 #include "support/qt/QtWait.h"
 
@@ -139,6 +142,49 @@ TEST_F(AlarmActionsTest, DelayedTerminationEndsTheApplicationLater) {
     EXPECT_TRUE(workspace_->calls.empty());
     ASSERT_TRUE(waitProcessingEvents([&] { return workspace_->calls.size() == 2; }));
     EXPECT_EQ(workspace_->calls, (std::vector<std::string>{"force 21", "terminate 21"}));
+}
+
+// What camera sessions see of the scanner: its options, its windows and the workspace.
+TEST(ScannerSessionHostTest, SessionsSeeThePublishedAlarmModeAndTheScannersOptionsAndWindows) {
+    AlarmOptions options;
+    options.bOnceAlarm = false;
+    auto workspace = std::make_shared<RecordingWorkspace>();
+    workspace->running = {RunningApplication{42, "Editor", 7}};
+    std::vector<std::string> asked;
+    ScannerSessionHost::Hooks hooks;
+    hooks.bringWindowsForward = [&] { asked.push_back("front"); };
+    hooks.windowOf = [&](const std::weak_ptr<clientSocket>& session) {
+        asked.push_back(session.expired() ? "window of none" : "window of a session");
+        return std::optional<ScannerSessionHost::AlarmedWindow>();
+    };
+    ScannerSessionHost host(options, nullptr, workspace, hooks);
+
+    // Sessions read the alarm mode on their queues, as last published.
+    const auto readElsewhere = [&] {
+        bool value = true;
+        std::thread([&] { value = host.bOnceAlarm(); }).join();
+        return value;
+    };
+    EXPECT_FALSE(readElsewhere());
+    options.bOnceAlarm = true;
+    EXPECT_FALSE(readElsewhere()) << "not before it is published";
+    host.publishOptions();
+    EXPECT_TRUE(readElsewhere());
+
+    // The snapshot counter is the scanner's own, saved with its options.
+    host.setPicID(12);
+    EXPECT_EQ(options.picID, 12);
+    EXPECT_EQ(host.picID(), 12);
+    EXPECT_EQ(host.serviceName(), std::nullopt);
+
+    // An alarm brings the viewer's windows forward, then the application the options name.
+    options.bEnableActive = true;
+    options.activeProgram = "editor";
+    host.runAlarmActionsFor(std::weak_ptr<clientSocket>(), nullptr);
+    EXPECT_EQ(asked, (std::vector<std::string>{"front", "window of none"}));
+    ASSERT_FALSE(workspace->calls.empty());
+    EXPECT_EQ(workspace->calls.front(), "activate " + std::to_string(::getpid()));
+    EXPECT_TRUE(waitProcessingEvents([&] { return workspace->calls.back() == "activate 42"; }));
 }
 
 }  // namespace

@@ -1,0 +1,49 @@
+#include "app/ScannerDialogs.h"
+
+#include "app/ZOptionVC.h"
+#include "app/ZScanner.h"
+#include "app/addDeviceVC.h"
+#include "discovery/ZUDPScanner.h"
+
+namespace vistamo {
+
+void ScannerDialogs::showOption(const std::shared_ptr<ScannerDialogHost>& self) {
+    // The dialog keeps the scanner alive while it is open, and deletes itself once closed.
+    auto* dialog = new ZOptionVC(self);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+void ScannerDialogs::showNewDevice(const std::weak_ptr<ScannerDialogHost>& self) {
+    auto* dialog = new addDeviceVC(self);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->show();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+AlarmOptions& ScannerDialogs::alarmOptions() { return scanner_.alarmOptions(); }
+
+void ScannerDialogs::saveOptions() { scanner_.saveOptions(); }
+
+void ScannerDialogs::applyClipSettings(const ClipSettings& settings) {
+    scanner_.applyClipSettings(settings);
+}
+
+bool ScannerDialogs::isConnected() const { return scanner_.isConnected(); }
+
+void ScannerDialogs::showScannerWindow() { scanner_.showScannerWindow(); }
+
+bool ScannerDialogs::addNewOne(const std::string& address,
+                               const std::shared_ptr<NewDeviceReceiver>& receiver) {
+    const auto& discovery = scanner_.mUdpSocket();
+    return discovery ? discovery->addNewOne(address, receiver) : false;
+}
+
+void ScannerDialogs::connectToServerWithIp(const std::string& address) {
+    scanner_.connectToServerWithIp(address);
+}
+
+}  // namespace vistamo
