@@ -27,9 +27,10 @@ class ZDeviceInfo;
 // host what its status line should say.
 //
 // Threads. The list and every button are touched on the main thread only: answers are read and
-// checked on the discovery queue ("Client Queue", the socket's delegate queue) and handed to
-// the main queue as parsed values, in the order they arrived. The discovery queue never waits
-// on the main queue, so the scanner may be dropped on the main thread at any time.
+// checked on the discovery queue ("Client Queue", on the thread named "discovery"; the socket's
+// delegate queue) and handed to the main queue as parsed values, in the order they arrived. The
+// discovery queue never waits on the main queue, so the scanner may be dropped on the main
+// thread at any time.
 //
 // Button tags. A button's tag is always its record's position in mDeviceList: when a record
 // leaves the list, the buttons of the records after it are retagged, so a click that looks the
