@@ -119,15 +119,7 @@ protected:
         return recorder->numbers();
     }
 
-    size_t snapshotCount() const {
-        std::error_code error;
-        size_t count = 0;
-        for (auto it = std::filesystem::directory_iterator(home_ / "Pictures" / "vistamo+", error);
-             !error && it != std::filesystem::directory_iterator(); ++it) {
-            ++count;
-        }
-        return count;
-    }
+    size_t snapshotCount() const { return entryCount(home_ / "Pictures" / "vistamo+"); }
 
     std::shared_ptr<FrameRecorder> recorder;
     std::shared_ptr<ZH264Decoder> decoder;
