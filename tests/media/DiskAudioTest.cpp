@@ -4,41 +4,30 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "media/ISSoundAdditions.h"
 #include "media/PCMRecorder.h"
 #include "media/opusCodec.h"
+#include "support/TempHome.h"
 
 namespace vistamo {
 namespace {
 
-namespace fs = std::filesystem;
-
 // Each test gets its own files, and gives every reference on SDL's audio back.
-class DiskAudioTest : public ::testing::Test {
+class DiskAudioTest : public test::TempHomeTest {
 protected:
     void SetUp() override {
-        std::string pattern = fs::temp_directory_path() / "vistamo-audio-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        ::setenv("SDL_AUDIODRIVER", "disk", 1);
-        ::setenv("SDL_DISKAUDIOFILE", (folder_ / "played.raw").c_str(), 1);
-        ::setenv("SDL_DISKAUDIOFILEIN", input().c_str(), 1);
+        TempHomeTest::SetUp();
+        setVariable("SDL_AUDIODRIVER", "disk");
+        setVariable("SDL_DISKAUDIOFILE", (home_ / "played.raw").string());
+        setVariable("SDL_DISKAUDIOFILEIN", (home_ / "microphone.raw").string());
     }
     void TearDown() override {
         EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
+        TempHomeTest::TearDown();
     }
-
-    fs::path input() const { return folder_ / "microphone.raw"; }
-
-    fs::path folder_;
 };
 
 // A packet the decoder takes as 10 ms of sound.
@@ -49,7 +38,7 @@ Bytes tenMilliseconds() {
 }
 
 TEST_F(DiskAudioTest, PlayersAndRecordersComeAndGoOnSeveralThreads) {
-    std::ofstream(input(), std::ios::binary) << std::string(48000, '\0');
+    writeText(home_ / "microphone.raw", std::string(48000, '\0'));
     std::vector<std::thread> threads;
     for (int thread = 0; thread < 3; ++thread) {
         threads.emplace_back([] {
@@ -71,7 +60,7 @@ TEST_F(DiskAudioTest, PlayersAndRecordersComeAndGoOnSeveralThreads) {
 }
 
 TEST_F(DiskAudioTest, WithoutAnyAudioDriverEverythingCarriesOnQuietly) {
-    ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    setVariable("SDL_AUDIODRIVER", "no-such-driver");
     {
         // The first ones may say that there is no device.
         opusCodec codec;

@@ -2,12 +2,8 @@
 // the decoder in display order, its sound onto the output device, and the desktop microphone
 // back to the camera.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <condition_variable>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <thread>
 
@@ -22,6 +18,7 @@
 #include "session/SessionDoubles.h"
 #include "session/clientSocket.h"
 #include "support/CameraProcess.h"
+#include "support/TempHome.h"
 #include "support/TestStream.h"
 #include "support/Wait.h"
 
@@ -50,15 +47,14 @@ private:
     std::vector<int> numbers_;
 };
 
-class EndToEnd : public ::testing::Test {
+// SDL's disk driver plays into, and records from, files in the temporary home.
+class EndToEnd : public test::TempHomeTest {
 protected:
     void SetUp() override {
-        std::string pattern = fs::temp_directory_path() / "vistamo-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        ::setenv("SDL_AUDIODRIVER", "disk", 1);
-        ::setenv("SDL_DISKAUDIOFILE", (folder_ / "played.raw").c_str(), 1);
-        ::setenv("SDL_DISKAUDIOFILEIN", (folder_ / "microphone.raw").c_str(), 1);
+        TempHomeTest::SetUp();
+        setVariable("SDL_AUDIODRIVER", "disk");
+        setVariable("SDL_DISKAUDIOFILE", (home_ / "played.raw").string());
+        setVariable("SDL_DISKAUDIOFILEIN", (home_ / "microphone.raw").string());
     }
     void TearDown() override {
         if (HasFailure() && camera) {
@@ -70,8 +66,7 @@ protected:
         }
         session.reset();
         camera.reset();
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
+        TempHomeTest::TearDown();
     }
 
     void connect(std::vector<std::string> cameraOptions, SessionParts parts,
@@ -90,12 +85,6 @@ protected:
         ASSERT_TRUE(camera->waitForLine("verified"));
     }
 
-    static Bytes readFile(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-    fs::path folder_;
     std::unique_ptr<test::CameraProcess> camera;
     std::shared_ptr<clientSocket> session;
     std::shared_ptr<NumberingRenderer> renderer = std::make_shared<NumberingRenderer>();
@@ -243,7 +232,7 @@ TEST_F(EndToEnd, CameraToneIsPlayed) {
     ASSERT_TRUE(waitUntil([&] { return !session->OpusCodec(); }));
     session.reset();
 
-    const auto played = test::samplesOf(readFile(folder_ / "played.raw"));
+    const auto played = test::samplesOf(bytesOf(readText(home_ / "played.raw")));
     const auto sounding = std::count_if(played.begin(), played.end(), [](int16_t s) { return s; });
     EXPECT_GT(sounding, 48000);
     EXPECT_TRUE(test::toneDominates(played, 1000));
@@ -251,12 +240,8 @@ TEST_F(EndToEnd, CameraToneIsPlayed) {
 
 TEST_F(EndToEnd, MicrophoneToneReachesTheCamera) {
     const Bytes microphone = test::bytesOfSamples(test::tone(660, 3 * 48000, 12000));
-    {
-        std::ofstream out(folder_ / "microphone.raw", std::ios::binary);
-        out.write(reinterpret_cast<const char*>(microphone.data()),
-                  static_cast<std::streamsize>(microphone.size()));
-    }
-    const fs::path wav = folder_ / "intercom.wav";
+    writeText(home_ / "microphone.raw", textOf(microphone));
+    const fs::path wav = home_ / "intercom.wav";
     connect({"--no-video", "--no-audio", "--intercom-wav", wav.string()}, SessionParts{});
 
     // Microphone → encoder → the session, as the video controller wires them.
@@ -284,7 +269,7 @@ TEST_F(EndToEnd, MicrophoneToneReachesTheCamera) {
     }
     camera->stop();
 
-    const Bytes file = readFile(wav);
+    const Bytes file = bytesOf(readText(wav));
     ASSERT_GE(file.size(), 44u + 150 * 960);
     const auto heard = test::samplesOf(ByteView(file).subspan(44));
     EXPECT_TRUE(test::toneDominates(heard, 660));

@@ -73,16 +73,15 @@ PixelBuffer colourFrame(Rgb colour, AVColorSpace space, AVColorRange range, AVPi
     const double pb = (b - y) / (2 * (1 - kb));
     const double pr = (r - y) / (2 * (1 - kr));
     const bool full = range == AVCOL_RANGE_JPEG;
-    test::SyntheticFrameOptions options;
-    options.width = 33;
-    options.height = 17;
-    options.format = format;
-    options.colorspace = space;
-    options.range = range;
-    options.y = static_cast<uint8_t>(std::lround(full ? 255 * y : 16 + 219 * y));
-    options.cb = static_cast<uint8_t>(std::lround(128 + (full ? 255 : 224) * pb));
-    options.cr = static_cast<uint8_t>(std::lround(128 + (full ? 255 : 224) * pr));
-    return test::makeSyntheticFrame(options);
+    const auto level = [](double value) { return static_cast<uint8_t>(std::lround(value)); };
+    return test::makeSyntheticFrame({.width = 33,
+                                     .height = 17,
+                                     .format = format,
+                                     .y = level(full ? 255 * y : 16 + 219 * y),
+                                     .cb = level(128 + (full ? 255 : 224) * pb),
+                                     .cr = level(128 + (full ? 255 : 224) * pr),
+                                     .colorspace = space,
+                                     .range = range});
 }
 
 TEST(SnapshotFile, JpegKeepsTheColoursOfEveryMatrixAndRange) {

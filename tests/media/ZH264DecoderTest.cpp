@@ -1,4 +1,5 @@
-// The decoder on real streams made by libx264: what it shows, in which order, and when.
+// The decoder on real streams made by libx264: what it shows, in which order, and when; and its
+// reorder ring, stop and destruction, driven with synthetic pictures through setBuffer.
 #include "media/ZH264Decoder.h"
 
 #include <gtest/gtest.h>
@@ -14,19 +15,21 @@
 #include <vector>
 
 #include "media/SnapshotFile.h"
+#include "media/SyntheticFrame.h"
 #include "platform/AtomicFile.h"
 #include "support/TempHome.h"
 #include "support/TestStream.h"
+#include "support/Wait.h"
 
 namespace vistamo {
 namespace {
 
 using test::TestPicture;
 using test::TestStream;
-using test::TestStreamOptions;
 
 // Records what the decoder shows: the frame number drawn into each picture (or -1 for an empty
-// delivery) and its size.
+// delivery) and its size. Synthetic pictures, too small for a drawn number, carry theirs in
+// their first byte.
 class FrameRecorder : public ZH264DecoderDelegate {
 public:
     void render(const PixelBuffer& frame) override {
@@ -35,8 +38,10 @@ public:
             numbers_.push_back(-1);
             return;
         }
-        numbers_.push_back(test::readFrameNumber(frame->plane(0), frame->stride(0), frame->width(),
-                                                 frame->height()));
+        numbers_.push_back(frame->height() < 16
+                               ? frame->plane(0)[0]
+                               : test::readFrameNumber(frame->plane(0), frame->stride(0),
+                                                       frame->width(), frame->height()));
         sizes_.emplace_back(frame->width(), frame->height());
     }
 
@@ -61,6 +66,15 @@ std::vector<int> range(int first, int end) {
     return numbers;
 }
 
+constexpr int32_t kRef = ZH264Decoder::kFrameTypeReference;
+constexpr int32_t kNonRef = ZH264Decoder::kFrameTypeNonReference;
+
+// A 4 x 4 synthetic picture carrying `id`.
+PixelBuffer picture(int id, test::FreeCounter* counter = nullptr) {
+    return test::makeSyntheticFrame(
+        {.width = 4, .height = 4, .y = static_cast<uint8_t>(id), .counter = counter});
+}
+
 TestStream encode(int frames, bool bFrames, int slices = 1, int keyInterval = 250) {
     return test::encodeTestStream({.width = 192,
                                    .height = 64,
@@ -76,23 +90,28 @@ class DecoderPipeline : public test::TempHomeTest {
 protected:
     void SetUp() override {
         TempHomeTest::SetUp();
+        restart();
+    }
+
+    // A new decoder and recorder, as a new connection gets.
+    void restart() {
+        recorder = std::make_shared<FrameRecorder>();
+        decoder = std::make_shared<ZH264Decoder>();
         decoder->setDelegate(recorder);
         decoder->start();
     }
 
     // One picture at a time, as a camera's pace allows: a decoder that falls behind drops
     // pictures.
-    void send(const TestPicture& picture) { sendTo(*decoder, picture); }
-
-    static void sendTo(ZH264Decoder& target, const TestPicture& picture) {
+    void send(const TestPicture& picture) {
         if (picture.slices.size() == 1) {
-            target.decompressFrame(picture.slices[0]);
+            decoder->decompressFrame(picture.slices[0]);
         } else {
             for (const auto& slice : picture.slices) {
-                target.decodeFrameWidthMultipleSlice(slice);
+                decoder->decodeFrameWidthMultipleSlice(slice);
             }
         }
-        target.waitForAsynchronousFrames();
+        decoder->waitForAsynchronousFrames();
     }
 
     std::vector<int> shown() {
@@ -100,8 +119,10 @@ protected:
         return recorder->numbers();
     }
 
-    std::shared_ptr<FrameRecorder> recorder = std::make_shared<FrameRecorder>();
-    std::shared_ptr<ZH264Decoder> decoder = std::make_shared<ZH264Decoder>();
+    size_t snapshotCount() const { return entryCount(home_ / "Pictures" / "vistamo+"); }
+
+    std::shared_ptr<FrameRecorder> recorder;
+    std::shared_ptr<ZH264Decoder> decoder;
 };
 
 TEST_F(DecoderPipeline, HoldsPicturesOnlyWhenTheStreamReorders) {
@@ -111,20 +132,17 @@ TEST_F(DecoderPipeline, HoldsPicturesOnlyWhenTheStreamReorders) {
     for (const bool bFrames : {false, true}) {
         const TestStream stream = encode(9, bFrames);
         ASSERT_EQ(stream.pictures[2].frameNumber, bFrames ? 1 : 2);
-        auto seen = std::make_shared<FrameRecorder>();
-        ZH264Decoder fresh;
-        fresh.setDelegate(seen);
-        fresh.start();
-        ASSERT_TRUE(fresh.acceptFormatDesc(stream.sps, stream.pps));
-        EXPECT_EQ(fresh.frame_width(), 192);
-        EXPECT_EQ(fresh.frame_height(), 64);
+        restart();
+        ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
+        EXPECT_EQ(decoder->frame_width(), 192);
+        EXPECT_EQ(decoder->frame_height(), 64);
         const size_t hold = bFrames ? 1 : 0;
         for (size_t i = 0; i < stream.pictures.size(); ++i) {
-            sendTo(fresh, stream.pictures[i]);
-            EXPECT_EQ(seen->numbers().size(), i + 1 - hold) << "after picture " << i;
+            send(stream.pictures[i]);
+            EXPECT_EQ(recorder->numbers().size(), i + 1 - hold) << "after picture " << i;
         }
-        EXPECT_EQ(fresh.holdPictures(), static_cast<int32_t>(hold));
-        EXPECT_EQ(seen->numbers(), range(0, 9 - static_cast<int>(hold)));
+        EXPECT_EQ(decoder->holdPictures(), static_cast<int32_t>(hold));
+        EXPECT_EQ(recorder->numbers(), range(0, 9 - static_cast<int>(hold)));
     }
 }
 
@@ -173,18 +191,15 @@ TEST_F(DecoderPipeline, GroupsLongerThanTheRingOrRestartedWrapTheRingInOrder) {
     // with its parameter sets: the display position passes from slot 24 to slot 0 in the second.
     for (const bool resend : {false, true}) {
         const TestStream stream = encode(60, true, 1, resend ? 20 : 250);
-        auto seen = std::make_shared<FrameRecorder>();
-        ZH264Decoder fresh;
-        fresh.setDelegate(seen);
-        fresh.start();
-        ASSERT_TRUE(fresh.acceptFormatDesc(stream.sps, stream.pps));
+        restart();
+        ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
         for (const auto& picture : stream.pictures) {
             if (resend && picture.idr) {
-                ASSERT_TRUE(fresh.acceptFormatDesc(stream.sps, stream.pps));
+                ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
             }
-            sendTo(fresh, picture);
+            send(picture);
         }
-        EXPECT_EQ(seen->numbers(), range(0, 59)) << (resend ? "groups of 20" : "one group");
+        EXPECT_EQ(recorder->numbers(), range(0, 59)) << (resend ? "groups of 20" : "one group");
     }
 }
 
@@ -355,6 +370,73 @@ TEST_F(DecoderPipeline, NextShownPictureIsWrittenAsJpegAtItsDecodedSize) {
               0);
     tjDestroy(handle);
     EXPECT_EQ(test::readFrameNumber(gray.data(), width, width, height), 2);
+}
+
+using Ring = DecoderPipeline;
+
+TEST_F(Ring, DestroyingTheDecoderReleasesEachHeldPictureOnce) {
+    decoder->setDelegate({});  // nothing is delivered: the ring fills up
+    std::vector<test::FreeCounter> counters(ZH264Decoder::kRingSlots);
+    for (int order = 1; order <= ZH264Decoder::kRingSlots; ++order) {
+        decoder->setBuffer(picture(order, &counters[order - 1]), order, kRef);
+    }
+    for (const auto& counter : counters) {
+        EXPECT_EQ(counter.frees, 0);
+    }
+    decoder.reset();
+    for (const auto& counter : counters) {
+        EXPECT_EQ(counter.frees, 1);
+    }
+}
+
+TEST_F(Ring, AfterStopInputIsIgnoredAndTheRingIsEmptiedLater) {
+    decoder->setDelegate({});
+    test::FreeCounter counter;
+    for (int order = 1; order <= 5; ++order) {
+        decoder->setBuffer(picture(order, &counter), order, kRef);
+    }
+    // 320 x 240, baseline.
+    const Bytes sps = {0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x1E, 0xDA, 0x05, 0x07, 0xE4};
+    const Bytes pps = {0, 0, 0, 1, 0x68, 0xCE, 0x38, 0x80};
+    const Bytes slice = {0, 0, 0, 1, 0x65, 0x88, 0x84};
+    ASSERT_TRUE(decoder->acceptFormatDesc(sps, pps));
+    decoder->decompressFrame(slice);
+    ASSERT_EQ(decoder->decoder_order(), 1);
+
+    const auto stopped = std::chrono::steady_clock::now();
+    decoder->stop();
+    EXPECT_FALSE(decoder->isRunning());
+    EXPECT_FALSE(decoder->acceptFormatDesc(sps, pps));
+    decoder->decompressFrame(slice);
+    decoder->decodeFrameWidthMultipleSlice(slice);
+    decoder->decodeFrameWidthMultipleSlice(slice);
+    EXPECT_EQ(decoder->decoder_order(), 1);
+    ASSERT_TRUE(test::waitUntil([&] { return counter.frees == 5; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - stopped,
+              std::chrono::duration<double>(ZH264Decoder::kReleaseDelaySeconds));
+}
+
+TEST_F(Ring, FirstNonReferencePictureStartsAHoldOfOneWithoutSkippingOrRepeating) {
+    // No sequence set says how far the stream reorders: decode order I0 P2 B1 P4 B3 P6.
+    const std::vector<std::pair<int, int32_t>> stream = {{0, kRef}, {2, kRef},    {1, kNonRef},
+                                                         {4, kRef}, {3, kNonRef}, {6, kRef}};
+    for (size_t i = 0; i < stream.size(); ++i) {
+        decoder->setBuffer(picture(stream[i].first), static_cast<int32_t>(i + 1), stream[i].second);
+    }
+    EXPECT_EQ(decoder->holdPictures(), 1);
+    // P2 was shown before B1 arrived; from there on B pictures come before their P picture.
+    EXPECT_EQ(recorder->numbers(), (std::vector<int>{0, 2, 1, 3, 4}));
+}
+
+TEST_F(Ring, SnapshotRequestIsServedByTheNextShownPictureOnce) {
+    decoder->setBuffer(picture(1), 1, kRef);
+    decoder->takePicture(5);
+    // Decode order 2 failed to decode: its slot is passed over.
+    decoder->setBuffer(picture(3), 3, kRef);
+    EXPECT_EQ(recorder->numbers(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(snapshotCount(), 1u);
+    decoder->setBuffer(picture(4), 4, kRef);
+    EXPECT_EQ(snapshotCount(), 1u) << "a request is served once";
 }
 
 }  // namespace

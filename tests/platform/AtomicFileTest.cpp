@@ -1,92 +1,72 @@
 #include "platform/AtomicFile.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+
+#include "support/TempHome.h"
 
 namespace vistamo {
 namespace {
 
 namespace fs = std::filesystem;
 
-class AtomicFileTest : public ::testing::Test {
+// The folder under test is the temporary home.
+class AtomicFileTest : public test::TempHomeTest {
 protected:
-    void SetUp() override {
-        std::string pattern = fs::temp_directory_path() / "vistamo-atomic-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
-
-    static Bytes contents(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
     static fs::perms permissions(const fs::path& path) {
         return fs::status(path).permissions() & fs::perms::all;
     }
-    size_t entryCount() const {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(folder_), {}));
-    }
-
-    fs::path folder_;
 };
 
 TEST_F(AtomicFileTest, WritesExactlyTheBytesWithExactlyTheModeOrNothing) {
-    const fs::path target = folder_ / "server";
+    const fs::path target = home_ / "server";
     const mode_t savedMask = ::umask(0077);  // would strip group and other bits from 0644
     EXPECT_TRUE(writeFileAtomically(target, bytesOf("first, longer content"), 0644));
     ::umask(savedMask);
-    EXPECT_EQ(contents(target), bytesOf("first, longer content"));
+    EXPECT_EQ(readText(target), "first, longer content");
     EXPECT_EQ(permissions(target), fs::perms(0644));
 
     Error error;
     EXPECT_TRUE(writeFileAtomically(target, bytesOf("second"), 0600, &error)) << error.reason;
-    EXPECT_EQ(contents(target), bytesOf("second"));
+    EXPECT_EQ(readText(target), "second");
     EXPECT_EQ(permissions(target), fs::perms(0600));
 
     EXPECT_TRUE(writeFileAtomically(target, ByteView{}, 0600));
     EXPECT_EQ(fs::file_size(target), 0u);
-    EXPECT_EQ(entryCount(), 1u);  // no temporary file left
+    EXPECT_EQ(entryCount(home_), 1u);  // no temporary file left
 
     // Failure leaves nothing behind.
     fs::remove(target);
-    EXPECT_FALSE(writeFileAtomically(folder_ / "missing/server", bytesOf("x"), 0600, &error));
+    EXPECT_FALSE(writeFileAtomically(home_ / "missing/server", bytesOf("x"), 0600, &error));
     EXPECT_EQ(error.domain, kPosixErrorDomain);
     EXPECT_EQ(error.code, ENOENT);
 
     // The rename fails over a non-empty folder: the temporary file must be removed again.
-    fs::create_directories(folder_ / "server/inside");
-    EXPECT_FALSE(writeFileAtomically(folder_ / "server", bytesOf("x"), 0600, &error));
+    fs::create_directories(home_ / "server/inside");
+    EXPECT_FALSE(writeFileAtomically(home_ / "server", bytesOf("x"), 0600, &error));
     EXPECT_NE(error.reason.find("rename"), std::string::npos);
-    EXPECT_EQ(entryCount(), 1u);
-    EXPECT_TRUE(fs::is_directory(folder_ / "server/inside"));
+    EXPECT_EQ(entryCount(home_), 1u);
+    EXPECT_TRUE(fs::is_directory(home_ / "server/inside"));
 }
 
 TEST_F(AtomicFileTest, ReadWholeFileKeepsToItsLimit) {
-    const fs::path file = folder_ / "data";
-    std::ofstream(file, std::ios::binary) << "0123456789";
+    const fs::path file = home_ / "data";
+    writeText(file, "0123456789");
     EXPECT_EQ(readWholeFile(file, 10), bytesOf("0123456789"));
 
     Error error;
     EXPECT_FALSE(readWholeFile(file, 9, &error));
     EXPECT_EQ(error.code, EFBIG);
-    EXPECT_FALSE(readWholeFile(folder_ / "absent", 100, &error));
+    EXPECT_FALSE(readWholeFile(home_ / "absent", 100, &error));
     EXPECT_EQ(error.code, ENOENT);
-    EXPECT_FALSE(readWholeFile(folder_, 100));
-    ASSERT_EQ(::mkfifo((folder_ / "fifo").c_str(), 0600), 0);
-    EXPECT_FALSE(readWholeFile(folder_ / "fifo", 100));  // refused, not waited on
+    EXPECT_FALSE(readWholeFile(home_, 100));
+    ASSERT_EQ(::mkfifo((home_ / "fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(readWholeFile(home_ / "fifo", 100));  // refused, not waited on
 
-    std::ofstream(folder_ / "empty", std::ios::binary).flush();
-    EXPECT_EQ(readWholeFile(folder_ / "empty", 0), Bytes{});
+    writeText(home_ / "empty", "");
+    EXPECT_EQ(readWholeFile(home_ / "empty", 0), Bytes{});
 
     // Kernel files report size 0 but have contents: read to the end, within the limit.
     const auto status = readWholeFile("/proc/self/status", 1 << 20);

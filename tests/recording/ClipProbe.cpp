@@ -16,18 +16,8 @@ namespace vistamo::test {
 
 namespace {
 
-struct InputCloser {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
+template <typename T, auto release>
+using Owned = std::unique_ptr<T, decltype([](T* object) { release(&object); })>;
 
 }  // namespace
 
@@ -37,7 +27,7 @@ ClipProbe probeClip(const std::filesystem::path& path) {
     if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
         return probe;
     }
-    std::unique_ptr<AVFormatContext, InputCloser> input(raw);
+    Owned<AVFormatContext, avformat_close_input> input(raw);
     if (avformat_find_stream_info(input.get(), nullptr) < 0) {
         return probe;
     }
@@ -59,15 +49,15 @@ ClipProbe probeClip(const std::filesystem::path& path) {
     }
     const AVRational timeBase = input->streams[video]->time_base;
     probe.width = input->streams[video]->codecpar->width;
-    std::unique_ptr<AVCodecContext, CodecFreer> decoder(
+    Owned<AVCodecContext, avcodec_free_context> decoder(
         avcodec_alloc_context3(avcodec_find_decoder(AV_CODEC_ID_H264)));
     avcodec_parameters_to_context(decoder.get(), input->streams[video]->codecpar);
     decoder->thread_count = 1;
     if (avcodec_open2(decoder.get(), nullptr, nullptr) < 0) {
         return probe;
     }
-    std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+    Owned<AVPacket, av_packet_free> packet(av_packet_alloc());
+    Owned<AVFrame, av_frame_free> frame(av_frame_alloc());
     int64_t lastDts = INT64_MIN;
     int64_t lastPts = INT64_MIN;
     int64_t firstPts = INT64_MAX;

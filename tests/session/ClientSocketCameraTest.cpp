@@ -24,17 +24,21 @@ protected:
         camera = std::make_unique<test::CameraProcess>(
             std::vector<std::string>{"--port", "0", "--control", "--password", cameraPassword,
                                      "--uuid", kCameraIdentity, "--name", "Porch"});
+        makeSession();
+        device = std::make_shared<ZDeviceInfo>();
+        device->setMDeviceIP("127.0.0.1");
+        device->setMPort(camera->port());
+        device->setMPassword(storedPassword);
+        session->connectToServer(nullptr, device);
+    }
+
+    void makeSession() {
         SessionParts parts;
         parts.dialogs = dialogs;
         parts.hasLocalAddress = [] { return true; };
         session = clientSocket::init(parts);
         session->setMScanner(scanner);
         session->setGlv(view);
-        device = std::make_shared<ZDeviceInfo>();
-        device->setMDeviceIP("127.0.0.1");
-        device->setMPort(camera->port());
-        device->setMPassword(storedPassword);
-        session->connectToServer(nullptr, device);
     }
 
     void TearDown() override {
@@ -115,11 +119,7 @@ TEST_F(SessionWithCamera, TypedAddressAnswersWithTheTypedPassword) {
         std::vector<std::string>{"--port", std::to_string(kDefaultCameraPort), "--bind",
                                  "127.0.0.1", "--control", "--password", "secret"});
     dialogs->addAnswer("secret");
-    SessionParts parts;
-    parts.dialogs = dialogs;
-    parts.hasLocalAddress = [] { return true; };
-    session = clientSocket::init(parts);
-    session->setMScanner(scanner);
+    makeSession();
     session->connectToServer("127.0.0.1");
     ASSERT_TRUE(line("password rejected"));
     ASSERT_TRUE(line("recv CmdRequestCameraInfo"));

@@ -84,6 +84,13 @@ protected:
         EXPECT_EQ(commandOf(camera->readMessageBytes()), CmdRequestStream);
     }
 
+    // A challenge request and its answer: a round trip that shows everything sent before it
+    // has been handled.
+    void expectRoundTrip() {
+        camera->send(makeMessage(CmdChallengeRequest, 0, 0, Bytes{0}));
+        EXPECT_EQ(commandOf(camera->readMessageBytes()), CmdChallenge);
+    }
+
     // The disconnect message, exactly, and then the close.
     void expectDisconnectOnTheWire() {
         EXPECT_EQ(camera->readBytes(24), kDisconnectBytes);
@@ -229,8 +236,7 @@ TEST_F(SessionWire, SkipsGarbageHandsMediaOnShowsStatusAndStopsAskingForTheStrea
 
     // After the parameters, a status no longer asks for the stream.
     camera->send(header(24, 1, CmdCameraStatus));
-    camera->send(makeMessage(CmdChallengeRequest, 0, 0, Bytes{0}));
-    EXPECT_EQ(commandOf(camera->readMessageBytes()), CmdChallenge);
+    expectRoundTrip();
 
     const auto calls = decoder->calls();
     ASSERT_EQ(calls.size(), 4u);
@@ -268,9 +274,7 @@ TEST_F(SessionWire, HandsTheStreamToTheRecorderAndAlarmsOnlyWithRecordAClip) {
     camera->send(makeMessage(CmdVideoFrame, 0, 0, Bytes{0, 0, 0, 0, 0x41, 3}));
     camera->send(makeMessage(CmdOpusAudio, 0, 0, Bytes(100, 7)));
     camera->send(header(24, 1, CmdAlarm));
-    // A round trip: everything before it has been handled.
-    camera->send(makeMessage(CmdChallengeRequest, 0, 0, Bytes{0}));
-    EXPECT_EQ(commandOf(camera->readMessageBytes()), CmdChallenge);
+    expectRoundTrip();
     const auto setup = [&] {
         std::lock_guard guard(recorder->lock_);
         return recorder->setup;
@@ -283,8 +287,7 @@ TEST_F(SessionWire, HandsTheStreamToTheRecorderAndAlarmsOnlyWithRecordAClip) {
 
     session->setClipSettings(ClipSettings{true, 30, 4});
     camera->send(header(24, 1, CmdAlarm));
-    camera->send(makeMessage(CmdChallengeRequest, 0, 0, Bytes{0}));
-    EXPECT_EQ(commandOf(camera->readMessageBytes()), CmdChallenge);
+    expectRoundTrip();
     session->toggleRecording();
     session->toggleRecording();
     camera.reset();

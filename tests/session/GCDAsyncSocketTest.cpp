@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "dispatch/SerialQueue.h"
+#include "support/WireClient.h"
 
 namespace vistamo {
 namespace {
@@ -23,72 +24,25 @@ namespace {
 using namespace std::chrono_literals;
 using SocketRef = std::shared_ptr<GCDAsyncSocket>;
 
-struct Fd {
-    explicit Fd(int value = -1) : fd(value) {}
-    Fd(Fd&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
-    ~Fd() { ::close(fd); }  // -1 fails harmlessly
-    int fd;
-};
-
-// A TCP socket bound to the IPv4 loopback address, listening unless `backlog` is negative.
-struct Listener {
-    explicit Listener(int backlog = SOMAXCONN) : socket(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t length = sizeof address;
-        if (::bind(socket.fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-            ::getsockname(socket.fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-            (backlog < 0 || ::listen(socket.fd, backlog) == 0)) {
-            port = ntohs(address.sin_port);
-        }
-    }
-
-    // The next connection, its receives bounded so that a failing test cannot hang.
-    Fd accept() const {
-        pollfd ready{socket.fd, POLLIN, 0};
-        Fd peer(::poll(&ready, 1, 10'000) == 1 ? ::accept(socket.fd, nullptr, nullptr) : -1);
-        const timeval limit{10, 0};
-        ::setsockopt(peer.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        return peer;
-    }
-
-    Fd socket;
-    uint16_t port = 0;
-};
+using Peer = std::unique_ptr<test::WireClient>;
 
 // A listener whose accept queue is full, so that the kernel drops further SYNs: a connect to it
 // neither succeeds nor fails. `full` is false when the queue could not be filled here.
 struct SilentListener {
-    SilentListener() : listener(0) {
-        sockaddr_in address{AF_INET, htons(listener.port), {htonl(INADDR_LOOPBACK)}, {}};
-        for (int i = 0; i < 8 && !full; ++i) {
-            Fd filler(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-            ::connect(filler.fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-            pollfd done{filler.fd, POLLOUT, 0};
+    SilentListener() {
+        sockaddr_in address{AF_INET, htons(listener.port()), {htonl(INADDR_LOOPBACK)}, {}};
+        for (int i = 0; i < 16 && !full; ++i) {
+            fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+            pollfd done{fillers.back(), POLLOUT, 0};
             full = ::poll(&done, 1, 300) == 0;
-            fillers.push_back(std::move(filler));
         }
     }
-    Listener listener;
-    std::vector<Fd> fillers;
+    ~SilentListener() { std::for_each(fillers.begin(), fillers.end(), ::close); }
+    test::WireListener listener;
+    std::vector<int> fillers;
     bool full = false;
 };
-
-void sendAll(const Fd& peer, const Bytes& data) {
-    ASSERT_EQ(::send(peer.fd, data.data(), data.size(), MSG_NOSIGNAL), ssize_t(data.size()));
-}
-
-// What the peer receives up to an orderly close; nothing after a reset or 10 s of silence.
-std::optional<Bytes> receiveUntilClosed(const Fd& peer) {
-    Bytes received;
-    uint8_t chunk[65536];
-    for (ssize_t got; (got = ::recv(peer.fd, chunk, sizeof chunk, 0)) != 0;) {
-        if (got < 0) {
-            return std::nullopt;
-        }
-        received.insert(received.end(), chunk, chunk + got);
-    }
-    return received;
-}
 
 Bytes pattern(size_t size, uint8_t seed) {
     Bytes bytes(size);
@@ -187,10 +141,11 @@ protected:
     }
 
     // A socket connected to a peer over IPv4 loopback.
-    std::pair<SocketRef, Fd> connectedPair(const std::shared_ptr<RecordingDelegate>& receiver) {
+    std::pair<SocketRef, Peer> connectedPair(const std::shared_ptr<RecordingDelegate>& receiver) {
         auto socket = makeSocket(receiver);
-        EXPECT_TRUE(socket->connectToHost("127.0.0.1", listener.port, 10, nullptr));
-        Fd peer = listener.accept();
+        EXPECT_TRUE(socket->connectToHost("127.0.0.1", listener.port(), 10, nullptr));
+        Peer peer = listener.accept();
+        EXPECT_TRUE(peer);
         EXPECT_EQ(receiver->outcome().kind, Kind::connected);
         return {socket, std::move(peer)};
     }
@@ -203,7 +158,7 @@ protected:
         EXPECT_EQ(error->description, text);
     }
 
-    Listener listener;
+    test::WireListener listener;
     std::shared_ptr<dispatch::SerialQueue> delegateQueue =
         dispatch::SerialQueue::create("delegate");
     std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
@@ -211,24 +166,23 @@ protected:
 
 TEST_F(GCDAsyncSocketTest, ReadsAndWritesCompleteInOrderWithExactlyTheBytesAskedEvenWhenLarge) {
     auto socket = makeSocket(delegate);
-    ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener.port, 10, nullptr));
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener.port(), 10, nullptr));
     // Queued while still connecting: they wait for the connection.
     socket->readDataToLength(24, -1, 0);
     socket->readDataToLength(100, -1, 1);
     socket->writeData(bytesOf("hello"), -1, 7);
-    Fd peer = listener.accept();
+    Peer peer = listener.accept();
+    ASSERT_TRUE(peer);
     const Event connected = delegate->outcome();
     EXPECT_EQ(connected.host, "127.0.0.1");
-    EXPECT_EQ(connected.port, listener.port);
+    EXPECT_EQ(connected.port, listener.port());
 
     const Bytes segment = pattern(124, 1);  // one send: both reads' bytes in one segment
-    sendAll(peer, segment);
-    char hello[5];
-    ASSERT_EQ(::recv(peer.fd, hello, sizeof hello, MSG_WAITALL), 5);
-    EXPECT_EQ(std::string(hello, 5), "hello");
+    ASSERT_TRUE(peer->send(segment));
+    EXPECT_EQ(peer->readBytes(5), bytesOf("hello"));
     ASSERT_EQ(delegate->waitFor(Kind::read, 2).size(), 2u);
     // Bytes that arrive while no read is queued wait for the next one.
-    sendAll(peer, pattern(50, 9));
+    ASSERT_TRUE(peer->send(pattern(50, 9)));
     std::this_thread::sleep_for(100ms);
     socket->readDataToLength(50, -1, 2);
 
@@ -249,10 +203,9 @@ TEST_F(GCDAsyncSocketTest, ReadsAndWritesCompleteInOrderWithExactlyTheBytesAsked
     socket->writeData(bytesOf("end"), -1, 9);
     const Bytes incoming = pattern(8 << 20, 5);
     socket->readDataToLength(incoming.size(), -1, 10);
-    sendAll(peer, incoming);
-    Bytes received(outgoing.size() + 3);
-    ASSERT_EQ(::recv(peer.fd, received.data(), received.size(), MSG_WAITALL),
-              ssize_t(received.size()));
+    ASSERT_TRUE(peer->send(incoming));
+    const Bytes received = peer->readBytes(outgoing.size() + 3);
+    ASSERT_EQ(received.size(), outgoing.size() + 3);
     EXPECT_TRUE(std::equal(outgoing.begin(), outgoing.end(), received.begin()));
     EXPECT_EQ(textOf(ByteView(received).last(3)), "end");
     EXPECT_TRUE(delegate->waitFor(Kind::read, 4).at(3).data == incoming);
@@ -267,21 +220,21 @@ TEST_F(GCDAsyncSocketTest, ConnectTimesOutWithCode3AndNegativeTimeoutsNeverFire)
         GTEST_SKIP() << "the kernel here takes connections beyond a full accept queue";
     }
     auto socket = makeSocket(delegate);
-    ASSERT_TRUE(socket->connectToHost("127.0.0.1", silent.listener.port, 0.5, nullptr));
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", silent.listener.port(), 0.5, nullptr));
     expectError(delegate->outcome().error, 3, "Attempt to connect to host timed out");
     EXPECT_TRUE(socket->isDisconnected());
 
     // Without timeouts: a connect that hangs, a read that waits, a write the peer never takes.
     auto patient = std::make_shared<RecordingDelegate>();
     auto hanging = makeSocket(patient);
-    ASSERT_TRUE(hanging->connectToHost("127.0.0.1", silent.listener.port, -1, nullptr));
+    ASSERT_TRUE(hanging->connectToHost("127.0.0.1", silent.listener.port(), -1, nullptr));
     auto [connected, peer] = connectedPair(patient);
     connected->readDataToLength(10, -1, 1);
     connected->writeData(pattern(16 << 20, 1), -1, 2);
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(patient->kinds(), std::vector<Kind>{Kind::connected});
     EXPECT_FALSE(hanging->isDisconnected());
-    sendAll(peer, pattern(10, 4));
+    ASSERT_TRUE(peer->send(pattern(10, 4)));
     EXPECT_EQ(patient->waitFor(Kind::read).size(), 1u);
     EXPECT_EQ(delegate->kinds(), std::vector<Kind>{Kind::disconnected});  // nothing late
 }
@@ -289,7 +242,7 @@ TEST_F(GCDAsyncSocketTest, ConnectTimesOutWithCode3AndNegativeTimeoutsNeverFire)
 TEST_F(GCDAsyncSocketTest, TimeoutsCloseWithCodes4And5UnlessTheDelegateExtendsThem) {
     delegate->extensions = {1.0};  // extended once, then refused
     auto [socket, peer] = connectedPair(delegate);
-    sendAll(peer, pattern(3, 0));
+    ASSERT_TRUE(peer->send(pattern(3, 0)));
     socket->readDataToLength(10, 0.2, 5);
     expectError(delegate->waitFor(Kind::disconnected).at(0).error, 4, "Read operation timed out");
     const auto asks = delegate->waitFor(Kind::readTimeout, 2);
@@ -306,7 +259,7 @@ TEST_F(GCDAsyncSocketTest, TimeoutsCloseWithCodes4And5UnlessTheDelegateExtendsTh
     auto [resumed, resumedPeer] = connectedPair(extending);
     resumed->readDataToLength(4, 0.2, 6);
     ASSERT_EQ(extending->waitFor(Kind::readTimeout).size(), 1u);
-    sendAll(resumedPeer, pattern(4, 6));
+    ASSERT_TRUE(resumedPeer->send(pattern(4, 6)));
     EXPECT_EQ(extending->waitFor(Kind::read).at(0).data, pattern(4, 6));
     EXPECT_TRUE(resumed->isConnected());
 
@@ -320,8 +273,8 @@ TEST_F(GCDAsyncSocketTest, PeerCloseEndsWithCode7AfterTheBytesSentBeforeIt) {
     auto [socket, peer] = connectedPair(delegate);
     socket->readDataToLength(5, -1, 1);
     socket->readDataToLength(10, -1, 2);
-    sendAll(peer, pattern(5, 2));
-    ::close(std::exchange(peer.fd, -1));
+    ASSERT_TRUE(peer->send(pattern(5, 2)));
+    peer.reset();
     expectError(delegate->waitFor(Kind::disconnected).at(0).error, 7,
                 "Socket closed by remote peer");
     EXPECT_EQ(delegate->kinds(),
@@ -330,15 +283,15 @@ TEST_F(GCDAsyncSocketTest, PeerCloseEndsWithCode7AfterTheBytesSentBeforeIt) {
 
     auto idle = std::make_shared<RecordingDelegate>();  // also noticed with no read queued
     auto [idleSocket, idlePeer] = connectedPair(idle);
-    ::close(std::exchange(idlePeer.fd, -1));
+    idlePeer.reset();
     expectError(idle->waitFor(Kind::disconnected).at(0).error, 7, "Socket closed by remote peer");
 }
 
 TEST_F(GCDAsyncSocketTest, FailedStartsAndConnections) {
     auto socket = makeSocket(delegate);
     Error error;
-    const Listener notListening(-1);  // bound but not listening: the kernel refuses
-    ASSERT_TRUE(socket->connectToHost("127.0.0.1", notListening.port, 10, nullptr));
+    const uint16_t closed = test::WireListener().port();  // listened on no more: refused
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", closed, 10, nullptr));
     const Event refused = delegate->outcome();
     expectError(refused.error, ECONNREFUSED, std::strerror(ECONNREFUSED), kPosixErrorDomain);
     EXPECT_EQ(refused.error->reason, "Error in connect() function");
@@ -346,16 +299,18 @@ TEST_F(GCDAsyncSocketTest, FailedStartsAndConnections) {
     // A closed socket starts afresh; a busy one refuses a second start.
     const std::string busy =
         "Attempting to connect while connected or accepting connections. Disconnect first.";
-    ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener.port, 10, nullptr));
-    EXPECT_FALSE(socket->connectToHost("127.0.0.1", listener.port, 10, &error));
+    ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener.port(), 10, nullptr));
+    EXPECT_FALSE(socket->connectToHost("127.0.0.1", listener.port(), 10, &error));
     expectError(error, 1, busy);
-    Fd peer = listener.accept();
+    Peer peer = listener.accept();
+    ASSERT_TRUE(peer);
     ASSERT_EQ(delegate->waitFor(Kind::connected).size(), 1u);
-    EXPECT_FALSE(socket->connectToHost("127.0.0.1", listener.port, 10, &error));
+    EXPECT_FALSE(socket->connectToHost("127.0.0.1", listener.port(), 10, &error));
     expectError(error, 1, busy);
     socket->disconnect();
     EXPECT_FALSE(delegate->waitFor(Kind::disconnected, 2).at(1).error);
-    EXPECT_EQ(receiveUntilClosed(peer), Bytes());
+    EXPECT_TRUE(peer->readBytes(1).empty());
+    EXPECT_TRUE(peer->closedByPeer());
 }
 
 TEST_F(GCDAsyncSocketTest, WritesHandedInBeforeDisconnectReachThePeerBeforeTheClose) {
@@ -366,7 +321,8 @@ TEST_F(GCDAsyncSocketTest, WritesHandedInBeforeDisconnectReachThePeerBeforeTheCl
     Bytes expected = pattern(1000, 1);
     const Bytes second = pattern(3000, 2);
     expected.insert(expected.end(), second.begin(), second.end());
-    EXPECT_EQ(receiveUntilClosed(peer), expected);
+    EXPECT_EQ(peer->readBytes(expected.size() + 1), expected);
+    EXPECT_TRUE(peer->closedByPeer());
     EXPECT_FALSE(delegate->waitFor(Kind::disconnected).at(0).error);
 }
 
@@ -375,22 +331,24 @@ TEST_F(GCDAsyncSocketTest, DroppingTheSocketClosesItWithoutCallbacksOnAnyThread)
     socket->readDataToLength(10, 5, 1);
     socket->writeData(pattern(16 << 20, 0), 5, 2);
     socket.reset();
-    EXPECT_TRUE(receiveUntilClosed(peer));
+    EXPECT_TRUE(peer->closedByPeer());
 
     // The last reference goes away on the delegate queue, inside a callback.
     auto inCallback = std::make_shared<RecordingDelegate>();
     auto kept = makeSocket(inCallback);
     inCallback->keptSocket = kept;
-    ASSERT_TRUE(kept->connectToHost("127.0.0.1", listener.port, 10, nullptr));
+    ASSERT_TRUE(kept->connectToHost("127.0.0.1", listener.port(), 10, nullptr));
     kept->readDataToLength(10, 5, 1);
     kept.reset();
-    EXPECT_TRUE(receiveUntilClosed(listener.accept()));
+    const Peer keptPeer = listener.accept();
+    ASSERT_TRUE(keptPeer);
+    EXPECT_TRUE(keptPeer->closedByPeer());
 
     // Dropped at every stage of an attempt, racing the socket's own queue.
     auto churn = std::make_shared<RecordingDelegate>();
     for (int i = 0; i < 50; ++i) {
         auto dropped = makeSocket(churn);
-        dropped->connectToHost(i % 2 == 0 ? "localhost" : "127.0.0.1", listener.port, 5, nullptr);
+        dropped->connectToHost(i % 2 == 0 ? "localhost" : "127.0.0.1", listener.port(), 5, nullptr);
         dropped->readDataToLength(4, 1, i);
         dropped->writeData(pattern(100, 0), 1, i);
         std::this_thread::sleep_for(std::chrono::microseconds(i * 20));

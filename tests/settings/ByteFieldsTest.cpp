@@ -9,47 +9,39 @@ namespace vistamo {
 namespace {
 
 TEST(ByteFieldsTest, WritersProduceBigEndianFieldsThatReadersReadBack) {
+    constexpr int32_t kIntMin = std::numeric_limits<int32_t>::min();
+    constexpr int64_t kLongMin = std::numeric_limits<int64_t>::min();
     Bytes data;
-    appendInt(data, 1);
+    appendInt(data, kIntMin);
     appendInt(data, -1);
-    appendLong(data, 1);
-    appendBool(data, true);
-    appendBool(data, false);
-    EXPECT_EQ(data, (Bytes{0, 0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 1, 1, 0}));
-
-    Bytes text;
-    appendString(text, "abc");
-    appendString(text, "");
-    appendString(text, "\xC3\xA9");  // one character, two bytes
-    EXPECT_EQ(text, (Bytes{0, 0, 0, 3, 'a', 'b', 'c', 0, 0, 0, 0, 0, 0, 0, 2, 0xC3, 0xA9}));
-
-    // Readers return what writers wrote.
-    data.clear();
-    appendInt(data, std::numeric_limits<int32_t>::min());
-    appendInt(data, -1);
-    appendLong(data, std::numeric_limits<int64_t>::min());
+    appendLong(data, kLongMin);
     appendLong(data, 0x0102030405060708);
     appendBool(data, true);
+    appendBool(data, false);
     appendString(data, "abc");
     appendString(data, "");
+    appendString(data, "\xC3\xA9");  // one character, two bytes
+    EXPECT_EQ(data, (Bytes{0x80, 0,   0,   0, 0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0, 0, 0,    0,   0, 0,
+                           0,    1,   2,   3, 4,    5,    6,    7,    8,    1, 0, 0,    0,   0, 3,
+                           'a',  'b', 'c', 0, 0,    0,    0,    0,    0,    0, 2, 0xC3, 0xA9}));
 
-    EXPECT_EQ(getInt(data, 0), std::numeric_limits<int32_t>::min());
+    // Readers return what writers wrote.
+    EXPECT_EQ(getInt(data, 0), kIntMin);
     EXPECT_EQ(getInt(data, 4), -1);
-    EXPECT_EQ(getLong(data, 8), std::numeric_limits<int64_t>::min());
+    EXPECT_EQ(getLong(data, 8), kLongMin);
     EXPECT_EQ(getLong(data, 16), 0x0102030405060708);
     EXPECT_EQ(getBool(data, 24), true);
-
-    const auto abc = getString(data, 25);
-    ASSERT_TRUE(abc);
-    EXPECT_EQ(abc->text, "abc");
-    EXPECT_EQ(abc->consumed, 7u);
-    const auto empty = getString(data, 25 + abc->consumed);
-    ASSERT_TRUE(empty);
-    EXPECT_EQ(empty->text, "");
-    EXPECT_EQ(empty->consumed, 4u);
-
-    const Bytes nonZero{2};
-    EXPECT_EQ(getBool(nonZero, 0), true);
+    EXPECT_EQ(getBool(data, 25), false);
+    EXPECT_EQ(getBool(Bytes{2}, 0), true);
+    size_t at = 26;
+    for (const std::string text : {"abc", "", "\xC3\xA9"}) {
+        const auto read = getString(data, at);
+        ASSERT_TRUE(read) << text;
+        EXPECT_EQ(read->text, text);
+        EXPECT_EQ(read->consumed, 4 + text.size());
+        at += read->consumed;
+    }
+    EXPECT_EQ(at, data.size());
 }
 
 // The fuzz target sweeps all offsets; these are the overflow-prone ones.

@@ -55,7 +55,7 @@ TEST_F(WindowPlacesFileTest, SavedAtomicallyForItsOwnerBesideAnUntouchedOptionFi
     EXPECT_EQ(fs::status(folder / "windows").permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(readText(folder / ".config"), "options");
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), {}), 2);  // no temporary file left
+    EXPECT_EQ(entryCount(folder), 2u);  // no temporary file left
 }
 
 }  // namespace

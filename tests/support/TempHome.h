@@ -50,6 +50,13 @@ protected:
         return std::string(std::istreambuf_iterator<char>(file), {});
     }
 
+    // How many entries `folder` holds; 0 when it cannot be read.
+    static size_t entryCount(const std::filesystem::path& folder) {
+        std::error_code error;
+        return static_cast<size_t>(
+            std::distance(std::filesystem::directory_iterator(folder, error), {}));
+    }
+
     std::filesystem::path home_;
 
 private:
