@@ -244,11 +244,7 @@ std::shared_ptr<clientSocket> ZScanner::makeSession() {
 void ZScanner::openVideoWindow(const std::shared_ptr<clientSocket>& session,
                                const std::shared_ptr<ZDeviceInfo>& device,
                                const std::function<void()>& connect) {
-    auto wc = videoWindow::create();
-    wc->mScanner = weak_from_this();
-    wc->setMClientSocket(session);
-    wc->setClient();
-    wc->device = device;
+    auto wc = videoWindow::create(session, weak_from_this(), device);
     if (ZVideoWindow* window = wc->window()) {
         if (environment_.makeMenuBar) {
             window->setMenuBar(environment_.makeMenuBar(window));
@@ -265,7 +261,6 @@ void ZScanner::openVideoWindow(const std::shared_ptr<clientSocket>& session,
     wc->showWindow();
     mVideoWindow_ = wc;
     isConnected_ = true;
-    wc->setSocket();
 }
 
 void ZScanner::connectToServerWithIp(const std::string& address) {
@@ -386,7 +381,7 @@ void ZScanner::destroyWindowWithWc(const std::shared_ptr<videoWindow>& wc) {
         return;
     }
     removeVideoWindow(*wc);
-    wc->setMClientSocket(nullptr);
+    wc->detach();
 }
 
 void ZScanner::releaseVideoWindowWithVw(const std::shared_ptr<videoWindow>& wc) {
