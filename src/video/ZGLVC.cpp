@@ -168,6 +168,8 @@ void ZGLVC::attach(const std::shared_ptr<clientSocket>& session) {
 }
 
 void ZGLVC::detach() {
+    // The intercom talks to the session it was started on.
+    stopIntercom();
     if (auto session = socket()) {
         session->setGlv({});
         session->setVideo({});

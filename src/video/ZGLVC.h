@@ -80,8 +80,8 @@ public:
 
     // Links `session` to the window's parts: the session reports to this controller and hands
     // its frames to the renderer; the commands, the intercom, the recording's red dot and the
-    // statistics go to the session. `detach` undoes every link, so that the session may go
-    // while the window stays.
+    // statistics go to the session. `detach` stops the intercom and undoes every link, so that
+    // the session may go while the window stays.
     void attach(const std::shared_ptr<clientSocket>& session);
     void detach();
     std::shared_ptr<clientSocket> socket() const;

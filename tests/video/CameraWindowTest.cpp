@@ -592,12 +592,17 @@ TEST_F(CameraWindowTest, ASessionDetachesAndAnotherAttachesToTheSameWindow) {
     ZGLView* const view = wc->window()->view();
     ZControlBar* const bar = view->controlBar().get();
 
-    // Detached while still alive and streaming: its pictures no longer reach the window, and its
-    // end does not close the window.
+    click(first, buttonCentre(first, kMicrophone));
+    ASSERT_TRUE(seen(first, "recv CmdIntercomStart"));
+
+    // Detached while still alive and streaming: the intercom stops, its pictures no longer reach
+    // the window, and its end does not close the window.
     std::shared_ptr<clientSocket> detached = first.session.lock();
     wc->detach();
     EXPECT_EQ(wc->mClientSocket(), nullptr);
     EXPECT_EQ(content->socket(), nullptr);
+    EXPECT_FALSE(content->intercomOn());
+    EXPECT_TRUE(seen(first, "recv CmdIntercomStop"));
     QCoreApplication::processEvents();
     const uint64_t uploaded = renderer->uploadedFrames();
     const uint64_t decoded = detached->videoStatistics().shownPictures;
