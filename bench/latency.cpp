@@ -127,6 +127,17 @@ struct PictureTimes {
     bool shown = false;
 };
 
+// The camera window as the session sees it: only the renderer matters here (the new-stream
+// notice goes to it).
+class RendererOnlyView final : public SessionView {
+public:
+    explicit RendererOnlyView(std::shared_ptr<ZVideo> video) : video_(std::move(video)) {}
+    std::shared_ptr<SessionRenderer> video() override { return video_; }
+
+private:
+    std::shared_ptr<ZVideo> video_;
+};
+
 // Between the session and the camera view's renderer: notes when the decoder delivers each
 // picture, hands it to the main thread through the same one-picture mailbox the renderer uses,
 // and uploads it there; the view's frame swap then marks the last uploaded picture as shown.
@@ -252,7 +263,8 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
     parts.videoUnitObserver = [decoder](Clock::time_point bodyRead) { decoder->observe(bodyRead); };
     auto session = clientSocket::init(std::move(parts));
     session->setVideo(timing);
-    session->setGlv(std::shared_ptr<SessionView>(&view, [](SessionView*) {}));
+    const auto sessionView = std::make_shared<RendererOnlyView>(video);
+    session->setGlv(sessionView);
     auto device = std::make_shared<ZDeviceInfo>();
     device->setMDeviceIP("127.0.0.1");
     device->setMPort(camera.port());

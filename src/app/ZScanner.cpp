@@ -254,11 +254,7 @@ std::shared_ptr<clientSocket> ZScanner::makeSession() {
 void ZScanner::openVideoWindow(const std::shared_ptr<clientSocket>& session,
                                const std::shared_ptr<ZDeviceInfo>& device,
                                const std::function<void()>& connect) {
-    auto wc = videoWindow::create();
-    wc->mScanner = weak_from_this();
-    wc->setMClientSocket(session);
-    wc->setClient();
-    wc->device = device;
+    auto wc = videoWindow::create(session, weak_from_this(), device);
     if (ZVideoWindow* window = wc->window()) {
         if (environment_.makeMenuBar) {
             window->setMenuBar(environment_.makeMenuBar(window));
@@ -275,7 +271,6 @@ void ZScanner::openVideoWindow(const std::shared_ptr<clientSocket>& session,
     wc->showWindow();
     mVideoWindow_ = wc;
     isConnected_ = true;
-    wc->setSocket();
 }
 
 void ZScanner::connectToServerWithIp(const std::string& address) {
@@ -396,7 +391,7 @@ void ZScanner::destroyWindowWithWc(const std::shared_ptr<videoWindow>& wc) {
         return;
     }
     removeVideoWindow(*wc);
-    wc->setMClientSocket(nullptr);
+    wc->detach();
 }
 
 void ZScanner::releaseVideoWindowWithVw(const std::shared_ptr<videoWindow>& wc) {

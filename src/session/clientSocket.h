@@ -60,7 +60,9 @@ public:
     static std::shared_ptr<clientSocket> init(SessionParts parts);
     ~clientSocket() override;
 
-    // Links set by the scanner, the camera window and the video controller; any thread.
+    // Links to neighbours, any thread: the scanner sets its own when it makes the session; the
+    // camera window sets the view and the renderer when it attaches the session and clears them
+    // when it detaches it.
     void setMScanner(std::weak_ptr<SessionScanner> scanner);
     void setGlv(std::weak_ptr<SessionView> view);
     void setVideo(std::weak_ptr<SessionRenderer> video);

@@ -39,6 +39,15 @@ inline constexpr std::array<BarButtonKey, BUTTONS> kBarButtonKeys = {{
     {BarButton::Shutter, 'S', "Snapshot"},
 }};
 
+// The camera's state as the bar shows it. The video view controller holds it; the bar only
+// draws it.
+struct CameraState {
+    bool flash = false;
+    bool screen = false;
+    bool alarm = false;
+    bool muteMic = false;  // the intercom runs (microphone image "on")
+};
+
 // "Torch (T)": the tooltip of `button`.
 QString barButtonToolTip(BarButton button);
 

@@ -29,13 +29,18 @@ constexpr std::array<ButtonImages, BUTTONS> kButtonImages = {{
 
 }  // namespace
 
-ZControlBar::ZControlBar(QOpenGLWidget* view) : view_(view) {
+ZControlBar::ZControlBar(QOpenGLWidget* view) : view_(view) {}
+
+void ZControlBar::makeObjects() {
     program_ = std::make_unique<ZShaderProgram>("shader.vsh", "buttonshader.fsh");
     calculateVertices();
     loadTextures();
 }
 
 ZControlBar::~ZControlBar() {
+    if (!program_) {
+        return;  // never drawn: nothing was made
+    }
     // Without its view the context is gone, and the objects with it.
     ScopedContext scope(view_.data());
     QOpenGLFunctions_3_2_Core* gl = scope.active() ? currentGL() : nullptr;
@@ -73,23 +78,23 @@ void ZControlBar::loadTextures() {
     }
 }
 
-const ZTexture* ZControlBar::imageFor(int index) const {
+const ZTexture* ZControlBar::imageFor(int index, const CameraState& cameraState) const {
     if (index < 0 || index >= BUTTONS) {
         return nullptr;
     }
     bool state = false;
     switch (static_cast<BarButton>(index)) {
         case BarButton::Flash:
-            state = flash_;
+            state = cameraState.flash;
             break;
         case BarButton::Speaker:
-            state = screen_;
+            state = cameraState.screen;
             break;
         case BarButton::Alarm:
-            state = alarm_;
+            state = cameraState.alarm;
             break;
         case BarButton::Microphone:
-            state = muteMic_;
+            state = cameraState.muteMic;
             break;
         default:
             break;
@@ -98,9 +103,15 @@ const ZTexture* ZControlBar::imageFor(int index) const {
     return myTextures_[static_cast<size_t>(state ? images.on : images.off)].get();
 }
 
-void ZControlBar::drawButton() {
+void ZControlBar::drawButton(const CameraState& state) {
     QOpenGLFunctions_3_2_Core* gl = currentGL();
-    if (gl == nullptr || !barBound_ || !program_->linked()) {
+    if (gl == nullptr || !barBound_) {
+        return;
+    }
+    if (!program_) {
+        makeObjects();
+    }
+    if (!program_->linked()) {
         return;
     }
     gl->glViewport(static_cast<GLint>(barBound_->x()), static_cast<GLint>(barBound_->y()),
@@ -113,7 +124,7 @@ void ZControlBar::drawButton() {
     gl->glBlendFuncSeparate(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE);
     gl->glActiveTexture(GL_TEXTURE0);
     for (int index = 0; index < BUTTONS; ++index) {
-        const ZTexture* image = imageFor(index);
+        const ZTexture* image = imageFor(index, state);
         if (image == nullptr) {
             continue;
         }

@@ -37,14 +37,78 @@ constexpr int kNone = 0;
 
 }  // namespace
 
-std::shared_ptr<ZGLVC> ZGLVC::create(AudioEndpoint microphone) {
-    return std::make_shared<ZGLVC>(CreateToken{}, microphone);
+// What the session sees of the window: it reports the camera's state and asks for the renderer,
+// for notices and for the window to close. Forwards to the controller while it exists; the
+// session captures it in work queued for the main thread, which may run after the window is
+// gone. Main thread.
+class ZGLVC::SessionLink final : public SessionView {
+public:
+    explicit SessionLink(std::weak_ptr<ZGLVC> controller) : controller_(std::move(controller)) {}
+
+    std::shared_ptr<SessionRenderer> video() override {
+        const auto self = controller_.lock();
+        return self ? self->myVideo_ : nullptr;
+    }
+    void closeWindow() override {
+        if (auto self = controller_.lock()) {
+            self->closeViewWindow();
+        }
+    }
+    void setFlash(bool on) override { change(&CameraState::flash, on); }
+    void setScreen(bool on) override { change(&CameraState::screen, on); }
+    void setAlarm(bool on) override { change(&CameraState::alarm, on); }
+    void showNotice(const std::string& text) override {
+        if (ZGLView* view = this->view()) {
+            view->showNotice(text);
+        }
+    }
+    void recordingChanged() override {
+        if (ZGLView* view = this->view()) {
+            view->recordingChanged();
+        }
+    }
+
+private:
+    void change(bool CameraState::*field, bool on) {
+        if (auto self = controller_.lock()) {
+            self->state_.*field = on;
+            self->redrawBar();
+        }
+    }
+    ZGLView* view() const {
+        const auto self = controller_.lock();
+        return self ? self->myView() : nullptr;
+    }
+
+    std::weak_ptr<ZGLVC> controller_;
+};
+
+std::shared_ptr<ZGLVC> ZGLVC::create(std::shared_ptr<ZVideo> video, ZGLView& view,
+                                     std::weak_ptr<videoWindow> wc, AudioEndpoint microphone) {
+    auto controller =
+        std::make_shared<ZGLVC>(CreateToken{}, std::move(video), view, std::move(wc), microphone);
+    const std::weak_ptr<ZGLVC> weakSelf = controller;
+    controller->sessionLink_ = std::make_shared<SessionLink>(weakSelf);
+    view.setMouseDownHandler([weakSelf](QPointF point) {
+        if (auto self = weakSelf.lock()) {
+            self->mouseDown(point);
+        }
+    });
+    view.setCameraStateSource([weakSelf] {
+        const auto self = weakSelf.lock();
+        return self ? self->state_ : CameraState{};
+    });
+    return controller;
 }
 
-ZGLVC::ZGLVC(CreateToken, AudioEndpoint microphone)
+ZGLVC::ZGLVC(CreateToken, std::shared_ptr<ZVideo> video, ZGLView& view,
+             std::weak_ptr<videoWindow> wc, AudioEndpoint microphone)
     : recorder(std::make_shared<PCMRecorder>(microphone)),
       intercom_(std::make_shared<IntercomLink>()),
-      record_queue(dispatch::SerialQueue::create("record queue")) {}
+      record_queue(dispatch::SerialQueue::create("record queue")),
+      myVideo_(std::move(video)),
+      myView_(&view),
+      windowController_(std::move(wc)) {}
 
 ZGLVC::~ZGLVC() {
     if (intercomOn_) {
@@ -52,29 +116,6 @@ ZGLVC::~ZGLVC() {
         // it stops capturing.
         record_queue->async([rec = recorder] { rec->stop(); });
     }
-}
-
-void ZGLVC::setView(ZGLView* view) {
-    myView_ = view;
-    if (view == nullptr) {
-        return;
-    }
-    const std::weak_ptr<ZGLVC> weakSelf = weak_from_this();
-    view->setMouseDownHandler([weakSelf](QPointF point) {
-        if (auto self = weakSelf.lock()) {
-            self->mouseDown(point);
-        }
-    });
-    // The session closes the window through its view when the camera goes.
-    view->setCloseWindowHandler([weakSelf] {
-        if (auto self = weakSelf.lock()) {
-            self->closeViewWindow();
-        }
-    });
-}
-
-void ZGLVC::setWindowController(std::weak_ptr<videoWindow> wc) {
-    windowController_ = std::move(wc);
 }
 
 void ZGLVC::awakeFromNib() { debugLine("awake from nib"); }
@@ -100,18 +141,44 @@ void ZGLVC::viewDidDisappear() {
     }
 }
 
-void ZGLVC::setSocket(std::weak_ptr<clientSocket> session) {
+void ZGLVC::attach(const std::shared_ptr<clientSocket>& session) {
+    detach();
+    if (!session) {
+        return;
+    }
+    const std::weak_ptr<clientSocket> weak = session;
+    session->setGlv(sessionLink_);
+    session->setVideo(myVideo_);
+    intercom_->setSocket(weak);
     if (myView_ != nullptr) {
-        myView_->recordingOverlay().setRecordingSource([session]() -> std::optional<double> {
-            const auto owner = session.lock();
+        myView_->recordingOverlay().setRecordingSource([weak]() -> std::optional<double> {
+            const auto owner = weak.lock();
             const auto recorder = owner ? owner->recorder() : nullptr;
             if (recorder && recorder->isRecording()) {
                 return recorder->recordingSeconds();
             }
             return std::nullopt;
         });
+        myView_->setStatisticsSource([weak] {
+            const auto link = weak.lock();
+            return link ? ZGLView::SessionFigures{link->videoStatistics(), link->playbackFill()}
+                        : ZGLView::SessionFigures{};
+        });
     }
-    intercom_->setSocket(std::move(session));
+}
+
+void ZGLVC::detach() {
+    // The intercom talks to the session it was started on.
+    stopIntercom();
+    if (auto session = socket()) {
+        session->setGlv({});
+        session->setVideo({});
+    }
+    intercom_->setSocket({});
+    if (myView_ != nullptr) {
+        myView_->recordingOverlay().setRecordingSource(nullptr);
+        myView_->setStatisticsSource(nullptr);
+    }
 }
 
 void ZGLVC::toggleRecording() {
@@ -127,24 +194,6 @@ bool ZGLVC::isRecording() const {
 }
 
 std::shared_ptr<clientSocket> ZGLVC::socket() const { return intercom_->socket(); }
-
-void ZGLVC::setVideo() {
-    myVideo_ = std::make_shared<ZVideo>();
-    if (myView_ != nullptr) {
-        myVideo_->setMyView(myView_.data());
-        myView_->setVideo(myVideo_);
-    }
-    if (auto session = socket()) {
-        session->setVideo(myVideo_);
-        if (myView_ != nullptr) {
-            myView_->setStatisticsSource([weak = std::weak_ptr(session)] {
-                const auto link = weak.lock();
-                return link ? ZGLView::SessionFigures{link->videoStatistics(), link->playbackFill()}
-                            : ZGLView::SessionFigures{};
-            });
-        }
-    }
-}
 
 // ---- clicks ------------------------------------------------------------------------------
 
@@ -169,7 +218,6 @@ void ZGLVC::mouseDown(QPointF point) {
 }
 
 void ZGLVC::performButton(BarButton button) {
-    const std::shared_ptr<ZControlBar> bar = myView_ ? myView_->controlBar() : nullptr;
     const std::shared_ptr<clientSocket> session = socket();
     switch (button) {
         case BarButton::Flash:
@@ -178,11 +226,11 @@ void ZGLVC::performButton(BarButton button) {
             }
             break;
         case BarButton::Speaker:
-            if (session && bar) {
+            if (session) {
                 // The speaker's image shows the camera's screen state; the camera's sound
                 // follows it.
                 if (auto codec = session->OpusCodec()) {
-                    if (bar->screen()) {
+                    if (state_.screen) {
                         codec->startPlay();
                     } else {
                         codec->stopPlay();
@@ -192,8 +240,8 @@ void ZGLVC::performButton(BarButton button) {
             }
             break;
         case BarButton::Alarm:
-            if (session && bar) {
-                session->startMonitor(!bar->alarm());
+            if (session) {
+                session->startMonitor(!state_.alarm);
             }
             break;
         case BarButton::Microphone:
@@ -325,11 +373,12 @@ void ZGLVC::stopIntercom() {
 }
 
 void ZGLVC::setMuteMic(bool on) {
-    if (myView_ == nullptr) {
-        return;
-    }
-    if (auto bar = myView_->controlBar()) {
-        bar->setMuteMic(on);
+    state_.muteMic = on;
+    redrawBar();
+}
+
+void ZGLVC::redrawBar() {
+    if (myView_ != nullptr) {
         myView_->update();
     }
 }

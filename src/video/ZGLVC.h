@@ -28,10 +28,14 @@ class ZVideo;
 // test, runs the intercom (microphone → Opus → camera) and takes snapshots with a shutter
 // sound and a notice.
 //
-// Ownership: the camera window owns the controller; the controller holds its view, the session
-// and its window controller weakly. The recorder and the encoder deliver to a small link
-// object rather than to the controller, so audio threads never keep the controller (and the
-// OpenGL objects under it) alive.
+// It holds the camera's state (torch, screen, motion guard as the camera reports them, and
+// whether the intercom runs); the bar only draws it.
+//
+// Ownership: the camera window owns the controller; the controller owns the renderer and holds
+// its view, the session and its window controller weakly. The session reaches the controller
+// through a small link object the controller owns (the session holds it weakly), and the
+// recorder and the encoder deliver to another, so neither the session's work for the main
+// thread nor audio threads keep the controller (and the OpenGL objects under it) alive.
 //
 // Threads: everything here runs on the main thread, except the recorder's start and stop
 // (on "record queue", asynchronously) and the intercom link (on the recorder's delivery
@@ -49,18 +53,20 @@ public:
     // Streams wider than this cannot switch to the front camera.
     static constexpr float kMaxSwitchWidth = 2000;
 
-    // Makes the recorder (on `microphone`), the intercom encoder and "record queue".
-    static std::shared_ptr<ZGLVC> create(AudioEndpoint microphone = AudioEndpoint::systemDefault);
-    ZGLVC(CreateToken, AudioEndpoint microphone);
+    // Makes the recorder (on `microphone`), the intercom encoder and "record queue"; takes
+    // `video` (the renderer of `view`) and receives the view's clicks. The camera window's
+    // assembly (videoWindow::create) calls it.
+    static std::shared_ptr<ZGLVC> create(std::shared_ptr<ZVideo> video, ZGLView& view,
+                                         std::weak_ptr<videoWindow> wc,
+                                         AudioEndpoint microphone = AudioEndpoint::systemDefault);
+    ZGLVC(CreateToken, std::shared_ptr<ZVideo> video, ZGLView& view, std::weak_ptr<videoWindow> wc,
+          AudioEndpoint microphone);
     ~ZGLVC();
 
     ZGLVC(const ZGLVC&) = delete;
     ZGLVC& operator=(const ZGLVC&) = delete;
 
-    // Takes `view` as its view and receives its clicks and close requests.
-    void setView(ZGLView* view);
     ZGLView* myView() const { return myView_.data(); }
-    void setWindowController(std::weak_ptr<videoWindow> wc);
 
     // Writes "awake from nib" (the window has just been built around the controller).
     void awakeFromNib();
@@ -72,17 +78,21 @@ public:
     // Stops the intercom if it runs, and the recording.
     void viewDidDisappear();
 
-    void setSocket(std::weak_ptr<clientSocket> session);
+    // Links `session` to the window's parts: the session reports to this controller and hands
+    // its frames to the renderer; the commands, the intercom, the recording's red dot and the
+    // statistics go to the session. `detach` stops the intercom and undoes every link, so that
+    // the session may go while the window stays.
+    void attach(const std::shared_ptr<clientSocket>& session);
+    void detach();
     std::shared_ptr<clientSocket> socket() const;
 
-    // Makes a new renderer, shows it in the view and hands it to the session.
-    void setVideo();
     const std::shared_ptr<ZVideo>& myVideo() const { return myVideo_; }
+    // The camera's state as the bar shows it.
+    const CameraState& cameraState() const { return state_; }
 
     // A click at `point` (the view's coordinates in points, origin at the bottom left).
     void mouseDown(QPointF point);
-    // What a click on `button` of the bar does; also the window's keys. The speaker and
-    // the motion guard need the bar's state, so they do nothing before the bar exists.
+    // What a click on `button` of the bar does; also the window's keys.
     void performButton(BarButton button);
 
     // Starts or stops recording the camera (R, and Record in the menus).
@@ -109,6 +119,10 @@ public:
     void setClock(std::function<Clock::time_point()> now) { now_ = std::move(now); }
 
 private:
+    class SessionLink;
+
+    // The bar shows the state at the next drawing.
+    void redrawBar();
     void toggleIntercom();
     void stopIntercom();
     void setMuteMic(bool on);
@@ -127,6 +141,8 @@ private:
     std::shared_ptr<ZVideo> myVideo_;
     QPointer<ZGLView> myView_;
     std::weak_ptr<videoWindow> windowController_;
+    std::shared_ptr<SessionLink> sessionLink_;  // the attached session holds it weakly
+    CameraState state_;
     std::shared_ptr<SoundPlayer> shutterSound;
     std::optional<Clock::time_point> lastShutter;
     bool intercomOn_ = false;

@@ -14,50 +14,8 @@
 
 namespace vistamo {
 
-// Forwards to the view while it exists. The session holds it weakly and captures it strongly in
-// work queued for the main thread, which may run after the window is gone.
-class ZGLView::SessionAdaptor final : public SessionView {
-public:
-    explicit SessionAdaptor(ZGLView* view) : view_(view) {}
-
-    std::shared_ptr<SessionStatusTarget> bar() override { return view_ ? view_->bar() : nullptr; }
-    std::shared_ptr<SessionRenderer> video() override { return view_ ? view_->video() : nullptr; }
-    void closeWindow() override {
-        if (view_) {
-            view_->closeWindow();
-        }
-    }
-    void setFlash(bool on) override {
-        if (view_) {
-            view_->setFlash(on);
-        }
-    }
-    void setScreen(bool on) override {
-        if (view_) {
-            view_->setScreen(on);
-        }
-    }
-    void setAlarm(bool on) override {
-        if (view_) {
-            view_->setAlarm(on);
-        }
-    }
-    void showNotice(const std::string& text) override {
-        if (view_) {
-            view_->showNotice(text);
-        }
-    }
-    void recordingChanged() override {
-        if (view_) {
-            view_->recordingChanged();
-        }
-    }
-
-private:
-    QPointer<ZGLView> view_;  // main thread only
-};
-
-ZGLView::ZGLView(QWidget* parent) : QOpenGLWidget(parent) {
+ZGLView::ZGLView(QWidget* parent)
+    : QOpenGLWidget(parent), bar_(std::make_shared<ZControlBar>(this)) {
     setFormat(pixelFormat());
     // Takes focus on a click, so that the view receives the window's input.
     setFocusPolicy(Qt::ClickFocus);
@@ -149,27 +107,11 @@ QSurfaceFormat ZGLView::pixelFormat() {
 
 void ZGLView::setVideo(std::weak_ptr<ZVideo> video) { video_ = std::move(video); }
 
-std::shared_ptr<SessionStatusTarget> ZGLView::bar() { return bar_; }
-
-std::shared_ptr<SessionRenderer> ZGLView::video() { return video_.lock(); }
-
-void ZGLView::setRatio(float r) {
-    ratio_ = r;
-    if (!bar_) {
-        // The states reported before the bar existed. Later ones go straight to the bar, so the
-        // view's copies are stale afterwards and are not copied again.
-        bar_ = std::make_shared<ZControlBar>(this);
-        bar_->setAlarm(alarm_);
-        bar_->setScreen(screen_);
-        bar_->setFlash(flash_);
-    }
-}
-
 void ZGLView::reshape() {
     const auto scale = static_cast<float>(devicePixelRatioF());
     const float width = static_cast<float>(this->width()) * scale;
     const float height = static_cast<float>(this->height()) * scale;
-    if (bar_) {
+    if (bar_ && ratio_ > 0) {
         bar_->setBarBound(barBoundFor(bar_->originBound(), width, scale));
     }
     const std::optional<VideoViewport> viewport = videoViewport(width, height, ratio_);
@@ -200,7 +142,7 @@ void ZGLView::render() {
         renderer->drawFrame();
     }
     if (bar_) {
-        bar_->drawButton();
+        bar_->drawButton(cameraState_ ? cameraState_() : CameraState{});
     }
     if (statisticsShown_) {
         if (!statistics_) {
@@ -219,41 +161,6 @@ void ZGLView::render() {
         statistics_->draw(QRectF(area.x, area.y, area.w, area.h),
                           barBound ? barBound->y() + barBound->height() : 0);
     }
-}
-
-void ZGLView::closeWindow() {
-    // A copy: the handler may replace itself or close the window that owns this view.
-    if (auto handler = onClose_) {
-        handler();
-    }
-}
-
-void ZGLView::setFlash(bool on) {
-    flash_ = on;
-    if (bar_) {
-        bar_->setFlash(on);
-    }
-}
-
-void ZGLView::setScreen(bool on) {
-    screen_ = on;
-    if (bar_) {
-        bar_->setScreen(on);
-    }
-}
-
-void ZGLView::setAlarm(bool on) {
-    alarm_ = on;
-    if (bar_) {
-        bar_->setAlarm(on);
-    }
-}
-
-std::shared_ptr<SessionView> ZGLView::sessionView() {
-    if (!adaptor_) {
-        adaptor_ = std::make_shared<SessionAdaptor>(this);
-    }
-    return adaptor_;
 }
 
 bool ZGLView::makeContextCurrent() {

@@ -11,7 +11,6 @@
 #include <optional>
 
 #include "media/SessionDecoder.h"
-#include "session/SessionView.h"
 #include "video/ControlBarGeometry.h"
 #include "video/RecordingOverlay.h"
 
@@ -22,7 +21,9 @@ class ZControlBar;
 class ZVideo;
 
 // The OpenGL view of a camera window: fits the video into its bounds with the frame's aspect
-// ratio, draws the frame and the control bar over it, and reports clicks.
+// ratio, draws the frame and the control bar over it, and reports clicks. It owns the bar, made
+// with the view; the bar is placed and drawn from the first frame on, with the camera's state
+// as the view controller holds it.
 //
 // Its context (an OpenGL 3.2 core context of its own, not shared) exists from the first time
 // the widget is shown; uploads arriving earlier are dropped. Every paint draws the video (or
@@ -31,7 +32,7 @@ class ZVideo;
 // view in the window it was first shown in.
 //
 // Main thread only.
-class ZGLView final : public QOpenGLWidget, public SessionView {
+class ZGLView final : public QOpenGLWidget {
     Q_OBJECT
 
 public:
@@ -47,41 +48,27 @@ public:
 
     // Aspect ratio (width / height) of the frames, 0 until the first frame.
     float ratio() const { return ratio_; }
-    // Stores the ratio; makes the bar on the first call; copies the flash, screen and alarm
-    // states held by the view into the bar on every call. Context current (the renderer's
-    // upload calls it with the view's context current).
-    void setRatio(float r);
-    // Places the bar and the video viewport for the view's current size in backing pixels.
+    // Stores the ratio. The renderer's upload calls it with the view's context current.
+    void setRatio(float r) { ratio_ = r; }
+    // Places the bar (once there is a frame) and the video viewport for the view's current size
+    // in backing pixels.
     void reshape();
     // Draws the video and the bar. Context current (paintGL calls it).
     void render();
 
-    // The bar, once the first frame made it.
+    // The bar; it has no bound (and is neither drawn nor hit) before the first frame.
     std::shared_ptr<ZControlBar> controlBar() const { return bar_; }
+    // What the bar shows (the view controller sets it); none: everything off.
+    void setCameraStateSource(std::function<CameraState()> source) {
+        cameraState_ = std::move(source);
+    }
 
-    // ---- SessionView ----
-    std::shared_ptr<SessionStatusTarget> bar() override;
-    std::shared_ptr<SessionRenderer> video() override;
-    // Calls the close handler, if one is set.
-    void closeWindow() override;
-    // States reported before the bar exists; copied into the bar by setRatio.
-    void setFlash(bool on) override;
-    void setScreen(bool on) override;
-    void setAlarm(bool on) override;
-    void showNotice(const std::string& text) override;
-    void recordingChanged() override { update(); }
+    // A problem the user can act on, as one line over the picture.
+    void showNotice(const std::string& text);
+    // Recording started or stopped: the red dot comes or goes.
+    void recordingChanged() { update(); }
     RecordingOverlay& recordingOverlay() { return recordingOverlay_; }
-    bool flash() const { return flash_; }
-    bool screen() const { return screen_; }
-    bool alarm() const { return alarm_; }
 
-    // What the session holds (weakly) as this window's view: a small object owned by the view
-    // that forwards to it while the view exists and does nothing afterwards, so that work the
-    // session queued for the main thread never reaches a deleted widget.
-    std::shared_ptr<SessionView> sessionView();
-
-    // Set by the view controller.
-    void setCloseWindowHandler(std::function<void()> handler) { onClose_ = std::move(handler); }
     // Called for every left-button press with the point in the view's coordinates, in points,
     // origin at the bottom left (the view fills its window).
     void setMouseDownHandler(std::function<void(QPointF)> handler) {
@@ -128,8 +115,6 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    class SessionAdaptor;
-
     // The bar's button under `position` (widget coordinates), if any.
     std::optional<BarButton> buttonAt(QPointF position) const;
 
@@ -139,14 +124,10 @@ private:
     float ratio_ = 0;
     std::weak_ptr<ZVideo> video_;
     std::shared_ptr<ZControlBar> bar_;
-    std::shared_ptr<SessionAdaptor> adaptor_;
-    std::function<void()> onClose_;
+    std::function<CameraState()> cameraState_;
     std::function<void(QPointF)> onMouseDown_;
     std::function<void()> onDoubleClick_;
     RecordingOverlay recordingOverlay_;
-    bool alarm_ = false;
-    bool screen_ = false;
-    bool flash_ = false;
     std::function<SessionFigures()> statisticsSource_;
     bool statisticsShown_ = false;
     QTimer* statisticsTimer_ = nullptr;

@@ -16,13 +16,12 @@
 
 namespace vistamo {
 
-ZVideoWindow::ZVideoWindow(std::shared_ptr<ZGLVC> contentViewController)
-    : contentViewController_(std::move(contentViewController)), view_(new ZGLView(this)) {
+ZVideoWindow::ZVideoWindow(std::shared_ptr<ZGLVC> contentViewController, ZGLView* view)
+    : contentViewController_(std::move(contentViewController)), view_(view) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view_);
     resize(kInitialWidth, kInitialHeight);
-    contentViewController_->setView(view_);
     view_->setDoubleClickHandler([this] { toggleFullScreen(); });
 
     const auto addKey = [this](const QKeySequence& sequence, auto handler) {

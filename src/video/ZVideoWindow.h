@@ -12,7 +12,7 @@ class ZGLVC;
 class ZGLView;
 
 // The window of one camera: its content is the video view of its content view controller
-// (a ZGLVC), which the window owns. It tells its controller when it closes.
+// (a ZGLVC); the window owns both. It tells its controller when it closes.
 //
 // Keys: each button of the bar has a letter (kBarButtonKeys) that does what a click on it does;
 // R starts and stops recording; F11 and Esc for full screen.
@@ -26,7 +26,9 @@ public:
     static constexpr int kInitialWidth = 960;
     static constexpr int kInitialHeight = 600;
 
-    explicit ZVideoWindow(std::shared_ptr<ZGLVC> contentViewController);
+    // Takes `view` as its child and content. The camera window's assembly (videoWindow::create)
+    // builds both and sets `wc`.
+    ZVideoWindow(std::shared_ptr<ZGLVC> contentViewController, ZGLView* view);
     ~ZVideoWindow() override;
 
     const std::shared_ptr<ZGLVC>& contentViewController() const { return contentViewController_; }
@@ -43,7 +45,7 @@ public:
     // Puts `bar` (the application's menus) above the video; the window takes it over.
     void setMenuBar(QMenuBar* bar);
 
-    // The controller of this window; set by the controller's `setSocket`.
+    // The controller of this window.
     std::weak_ptr<videoWindow> wc;
 
 protected:

@@ -27,14 +27,24 @@ void releaseSession(std::shared_ptr<clientSocket>&& session, std::shared_ptr<voi
         });
 }
 
-std::shared_ptr<videoWindow> videoWindow::create() {
+std::shared_ptr<videoWindow> videoWindow::create(std::shared_ptr<clientSocket> session,
+                                                 std::weak_ptr<VideoScanner> scanner,
+                                                 std::shared_ptr<ZDeviceInfo> device,
+                                                 AudioEndpoint microphone) {
     auto controller = std::make_shared<videoWindow>(CreateToken{});
-    auto content = ZGLVC::create();
-    content->setWindowController(controller);
-    controller->window_ = std::make_unique<ZVideoWindow>(content);
+    controller->mScanner = std::move(scanner);
+    controller->device = std::move(device);
+    auto renderer = std::make_shared<ZVideo>();
+    auto view = std::make_unique<ZGLView>();
+    renderer->setMyView(view.get());
+    view->setVideo(renderer);
+    auto content = ZGLVC::create(std::move(renderer), *view, controller, microphone);
+    controller->window_ = std::make_unique<ZVideoWindow>(content, view.release());
+    controller->window_->wc = controller;
     content->awakeFromNib();
     content->viewDidLoad();
     controller->windowDidLoad();
+    controller->attach(std::move(session));
     return controller;
 }
 
@@ -43,6 +53,9 @@ videoWindow::videoWindow(CreateToken) {}
 videoWindow::~videoWindow() {
     if (mClientSocket_) {
         // The window goes after the session, on the main thread.
+        if (ZGLVC* parts = content()) {
+            parts->detach();
+        }
         releaseSession(std::move(mClientSocket_),
                        std::shared_ptr<ZVideoWindow>(std::move(window_)));
     }
@@ -52,34 +65,26 @@ void videoWindow::windowDidLoad() { debugLine("window did load"); }
 
 ZVideoWindow* videoWindow::window() const { return window_.get(); }
 
-void videoWindow::setMClientSocket(std::shared_ptr<clientSocket> session) {
-    std::shared_ptr<clientSocket> previous = std::exchange(mClientSocket_, std::move(session));
-    releaseSession(std::move(previous), shared_from_this());
+ZGLVC* videoWindow::content() const {
+    return window_ ? window_->contentViewController().get() : nullptr;
 }
 
-void videoWindow::setClient() {
-    const std::shared_ptr<ZGLVC> content = window_->contentViewController();
-    glVC = content;
+void videoWindow::attach(std::shared_ptr<clientSocket> session) {
+    detach();
+    mClientSocket_ = std::move(session);
+    if (ZGLVC* parts = content(); parts && mClientSocket_) {
+        parts->attach(mClientSocket_);
+    }
+}
+
+void videoWindow::detach() {
     if (!mClientSocket_) {
         return;
     }
-    ZGLView* view = content ? content->myView() : nullptr;
-    mClientSocket_->setGlv(view != nullptr ? view->sessionView() : nullptr);
-}
-
-void videoWindow::setSocket() {
-    vw = window_.get();
-    if (vw == nullptr) {
-        glVC.reset();
-        return;
+    if (ZGLVC* parts = content()) {
+        parts->detach();
     }
-    vw->wc = weak_from_this();
-    const std::shared_ptr<ZGLVC> content = vw->contentViewController();
-    glVC = content;
-    if (content) {
-        content->setSocket(mClientSocket_);
-        content->setVideo();
-    }
+    releaseSession(std::move(mClientSocket_), shared_from_this());
 }
 
 std::string videoWindow::cameraName() const {
@@ -133,8 +138,8 @@ void videoWindow::teardown(Variant variant) {
     }
     // No frame is drawn from now on; frames still being decoded are dropped on the decoder's
     // thread.
-    if (auto content = glVC.lock(); content && content->myVideo()) {
-        content->myVideo()->setBClosing(true);
+    if (ZGLVC* parts = content(); parts && parts->myVideo()) {
+        parts->myVideo()->setBClosing(true);
     }
     if (auto record = device.lock()) {
         record->setBOccupied(false);

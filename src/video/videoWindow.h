@@ -1,9 +1,10 @@
 #pragma once
 
-#include <QPointer>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "media/AudioEndpoint.h"
 
 namespace vistamo {
 
@@ -21,12 +22,28 @@ class ZVideoWindow;
 void releaseSession(std::shared_ptr<clientSocket>&& session,
                     std::shared_ptr<void> keepAlive = nullptr);
 
-// The controller of one camera's window: wires the camera session to the window's video view
-// controller, titles the window, and tears down in a fixed order when the window closes.
+// The controller of one camera's window, and the one place where a camera window is put
+// together and taken apart.
 //
-// Ownership: the scanner's list of camera windows owns the controller (as do delayed calls
-// still pending for it); the controller owns its window, which owns the video view
-// controller; the controller owns the session. Everything else is weak.
+// Building (`create`), in this order: the session with its decoder (made by the caller from
+// its parts), the renderer (ZVideo), the view (ZGLView, which makes its control bar), the
+// video view controller (ZGLVC, given the renderer, the view and this controller), the window
+// (ZVideoWindow, which takes the view as its child and the video view controller as its
+// content), this controller; then the session is attached. Taking apart runs the other way:
+// `detach` unlinks the session and lets it go on a worker thread; the destructor then drops the
+// window, which drops the video view controller (and with it the renderer), then the view and
+// its bar.
+//
+// Ownership points down: the scanner's list owns this controller (as do delayed calls still
+// pending for it); it owns the session and the window; the window owns the video view
+// controller and the view; the video view controller owns the renderer; the view owns the
+// bar. Every reference up is weak: the window and the video view controller to this
+// controller, the video view controller to its view and the session, the renderer to its
+// view, the session to the video view controller's link object and the renderer.
+//
+// The session is linked to the window's parts only in `attach` and unlinked only in
+// `detach`, so that a session can go while the window, renderer, view, bar and video view
+// controller stay.
 //
 // Closing. Three entry points share one teardown: `close` (variant A, the controller's own),
 // `windowWillClose` (variant B, the window tells its controller) and `closeWindow` (variant C,
@@ -34,10 +51,13 @@ void releaseSession(std::shared_ptr<clientSocket>&& session,
 // the bar, the session when the camera goes) runs B, then C. Every run stops the renderer,
 // frees the camera record, disconnects the session, takes the controller out of the scanner's
 // list, shows the scanner's window and, 0.3 s later, asks the scanner to destroy the window
-// (`destroyWindowWithWc`); that pending call keeps the controller alive until it has run.
-// Runs after the first have no further effect.
+// (`destroyWindowWithWc`, which detaches the session); that pending call keeps the controller
+// alive until it has run. Runs after the first have no further effect.
 //
-// Main thread only.
+// Threads: everything here, and every part it builds, is made, linked, unlinked and destroyed
+// on the main thread; only the session's last release runs on a worker thread (see
+// `releaseSession`). The session's own queue and the decoder's thread reach the window's parts
+// only through the weak links that `attach` sets.
 class videoWindow final : public std::enable_shared_from_this<videoWindow> {
     struct CreateToken {};
 
@@ -45,9 +65,13 @@ public:
     // Between closing and the scanner's `destroyWindowWithWc`.
     static constexpr double kDestroyDelaySeconds = 0.3;
 
-    // Builds the window ("openGLView": a ZVideoWindow whose content is a ZGLVC with its
-    // view), then `windowDidLoad`. `number` 0, no session, no scanner, no camera record.
-    static std::shared_ptr<videoWindow> create();
+    // Builds a camera window for `session` (none: a window without a camera) opened by
+    // `scanner` from the camera record `device` (none for a window opened by address), with
+    // the intercom on `microphone`; then `windowDidLoad` and `attach`. `number` 0; not shown.
+    static std::shared_ptr<videoWindow> create(
+        std::shared_ptr<clientSocket> session = nullptr, std::weak_ptr<VideoScanner> scanner = {},
+        std::shared_ptr<ZDeviceInfo> device = nullptr,
+        AudioEndpoint microphone = AudioEndpoint::systemDefault);
     explicit videoWindow(CreateToken);
     ~videoWindow();
 
@@ -56,11 +80,12 @@ public:
 
     // Writes "window did load".
     void windowDidLoad();
-    // Gives the session the video view of the window's content controller.
-    void setClient();
-    // Wires the window to this controller and the content controller to the session, then
-    // starts the video (`setVideo`).
-    void setSocket();
+    // Links `session` to this window, after detaching the one it had: it becomes
+    // `mClientSocket` and is attached to the video view controller (ZGLVC::attach).
+    void attach(std::shared_ptr<clientSocket> session);
+    // Unlinks the session from the window's parts and releases it with `releaseSession`,
+    // keeping this controller alive until then. The window keeps its last picture.
+    void detach();
     // "VIDEO_FROM" followed by cameraName.
     void setTitle();
     // The camera's name; for a window opened by address, that address.
@@ -77,11 +102,11 @@ public:
     // Shows the window and brings it to the front.
     void showWindow();
     ZVideoWindow* window() const;
+    // The window's video view controller.
+    ZGLVC* content() const;
 
-    // The session. Setting a new value (none, when the scanner destroys the window) releases
-    // the previous session with `releaseSession`, keeping this controller alive until then.
+    // The attached session, or none.
     const std::shared_ptr<clientSocket>& mClientSocket() const { return mClientSocket_; }
-    void setMClientSocket(std::shared_ptr<clientSocket> session);
 
     std::weak_ptr<VideoScanner> mScanner;
     // The camera record when opened from a camera button; none when opened by address.
@@ -89,15 +114,12 @@ public:
     // The scanner's count of camera windows right after this one was added.
     int32_t number = 0;
 
-    QPointer<ZVideoWindow> vw;
-    std::weak_ptr<ZGLVC> glVC;
-
 private:
     enum class Variant { A, B, C };
     void teardown(Variant variant);
 
     std::shared_ptr<clientSocket> mClientSocket_;
-    // Deleted with the controller; the window's own content controller goes with it.
+    // Deleted with the controller; the window's parts go with it.
     std::unique_ptr<ZVideoWindow> window_;
 };
 

@@ -149,8 +149,8 @@ protected:
     }
 
     // Starts a camera with `options` (after "--port 0 --control --name Porch --fps 10") and
-    // opens its window with a view of `viewSize` points.
-    Camera& open(std::vector<std::string> options, QSize viewSize = QSize(800, 600)) {
+    // makes its record.
+    std::unique_ptr<Camera> start(std::vector<std::string> options) {
         auto camera = std::make_unique<Camera>();
         // Ten pictures a second keep software OpenGL under Xvfb well ahead of the stream; a later
         // "--fps" wins.
@@ -158,34 +158,38 @@ protected:
                        {"--port", "0", "--control", "--name", "Porch", "--fps", "10"});
         camera->process = std::make_unique<CameraProcess>(options);
         camera->codec = std::make_shared<GateWatchingCodec>();
-
-        SessionParts parts = makeSessionParts(runner());
-        parts.hasLocalAddress = [] { return true; };
-        parts.makeCodec = [codec = camera->codec] { return codec; };
-        auto session = clientSocket::init(std::move(parts));
-        session->setMScanner(scanner);
-        camera->session = session;
-
         camera->device = std::make_shared<ZDeviceInfo>();
         camera->device->setMDeviceName("Porch");
         camera->device->setMDeviceIP("127.0.0.1");
         camera->device->setMPort(camera->process->port());
+        return camera;
+    }
+    // A session for `camera`, not yet connected.
+    std::shared_ptr<clientSocket> makeSession(Camera& camera) {
+        SessionParts parts = makeSessionParts(runner());
+        parts.hasLocalAddress = [] { return true; };
+        parts.makeCodec = [codec = camera.codec] { return codec; };
+        auto session = clientSocket::init(std::move(parts));
+        session->setMScanner(scanner);
+        camera.session = session;
+        return session;
+    }
+
+    // Starts a camera as `start` does and opens its window with a view of `viewSize` points.
+    Camera& open(std::vector<std::string> options, QSize viewSize = QSize(800, 600)) {
+        auto camera = start(std::move(options));
+        auto session = makeSession(*camera);
 
         // As the scanner opens a camera from its button.
         camera->device->setBOccupied(true);
-        auto wc = videoWindow::create();
-        wc->mScanner = scanner;
-        wc->setMClientSocket(session);
-        wc->setClient();
-        wc->device = camera->device;
+        auto wc = videoWindow::create(session, scanner, camera->device);
         scanner->videoWindowList.push_back(wc);
         wc->number = static_cast<int32_t>(scanner->videoWindowList.size());
         session->connectToServer(nullptr, camera->device);
         wc->window()->resize(viewSize);
         wc->showWindow();
         scanner->isConnected = true;
-        wc->setSocket();
-        wc->glVC.lock()->setDialogRunner(runner());
+        wc->content()->setDialogRunner(runner());
         camera->wc = wc;
 
         cameras.push_back(std::move(camera));
@@ -202,6 +206,13 @@ protected:
         return *controllerOf(camera)->window()->contentViewController();
     }
     static ZVideo& videoOf(const Camera& camera) { return *contentOf(camera).myVideo(); }
+    // Whether the picture on screen stays the same while events run (no picture is on its way).
+    static bool frameOnScreenStays(const Camera& camera) {
+        QCoreApplication::processEvents();
+        const int before = frameNumberOnScreen(camera);
+        QCoreApplication::processEvents();
+        return before >= 0 && frameNumberOnScreen(camera) == before;
+    }
 
     // Waits until `count` more frames have been uploaded to the camera's view (and the bar is
     // placed).
@@ -359,16 +370,16 @@ TEST_F(CameraWindowTest, BarButtonsSendTheirCommands) {
     Camera& camera = open({"--no-audio", "--size", "320x240"}, QSize(800, 600));
     ASSERT_TRUE(waitForFrames(camera, 3));
     ASSERT_TRUE(seen(camera, "stream started"));
-    ZControlBar& bar = *viewOf(camera).controlBar();
+    const CameraState& bar = contentOf(camera).cameraState();
 
     click(camera, buttonCentre(camera, kFlash));
     EXPECT_TRUE(seen(camera, "recv CmdFlashSwitch"));
-    ASSERT_TRUE(waitProcessingEvents([&] { return bar.flash(); }));
+    ASSERT_TRUE(waitProcessingEvents([&] { return bar.flash; }));
 
     // The speaker follows the screen state the camera reports: each click switches the
     // camera's sound the way the button shows, then the camera's screen.
     for (int round = 0; round < 2; ++round) {
-        const bool screen = bar.screen();
+        const bool screen = bar.screen;
         const int starts = camera.codec->starts;
         const int stops = camera.codec->stops;
         click(camera, buttonCentre(camera, kSpeaker));
@@ -376,13 +387,13 @@ TEST_F(CameraWindowTest, BarButtonsSendTheirCommands) {
         EXPECT_EQ(camera.codec->starts - starts, screen ? 1 : 0);
         EXPECT_EQ(camera.codec->stops - stops, screen ? 0 : 1);
         EXPECT_EQ(camera.codec->playing, screen);
-        ASSERT_TRUE(waitProcessingEvents([&] { return bar.screen() != screen; }));
+        ASSERT_TRUE(waitProcessingEvents([&] { return bar.screen != screen; }));
     }
 
     // Guard on, then (once the camera reports it armed) off.
     click(camera, buttonCentre(camera, kAlarm));
     EXPECT_TRUE(seen(camera, "recv CmdStartMonitor"));
-    ASSERT_TRUE(waitProcessingEvents([&] { return bar.alarm(); }));
+    ASSERT_TRUE(waitProcessingEvents([&] { return bar.alarm; }));
     click(camera, buttonCentre(camera, kAlarm));
     EXPECT_TRUE(seen(camera, "recv CmdStopMonitor"));
 
@@ -453,16 +464,16 @@ TEST_F(CameraWindowTest, IntercomSendsTheMicrophoneBetween108And109) {
     const fs::path wav = home_ / "intercom.wav";
     Camera& camera = open({"--no-audio", "--intercom-wav", wav.string()});
     ASSERT_TRUE(waitForFrames(camera, 3));
-    ZControlBar& bar = *viewOf(camera).controlBar();
+    const CameraState& bar = contentOf(camera).cameraState();
 
     click(camera, buttonCentre(camera, kMicrophone));
-    EXPECT_TRUE(bar.muteMic());
+    EXPECT_TRUE(bar.muteMic);
     ASSERT_TRUE(seen(camera, "recv CmdIntercomStart"));
     for (int packet = 0; packet < 100; ++packet) {
         ASSERT_TRUE(seen(camera, "intercom packet samples=480"));
     }
     click(camera, buttonCentre(camera, kMicrophone));
-    EXPECT_FALSE(bar.muteMic());
+    EXPECT_FALSE(bar.muteMic);
     EXPECT_FALSE(contentOf(camera).intercomOn());
     ASSERT_TRUE(seen(camera, "recv CmdIntercomStop"));
 
@@ -567,6 +578,61 @@ TEST_F(CameraWindowTest, ClosingOneOfTwoWindowsLeavesTheOtherStreaming) {
     EXPECT_FALSE(scanner->isConnected);
     EXPECT_TRUE(scanner->videoWindowList.empty());
     EXPECT_FALSE(second.device->bOccupied());
+}
+
+// A session can go while its window stays: the window keeps its last picture and is not closed
+// by the session's end, and another session attached to it streams into the same renderer,
+// view, bar and controller.
+TEST_F(CameraWindowTest, ASessionDetachesAndAnotherAttachesToTheSameWindow) {
+    Camera& first = open({"--no-audio", "--size", "320x240"});
+    ASSERT_TRUE(waitForFrames(first, 3));
+    const auto wc = controllerOf(first);
+    ZGLVC* const content = wc->content();
+    ZVideo* const renderer = content->myVideo().get();
+    ZGLView* const view = wc->window()->view();
+    ZControlBar* const bar = view->controlBar().get();
+
+    click(first, buttonCentre(first, kMicrophone));
+    ASSERT_TRUE(seen(first, "recv CmdIntercomStart"));
+
+    // Detached while still alive and streaming: the intercom stops, its pictures no longer reach
+    // the window, and its end does not close the window.
+    std::shared_ptr<clientSocket> detached = first.session.lock();
+    wc->detach();
+    EXPECT_EQ(wc->mClientSocket(), nullptr);
+    EXPECT_EQ(content->socket(), nullptr);
+    EXPECT_FALSE(content->intercomOn());
+    EXPECT_TRUE(seen(first, "recv CmdIntercomStop"));
+    QCoreApplication::processEvents();
+    const uint64_t uploaded = renderer->uploadedFrames();
+    const uint64_t decoded = detached->videoStatistics().shownPictures;
+    ASSERT_TRUE(waitProcessingEvents(
+        [&] { return detached->videoStatistics().shownPictures >= decoded + 5; }, kPatience));
+    EXPECT_LE(renderer->uploadedFrames(), uploaded + 1);  // one may have been on its way
+    ASSERT_TRUE(first.process->sendControl("close"));
+    ASSERT_TRUE(waitProcessingEvents([&] { return scanner->devicesDown > 0; }, kPatience));
+    detached.reset();
+    ASSERT_TRUE(waitProcessingEvents([&] { return first.session.expired(); }, kPatience));
+    EXPECT_TRUE(frameOnScreenStays(first));
+    EXPECT_TRUE(wc->window()->isVisible());
+    EXPECT_EQ(scanner->videoWindowList.size(), 1u);
+    // Clicks without a session go nowhere.
+    click(first, buttonCentre(first, kFlash));
+
+    cameras.push_back(start({"--no-audio", "--size", "480x272"}));
+    Camera& second = *cameras.back();
+    const auto session = makeSession(second);
+    wc->attach(session);
+    session->connectToServer(nullptr, second.device);
+    ASSERT_TRUE(waitProcessingEvents([&] { return renderer->frame_width() == 480; }, kPatience));
+    ASSERT_TRUE(waitForFrames(first, 3));
+    EXPECT_EQ(wc->content(), content);
+    EXPECT_EQ(content->myVideo().get(), renderer);
+    EXPECT_EQ(wc->window()->view(), view);
+    EXPECT_EQ(view->controlBar().get(), bar);
+    EXPECT_GE(frameNumberOnScreen(first), 0);
+    click(first, buttonCentre(first, kFlash));
+    EXPECT_TRUE(seen(second, "recv CmdFlashSwitch"));
 }
 
 // The finished recordings in the Videos folder, oldest first (names hold the time; a second
@@ -716,7 +782,7 @@ TEST_F(CameraWindowScreenshot, SavesTheWindow) {
     Camera& camera = open({"--no-audio", "--size", "640x360"}, QSize(800, 500));
     ASSERT_TRUE(waitForFrames(camera, 3));
     click(camera, buttonCentre(camera, kFlash));
-    ASSERT_TRUE(waitProcessingEvents([&] { return viewOf(camera).controlBar()->flash(); }));
+    ASSERT_TRUE(waitProcessingEvents([&] { return contentOf(camera).cameraState().flash; }));
     ASSERT_TRUE(waitForFrames(camera, 20));
 
     const double scale = viewOf(camera).backingScale();

@@ -129,9 +129,10 @@ TEST_F(RendererTest, DrawsLetterboxedFramesInTheirColourSpaceWithTexturesUpdated
 TEST_F(RendererTest, FirstFrameNoticeHidesTheVideoUntilTheNextFrame) {
     Shown shown = show(320, 180);
     ZGLView& view = *shown.view;
-    // Before any frame: grey, no bar.
+    // Before any frame: grey; the bar exists but is neither placed nor drawn.
     EXPECT_TRUE(colourNear(pixelAt(view.grabFramebuffer(), view, 160, 90), 64, 64, 64, 2));
-    EXPECT_FALSE(view.controlBar());
+    ASSERT_TRUE(view.controlBar());
+    EXPECT_FALSE(view.controlBar()->barBound());
 
     deliver(*shown.video, makeFrame({}));
     EXPECT_TRUE(colourNear(pixelAt(view.grabFramebuffer(), view, 80, 90), 255, 0, 0));
@@ -192,12 +193,13 @@ TEST_F(RendererTest, StatisticsPanelTogglesWithCtrlIAndLeavesTheBarUncovered) {
 TEST_F(RendererTest, BarIsDrawnOverTheVideoAndShowsTheStates) {
     Shown shown = show(640, 360);
     ZGLView& view = *shown.view;
-    // States reported before the bar exists reach it when the first frame makes it.
-    view.setAlarm(true);
+    // The bar draws the state its source gives at each drawing.
+    CameraState state;
+    state.alarm = true;
+    view.setCameraStateSource([&] { return state; });
     deliver(*shown.video, makeFrame({}));
     const std::shared_ptr<ZControlBar> bar = view.controlBar();
     ASSERT_TRUE(bar);
-    EXPECT_TRUE(bar->alarm());
     ASSERT_TRUE(bar->barBound());
     EXPECT_EQ(*bar->barBound(), QRectF(-8, 10, 656, 50));
 
@@ -216,10 +218,10 @@ TEST_F(RendererTest, BarIsDrawnOverTheVideoAndShowsTheStates) {
     EXPECT_TRUE(colourNear(pixelAt(view.grabFramebuffer(), view, 625, 325), 0, 0, 255));
 
     const QRgb speakerOff = shown_at(1);
-    bar->setScreen(true);
+    state.screen = true;
     view.update();
     EXPECT_NE(shown_at(1), speakerOff);
-    bar->setFlash(true);
+    state.flash = true;
     EXPECT_NE(shown_at(0), flashOff);
 }
 

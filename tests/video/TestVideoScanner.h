@@ -28,7 +28,7 @@ public:
     void showScannerWindow() override { ++scannerShown; }
     void destroyWindowWithWc(const std::shared_ptr<videoWindow>& wc) override {
         removeVideoWindow(*wc);
-        wc->setMClientSocket(nullptr);
+        wc->detach();
         ++destroyCalls;
     }
     std::string lastAddressSessionIp() const override { return lastAddress; }

@@ -57,17 +57,13 @@ TEST(videoWindowTest, TitleNamesTheAddressOfItsOwnSession) {
     parts.hasLocalAddress = [] { return false; };  // no socket: nothing goes anywhere
     auto session = clientSocket::init(parts);
     session->setIp("192.0.2.7");
-    auto controller = videoWindow::create();
-    controller->mScanner = scanner;
-    controller->setMClientSocket(session);
-    controller->setClient();
+    auto controller = videoWindow::create(session, scanner);
     scanner->videoWindowList.push_back(controller);
     controller->showWindow();
-    controller->setSocket();
     controller->setTitle();
     EXPECT_EQ(controller->window()->windowTitle(), "Video From 192.0.2.7");
 
-    controller->setMClientSocket(nullptr);
+    controller->detach();
     controller->setTitle();
     EXPECT_EQ(controller->window()->windowTitle(), "Video From 192.0.2.99");
 
