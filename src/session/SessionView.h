@@ -7,7 +7,7 @@
 
 namespace vistamo {
 
-// Shows the camera's state: the control bar, or the view itself while it has no bar.
+// Shows the camera's state (torch, screen, motion guard) on the window's control bar.
 // Main thread.
 class SessionStatusTarget {
 public:
@@ -35,8 +35,6 @@ public:
 // The OpenGL view of a camera's window, as its session sees it. Main thread.
 class SessionView : public SessionStatusTarget {
 public:
-    // The control bar, or none before the bar exists.
-    virtual std::shared_ptr<SessionStatusTarget> bar() { return nullptr; }
     // The view's renderer, or none.
     virtual std::shared_ptr<SessionRenderer> video() { return nullptr; }
     // Closes the camera's window.

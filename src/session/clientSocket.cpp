@@ -378,11 +378,9 @@ void clientSocket::handleCameraStatus(const CommandHeader& header) {
     if (auto view = glv()) {
         dispatch::mainQueue().async([view, flashing = status.flashing(), screen = status.screen(),
                                      guarding = status.guarding()] {
-            std::shared_ptr<SessionStatusTarget> target = view->bar();
-            SessionStatusTarget& shown = target ? *target : *view;
-            shown.setFlash(flashing);
-            shown.setScreen(!screen);
-            shown.setAlarm(guarding);
+            view->setFlash(flashing);
+            view->setScreen(!screen);
+            view->setAlarm(guarding);
         });
     }
     if (!bRequested) {

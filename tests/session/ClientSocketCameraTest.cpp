@@ -93,7 +93,7 @@ TEST_F(SessionWithCamera, HandshakeStatusAndStreamRequests) {
     session->startMonitor(true);
     ASSERT_TRUE(line("recv CmdStartMonitor"));
     ASSERT_TRUE(waitUntil([&] { return session->bFlashing() && session->bGuarding(); }));
-    ASSERT_TRUE(waitUntil([&] { return view->statusBar->flash == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return view->flash == 1; }));
 }
 
 TEST_F(SessionWithCamera, WrongPasswordAskedAgainAndStored) {

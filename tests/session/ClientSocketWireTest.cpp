@@ -210,10 +210,10 @@ TEST_F(SessionWire, SkipsGarbageHandsMediaOnShowsStatusAndStopsAskingForTheStrea
     expectStreamRequestAfterStatus(0x19);
     EXPECT_EQ(scanner->alarmPasses, 0);
     EXPECT_EQ(codec->packets, 0u);
-    ASSERT_TRUE(waitUntil([&] { return view->statusBar->alarm != -1; }));
-    EXPECT_EQ(view->statusBar->flash, 1);
-    EXPECT_EQ(view->statusBar->screen, 0);
-    EXPECT_EQ(view->statusBar->alarm, 1);
+    ASSERT_TRUE(waitUntil([&] { return view->alarm != -1; }));
+    EXPECT_EQ(view->flash, 1);
+    EXPECT_EQ(view->screen, 0);
+    EXPECT_EQ(view->alarm, 1);
     EXPECT_TRUE(session->bFlashing() && session->bScreen() && session->bGuarding());
 
     const Bytes sps = {0, 0, 0, 1, 0x67, 0x42};

@@ -122,30 +122,24 @@ public:
     std::shared_ptr<ZConfig> store;
 };
 
-// Each state -1 until set.
-class RecordingStatus : public SessionStatusTarget {
-public:
-    void setFlash(bool on) override { flash = on; }
-    void setScreen(bool on) override { screen = on; }
-    void setAlarm(bool on) override { alarm = on; }
-    std::atomic<int> flash{-1};
-    std::atomic<int> screen{-1};
-    std::atomic<int> alarm{-1};
-};
-
 class RecordingRenderer : public SessionRenderer {
 public:
     void setFirstFrame(bool first) override { firstFrames += first; }
     std::atomic<int> firstFrames{0};
 };
 
+// Camera states -1 until set.
 class RecordingView : public SessionView {
 public:
-    std::shared_ptr<SessionStatusTarget> bar() override { return statusBar; }
+    void setFlash(bool on) override { flash = on; }
+    void setScreen(bool on) override { screen = on; }
+    void setAlarm(bool on) override { alarm = on; }
     std::shared_ptr<SessionRenderer> video() override { return renderer; }
     void closeWindow() override { ++closes; }
 
-    std::shared_ptr<RecordingStatus> statusBar = std::make_shared<RecordingStatus>();
+    std::atomic<int> flash{-1};
+    std::atomic<int> screen{-1};
+    std::atomic<int> alarm{-1};
     std::shared_ptr<RecordingRenderer> renderer = std::make_shared<RecordingRenderer>();
     std::atomic<int> closes{0};
 };
