@@ -1,8 +1,6 @@
 #include "support/CameraProcess.h"
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,7 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
-extern char** environ;
+#include "support/Spawn.h"
 
 namespace vistamo::test {
 
@@ -27,28 +25,6 @@ void closeFd(int& fd) {
     if (fd >= 0) {
         ::close(fd);
         fd = -1;
-    }
-}
-
-// Waits up to `bound` for the process to end; none when it still runs. The status is the exit
-// code, or 128 + the signal that ended it.
-std::optional<int> reap(pid_t pid, std::chrono::milliseconds bound) {
-    const auto deadline = CameraProcess::Clock::now() + bound;
-    for (;;) {
-        int status = 0;
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            return WIFEXITED(status)     ? WEXITSTATUS(status)
-                   : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
-                                         : -1;
-        }
-        if (done < 0 && errno != EINTR) {
-            return -1;
-        }
-        if (CameraProcess::Clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
@@ -72,24 +48,13 @@ CameraProcess::CameraProcess(std::vector<std::string> arguments,
     std::vector<std::string> argvText = std::move(commandPrefix);
     argvText.insert(argvText.end(), {VISTAMO_CAMERA_PATH, "--no-discovery"});
     argvText.insert(argvText.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& text : argvText) {
-        argv.push_back(text.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // dup2 clears close-on-exec on the copies; the originals close at exec.
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    const int error = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = spawnProcess(argvText, {.input = in[0], .output = out[1]});
+    const int error = errno;
     ::close(in[0]);
     ::close(out[1]);
     stdinFd_ = in[1];
     stdoutFd_ = out[0];
-    if (error != 0) {
-        pid_ = -1;
+    if (pid_ < 0) {
         shutdown({});
         errno = error;
         fail(std::string("cannot start ") + VISTAMO_CAMERA_PATH);
@@ -184,12 +149,7 @@ int CameraProcess::stop(std::chrono::milliseconds bound) {
 
 void CameraProcess::shutdown(std::chrono::milliseconds bound) {
     if (pid_ > 0 && !status_) {
-        ::kill(pid_, SIGTERM);
-        status_ = reap(pid_, bound);
-        if (!status_) {
-            ::kill(pid_, SIGKILL);
-            status_ = reap(pid_, std::chrono::hours(1)).value_or(-1);
-        }
+        status_ = endProcess(pid_, bound);
     }
     if (reader_.joinable()) {
         reader_.join();
