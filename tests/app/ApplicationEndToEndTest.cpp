@@ -21,7 +21,6 @@
 #include "settings/OptionData.h"
 #include "support/CameraProcess.h"
 #include "support/NetNamespace.h"
-#include "support/Spawn.h"
 #include "support/TestStream.h"
 #include "support/Wait.h"
 
@@ -32,85 +31,6 @@ namespace vistamo::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A program started for the test with the given environment, its standard output and error
-// going to the file `log`. The destructor ends it (SIGTERM, then SIGKILL) and reaps it.
-class AppProcess {
-public:
-    AppProcess(const std::vector<std::string>& argv, std::vector<std::string> environment,
-               std::filesystem::path log)
-        : log_(std::move(log)),
-          pid_(spawnProcess(argv, {.environment = std::move(environment), .log = log_})) {
-        if (pid_ < 0) {
-            throw std::runtime_error("cannot start " + argv[0]);
-        }
-    }
-
-    ~AppProcess() {
-        if (!waitForEnd(0ms)) {
-            endProcess(pid_, 5s);
-        }
-    }
-
-    // The whole lines written so far.
-    std::vector<std::string> lines() const {
-        std::ifstream file(log_);
-        std::vector<std::string> result;
-        for (std::string line; std::getline(file, line) && !file.eof();) {
-            result.push_back(line);
-        }
-        return result;
-    }
-
-    // The first line after the previous match that contains `text`; none after `limit`.
-    std::optional<std::string> waitForLine(const std::string& text,
-                                           std::chrono::milliseconds limit = 20s) {
-        std::optional<std::string> found;
-        waitUntil(
-            [&] {
-                const auto all = lines();
-                for (; position_ < all.size() && !found; ++position_) {
-                    if (all[position_].find(text) != std::string::npos) {
-                        found = all[position_];
-                    }
-                }
-                return found.has_value();
-            },
-            limit);
-        return found;
-    }
-
-    // The first line so far that contains `text`, wherever the previous match was.
-    std::optional<std::string> findLine(const std::string& text) const {
-        for (const auto& line : lines()) {
-            if (line.find(text) != std::string::npos) {
-                return line;
-            }
-        }
-        return std::nullopt;
-    }
-
-    // The exit status; none when it did not end within `limit`.
-    std::optional<int> waitForEnd(std::chrono::milliseconds limit) {
-        if (!status_) {
-            status_ = reapProcess(pid_, limit);
-        }
-        return status_;
-    }
-
-    bool running() { return !waitForEnd(0ms); }
-
-    std::string transcript() const {
-        std::ifstream file(log_);
-        return std::string(std::istreambuf_iterator<char>(file), {});
-    }
-
-private:
-    const std::filesystem::path log_;
-    const pid_t pid_;
-    std::optional<int> status_;
-    size_t position_ = 0;
-};
 
 // The windows of the application, driven as a person would on the X display of $DISPLAY:
 // xdotool finds them by title, clicks and types, ffmpeg takes their picture, and Xlib sends
@@ -380,7 +300,7 @@ protected:
 
     // With `verbose`, the debug lines that the first tests follow are shown too. `sessionBus`:
     // the address of the session bus; by default one where nobody listens.
-    AppProcess& startApp(bool verbose = true, std::string sessionBus = {}) {
+    ChildProcess& startApp(bool verbose = true, std::string sessionBus = {}) {
         if (sessionBus.empty()) {
             sessionBus = "unix:path=" + (root_ / "no-bus").string();
         }
@@ -417,8 +337,8 @@ protected:
         if (verbose) {
             argv.push_back("--verbose");
         }
-        apps_.push_back(std::make_unique<AppProcess>(
-            argv, environment, root_ / ("app" + std::to_string(apps_.size()) + ".log")));
+        apps_.push_back(std::make_unique<ChildProcess>(
+            argv, SpawnOptions{.environment = environment, .errorsToOutput = true}));
         return *apps_.back();
     }
 
@@ -454,21 +374,21 @@ protected:
                "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
                "<allow own=\"*\"/></policy></busconfig>\n";
         const std::string address = "unix:path=" + (root_ / "bus").string();
-        helpers_.push_back(std::make_unique<AppProcess>(
+        helpers_.push_back(std::make_unique<ChildProcess>(
             std::vector<std::string>{"dbus-daemon", "--nofork", "--config-file=" + config.string()},
-            std::vector<std::string>{"PATH=/usr/bin:/bin"}, root_ / "bus.log"));
+            SpawnOptions{.environment = {{"PATH=/usr/bin:/bin"}}, .errorsToOutput = true}));
         EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(root_ / "bus"); }, 15s))
             << helpers_.back()->transcript();
-        helpers_.push_back(std::make_unique<AppProcess>(
+        helpers_.push_back(std::make_unique<ChildProcess>(
             std::vector<std::string>{VISTAMO_NOTIFICATION_SERVICE_PATH},
-            std::vector<std::string>{"DBUS_SESSION_BUS_ADDRESS=" + address},
-            root_ / "notifications.log"));
-        EXPECT_TRUE(helpers_.back()->waitForLine("ready")) << helpers_.back()->transcript();
+            SpawnOptions{.environment = {{"DBUS_SESSION_BUS_ADDRESS=" + address}},
+                         .errorsToOutput = true}));
+        EXPECT_TRUE(helpers_.back()->waitForLine("ready", 20s)) << helpers_.back()->transcript();
         return address;
     }
 
     // Closing the scanner window ends the application, which saves the options first.
-    void closeScannerAndWaitForExit(AppProcess& app) {
+    void closeScannerAndWaitForExit(ChildProcess& app) {
         const auto scanner = waitForWindow(kScannerTitle);
         ASSERT_TRUE(scanner) << app.transcript();
         ASSERT_TRUE(requestClose(*scanner));
@@ -482,9 +402,9 @@ protected:
     std::unique_ptr<NetNamespace> net_;
     std::filesystem::path root_;
     std::vector<std::unique_ptr<CameraProcess>> cameras_;
-    std::vector<std::unique_ptr<AppProcess>> apps_;
+    std::vector<std::unique_ptr<ChildProcess>> apps_;
     // The session bus and the notification service, ended after the applications.
-    std::vector<std::unique_ptr<AppProcess>> helpers_;
+    std::vector<std::unique_ptr<ChildProcess>> helpers_;
 };
 
 TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesBackToTheScanner) {
@@ -500,7 +420,7 @@ TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesB
         startCamera({"--port", "7341", "--control", "--discovery", "--name", "Kitchen"});
     CameraProcess& porch = startCamera({"--port", "7342", "--control", "--discovery", "--name",
                                         "Porch", "--uuid", "0A1B2C3D4E5F60718293A4B5C6D7E8F9"});
-    AppProcess& app = startApp();
+    ChildProcess& app = startApp();
 
     // The two buttons appear in the order the answers arrive.
     ASSERT_TRUE(waitUntil(
@@ -527,7 +447,7 @@ TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesB
 
     ASSERT_TRUE(kitchen.waitForLine("verified conn=1", 20s)) << app.transcript();
     ASSERT_TRUE(kitchen.waitForLine("stream started conn=1"));
-    ASSERT_TRUE(app.waitForLine("window did load"));
+    ASSERT_TRUE(app.waitForLine("window did load", 20s));
     const auto cameraWindow = waitForWindow(kCameraWindowTitle);
     ASSERT_TRUE(cameraWindow);
     EXPECT_TRUE(waitForNoWindow(kScannerTitle));
@@ -536,7 +456,8 @@ TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesB
     ASSERT_TRUE(kitchen.sendControl("alarm"));
     EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(markerPath()); }, 20s))
         << app.transcript();
-    EXPECT_TRUE(app.waitForLine("motion alarm: the alarm sound is playing")) << app.transcript();
+    EXPECT_TRUE(app.waitForLine("motion alarm: the alarm sound is playing", 20s))
+        << app.transcript();
     EXPECT_TRUE(app.findLine("no session bus for the desktop notice \"Motion: Kitchen\""));
     // Second alarm of the pair: the camera's motion guard is switched off.
     ASSERT_TRUE(kitchen.sendControl("alarm"));
@@ -549,7 +470,7 @@ TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesB
     EXPECT_TRUE(kitchen.waitForLine("discovery request from", 20s));
 
     // A second copy ends at once and leaves the first running.
-    AppProcess& second = startApp();
+    ChildProcess& second = startApp();
     const auto secondStatus = second.waitForEnd(20s);
     EXPECT_TRUE(endedWell(secondStatus, second.transcript())) << second.transcript();
     EXPECT_TRUE(second.waitForLine("already running", 1s)) << second.transcript();
@@ -578,8 +499,8 @@ TEST_F(ApplicationEndToEndTest, TwoCamerasStreamAtOnceInWindowsReachedThroughThe
         startCamera({"--port", "7342", "--control", "--discovery", "--name", "Porch", "--size",
                      "640x480", "--uuid", "0A1B2C3D4E5F60718293A4B5C6D7E8F9"});
     const std::string bus = startNotificationService();
-    AppProcess& notifications = *helpers_.back();
-    AppProcess& app = startApp(true, bus);
+    ChildProcess& notifications = *helpers_.back();
+    ChildProcess& app = startApp(true, bus);
     ASSERT_TRUE(waitUntil(
         [&] { return app.findLine(found("Kitchen")) && app.findLine(found("Porch")); }, 20s))
         << app.transcript();
@@ -649,7 +570,7 @@ TEST_F(ApplicationEndToEndTest, TwoCamerasStreamAtOnceInWindowsReachedThroughThe
     // An alarm from the porch camera posts a desktop notice; a click on it raises the porch's
     // window.
     ASSERT_TRUE(porch.sendControl("alarm"));
-    const auto notice = notifications.waitForLine("notify ");
+    const auto notice = notifications.waitForLine("notify ", 20s);
     ASSERT_TRUE(notice) << app.transcript();
     EXPECT_NE(notice->find("summary=Motion: Porch"), std::string::npos) << *notice;
     EXPECT_NE(notice->find("icon=file:///"), std::string::npos) << *notice;
@@ -703,7 +624,7 @@ TEST_F(ApplicationEndToEndTest, DialogOptionsSurviveARestartAndTheAddCameraDialo
     CameraProcess& camera = startCamera({"--port", "7341", "--control", "--no-discovery"});
 
     {
-        AppProcess& app = startApp(false);
+        ChildProcess& app = startApp(false);
         const auto scanner = waitForWindow(kScannerTitle);
         ASSERT_TRUE(scanner) << app.transcript();
         ASSERT_TRUE(keys(*scanner, {"ctrl+comma"}));
@@ -723,7 +644,7 @@ TEST_F(ApplicationEndToEndTest, DialogOptionsSurviveARestartAndTheAddCameraDialo
         closeScannerAndWaitForExit(app);
     }
 
-    AppProcess& app = startApp(false);
+    ChildProcess& app = startApp(false);
     const auto scanner = waitForWindow(kScannerTitle);
     ASSERT_TRUE(scanner) << app.transcript();
 
@@ -786,7 +707,7 @@ protected:
 
 TEST_F(ApplicationOnWaylandTest, ScannerWindowFindsACamera) {
     startCamera({"--port", "7341", "--control", "--discovery", "--name", "Kitchen"});
-    AppProcess& app = startApp();
+    ChildProcess& app = startApp();
     ASSERT_TRUE(app.waitForLine(found("Kitchen"), 20s)) << app.transcript();
     EXPECT_FALSE(app.findLine("xcb")) << app.transcript();
 
