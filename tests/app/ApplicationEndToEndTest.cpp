@@ -355,10 +355,7 @@ protected:
 
     void writeOptions(const AlarmOptions& options) {
         std::filesystem::create_directories(configPath().parent_path());
-        const Bytes bytes = setOptionData(options);
-        std::ofstream(configPath(), std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
+        ASSERT_TRUE(writeFileAtomically(configPath(), setOptionData(options), 0600));
     }
 
     // A private session bus with the tests' notification service on it; its address.
