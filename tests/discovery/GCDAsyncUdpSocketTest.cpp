@@ -12,6 +12,7 @@
 #include "dispatch/MainQueue.h"
 #include "dispatch/SerialQueue.h"
 #include "support/DatagramSocket.h"
+#include "support/ProcessResources.h"
 #include "support/Wait.h"
 
 namespace vistamo {

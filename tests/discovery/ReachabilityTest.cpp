@@ -13,8 +13,8 @@
 #include "discovery/NetlinkReachabilitySource.h"
 #include "dispatch/MainQueue.h"
 #include "dispatch/SerialQueue.h"
-#include "support/DatagramSocket.h"
 #include "support/NetNamespace.h"
+#include "support/ProcessResources.h"
 #include "support/Wait.h"
 
 namespace vistamo {

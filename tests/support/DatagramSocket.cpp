@@ -8,15 +8,10 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
 
 namespace vistamo::test {
 
 namespace {
-
-size_t entriesIn(const char* folder) {
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
-}
 
 const sockaddr* asSockaddr(const Bytes& address) {
     return reinterpret_cast<const sockaddr*>(address.data());
@@ -38,10 +33,6 @@ Bytes socketAddress(const std::string& host, uint16_t port) {
     ::inet_pton(AF_INET, host.c_str(), &address4.sin_addr);
     const auto* bytes = reinterpret_cast<const uint8_t*>(&address4);
     return Bytes(bytes, bytes + sizeof address4);
-}
-
-ProcessResources ProcessResources::now() {
-    return {entriesIn("/proc/self/task"), entriesIn("/proc/self/fd")};
 }
 
 DatagramSocket::DatagramSocket() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <ostream>
 #include <string>
 
 #include "platform/Bytes.h"
@@ -14,18 +13,6 @@ namespace vistamo::test {
 // A socket address in the bytes the kernel uses (sockaddr_in6 for an IPv6 literal, else
 // sockaddr_in), as a UDP socket hands a sender's address over.
 Bytes socketAddress(const std::string& host, uint16_t port);
-
-// The number of threads and open descriptors of this process, to compare before and after.
-struct ProcessResources {
-    size_t threads = 0;
-    size_t descriptors = 0;
-
-    static ProcessResources now();
-    bool operator==(const ProcessResources&) const = default;
-    friend std::ostream& operator<<(std::ostream& out, const ProcessResources& counted) {
-        return out << counted.threads << " threads, " << counted.descriptors << " descriptors";
-    }
-};
 
 // A plain datagram socket driven by hand, standing in for a camera or a peer of the socket under
 // test. Made in the network namespace it is to work in. Threads: one at a time.
