@@ -17,7 +17,7 @@
 #include "app/ScannerDialogHost.h"
 #include "app/ZOptionVC.h"
 #include "app/addDeviceVC.h"
-#include "discovery/DeviceButton.h"
+#include "discovery/DiscoveryDoubles.h"
 #include "settings/ClipSettings.h"
 #include "settings/OptionData.h"
 #include "support/TempHome.h"
@@ -27,15 +27,6 @@ namespace vistamo {
 namespace {
 
 using test::waitProcessingEvents;
-
-class ButtonDouble final : public DeviceButton {
-public:
-    int64_t tag() const override { return 0; }
-    void setTag(int64_t) override {}
-    bool isHidden() const override { return false; }
-    void setHidden(bool) override {}
-    void removeFromSuperview() override {}
-};
 
 // Connecting marks the host connected, as the scanner does, so a dialog closed by a successful
 // OK leaves the scanner window hidden.
@@ -65,7 +56,7 @@ public:
     std::vector<std::string> calls;
     bool connected = false;
     int scannerShown = 0;
-    std::shared_ptr<DeviceButton> button = std::make_shared<ButtonDouble>();
+    std::shared_ptr<DeviceButton> button = std::make_shared<test::RecordingButton>("camera", 0);
 };
 
 // Saves a grab of a dialog in the build tree's screenshots folder.

@@ -19,19 +19,12 @@ class HelpFilesTest : public test::TempHomeTest {
 protected:
     void SetUp() override {
         TempHomeTest::SetUp();
-        const char* saved = std::getenv("TMPDIR");
-        savedTmp_ = saved != nullptr ? std::optional<std::string>(saved) : std::nullopt;
         tmp_ = home_ / "tmp";
         fs::create_directories(tmp_);
         setVariable("TMPDIR", tmp_.string());
     }
-    void TearDown() override {
-        setVariable("TMPDIR", savedTmp_);
-        TempHomeTest::TearDown();
-    }
 
     fs::path tmp_;
-    std::optional<std::string> savedTmp_;
 };
 
 TEST_F(HelpFilesTest, RefusesWhatIsNotALocalFileUrl) {

@@ -5,14 +5,13 @@
 #include <QTest>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "app/LocalCameraPreview.h"
 #include "app/V4L2FrameSource.h"
 #include "app/WatermarkCanvas.h"
 #include "platform/Resources.h"
+#include "support/TempHome.h"
 #include "support/qt/QtWait.h"
 
 namespace vistamo {
@@ -136,21 +135,21 @@ TEST(LocalCameraPreviewTest, ReaderEndsWithTheSourceAndDestructionJoinsIt) {
     EXPECT_EQ(*alive, 0);
 }
 
-TEST(LocalCameraPreviewTest, NoCameraGivesTheReasonAndLeavesNothingRunning) {
-    const auto folder = std::filesystem::temp_directory_path() / "vistamo-no-camera";
-    std::filesystem::create_directories(folder);
-    const auto notADevice = folder / "video0";
-    std::ofstream(notADevice) << "not a camera";
+// In a folder of its own, which several test runs on one machine do not share.
+class NoCameraTest : public test::TempHomeTest {};
+
+TEST_F(NoCameraTest, NoCameraGivesTheReasonAndLeavesNothingRunning) {
+    const auto notADevice = home_ / "video0";
+    writeText(notADevice, "not a camera");
 
     LocalCameraPreview preview(WatermarkCanvas::make(QImage{}));
-    for (const auto& path : {folder / "missing", notADevice}) {
+    for (const auto& path : {home_ / "missing", notADevice}) {
         const auto error = preview.start(std::make_unique<V4L2FrameSource>(path.string()));
         ASSERT_TRUE(error) << path;
         EXPECT_NE(error->find(path.string()), std::string::npos) << *error;
         EXPECT_FALSE(preview.isRunning());
     }
     EXPECT_EQ(preview.framesReceived(), 0u);
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -1,9 +1,5 @@
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
-#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -13,8 +9,10 @@
 #include "discovery/DiscoveryHost.h"
 #include "discovery/NewDeviceReceiver.h"
 #include "discovery/ZDeviceInfo.h"
+#include "discovery/ZUDPScanner.h"
 #include "dispatch/MainQueue.h"
 #include "platform/Bytes.h"
+#include "support/DatagramSocket.h"
 
 namespace vistamo::test {
 
@@ -78,21 +76,41 @@ inline std::shared_ptr<RecordingButton> buttonOf(const std::shared_ptr<ZDeviceIn
     return std::dynamic_pointer_cast<RecordingButton>(record->button().lock());
 }
 
-// A socket address as the UDP socket hands it over.
-inline Bytes socketAddress(const std::string& host, uint16_t port) {
-    sockaddr_in6 address6{};
-    if (::inet_pton(AF_INET6, host.c_str(), &address6.sin6_addr) == 1) {
-        address6.sin6_family = AF_INET6;
-        address6.sin6_port = htons(port);
-        const auto* bytes = reinterpret_cast<const uint8_t*>(&address6);
-        return Bytes(bytes, bytes + sizeof address6);
+// Drives the scanner of a test from the test's thread: what the scanner keeps lives on the main
+// queue and is read there.
+struct ScannerDriver {
+    // Takes `made` as the test's scanner, its window `host`, with the network up.
+    void attach(std::shared_ptr<ZUDPScanner> made) {
+        scanner = std::move(made);
+        onMain([&] {
+            scanner->setMScanner(host);
+            scanner->setNetStatus(1);
+        });
     }
-    sockaddr_in address4{};
-    address4.sin_family = AF_INET;
-    address4.sin_port = htons(port);
-    ::inet_pton(AF_INET, host.c_str(), &address4.sin_addr);
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&address4);
-    return Bytes(bytes, bytes + sizeof address4);
-}
+    std::vector<std::shared_ptr<ZDeviceInfo>> list() const {
+        return onMain([&] { return scanner->mDeviceList(); });
+    }
+    std::shared_ptr<ZDeviceInfo> find(const std::string& uuid) const {
+        for (const auto& record : list()) {
+            if (record->mUUID() == uuid) {
+                return record;
+            }
+        }
+        return nullptr;
+    }
+    void tick() const {
+        onMain([&] { scanner->scanServers(); });
+    }
+    // "address port name" of the record for `uuid`.
+    std::string shown(const std::string& uuid) const {
+        const auto record = find(uuid);
+        return record ? record->mDeviceIP().value_or("?") + " " + std::to_string(record->mPort()) +
+                            " " + record->mDeviceName().value_or("?")
+                      : "none";
+    }
+
+    std::shared_ptr<RecordingHost> host = std::make_shared<RecordingHost>();
+    std::shared_ptr<ZUDPScanner> scanner;
+};
 
 }  // namespace vistamo::test

@@ -1,21 +1,18 @@
 #include "discovery/GCDAsyncUdpSocket.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <mutex>
 
 #include "dispatch/MainQueue.h"
 #include "dispatch/SerialQueue.h"
+#include "support/DatagramSocket.h"
+#include "support/ProcessResources.h"
 #include "support/Wait.h"
 
 namespace vistamo {
@@ -81,55 +78,12 @@ private:
     std::vector<Event> events_;  // guarded by lock_
 };
 
-// A plain datagram socket on the loopback address of one family, driven by the test. The port
-// of a sockaddr_in and of a sockaddr_in6 sit at the same place.
-class Peer {
-public:
-    explicit Peer(int family) : fd_(::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-        address_.ss_family = static_cast<sa_family_t>(family);
-        if (family == AF_INET) {
-            reinterpret_cast<sockaddr_in&>(address_).sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        } else {
-            reinterpret_cast<sockaddr_in6&>(address_).sin6_addr = in6addr_loopback;
-        }
-        length_ = family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address_), length_), 0);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address_), &length_);
-    }
-    ~Peer() { ::close(fd_); }
-
-    uint16_t port() const { return ntohs(reinterpret_cast<const sockaddr_in&>(address_).sin_port); }
-
-    void sendTo(uint16_t port, ByteView bytes) {
-        sockaddr_storage to = address_;
-        reinterpret_cast<sockaddr_in&>(to).sin_port = htons(port);
-        EXPECT_EQ(
-            ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), length_),
-            static_cast<ssize_t>(bytes.size()));
-    }
-
-    // The next datagram; none when nothing comes within a generous bound.
-    std::optional<Bytes> receive() {
-        pollfd entry{fd_, POLLIN, 0};
-        Bytes data(65536);
-        const ssize_t n =
-            ::poll(&entry, 1, 10000) == 1 ? ::recv(fd_, data.data(), data.size(), 0) : -1;
-        if (n < 0) {
-            return std::nullopt;
-        }
-        data.resize(static_cast<size_t>(n));
-        return data;
-    }
-
-private:
-    int fd_;
-    sockaddr_storage address_{};
-    socklen_t length_ = 0;
+// A peer on the loopback address of one family, at a port of its own.
+struct Peer : test::DatagramSocket {
+    explicit Peer(const char* loopback) : DatagramSocket(loopback, 0), loopback(loopback) {}
+    void sendTo(uint16_t port, ByteView bytes) { send(bytes, loopback, port); }
+    const std::string loopback;
 };
-
-size_t entriesIn(const char* folder) {
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
-}
 
 std::string describe(const Error& error) {
     return error.domain + " " + std::to_string(error.code) + ": " + error.description +
@@ -237,7 +191,7 @@ TEST_F(GCDAsyncUdpSocketTest, BindsOnceAndRefusesWhatItCannotCarryOut) {
 }
 
 TEST_F(GCDAsyncUdpSocketTest, SendsLeaveOneAtATimeInOrderEachReportedOnceWithItsTag) {
-    Peer peer(AF_INET);
+    Peer peer("127.0.0.1");
     const auto sock = makeSocket();
     // The delegate may call into the socket from its callbacks.
     std::vector<uint16_t> portsSeen;  // delegate queue only
@@ -252,7 +206,7 @@ TEST_F(GCDAsyncUdpSocketTest, SendsLeaveOneAtATimeInOrderEachReportedOnceWithIts
         expected.push_back("sent " + std::to_string(i));
     }
     for (int i = 1; i <= kCount; ++i) {
-        EXPECT_EQ(peer.receive(), Bytes{static_cast<uint8_t>(i)});
+        EXPECT_EQ(peer.receive().value().data, Bytes{static_cast<uint8_t>(i)});
     }
     ASSERT_TRUE(recorder->waitForEvents(kCount));
     EXPECT_EQ(lines(), expected);
@@ -266,8 +220,8 @@ TEST_F(GCDAsyncUdpSocketTest, SendsLeaveOneAtATimeInOrderEachReportedOnceWithIts
 }
 
 TEST_F(GCDAsyncUdpSocketTest, ReceivesAlternatelyAndCutsLongDatagrams) {
-    Peer peer4(AF_INET);
-    Peer peer6(AF_INET6);
+    Peer peer4("127.0.0.1");
+    Peer peer6("::1");
     const auto sock = makeSocket();
     ASSERT_TRUE(sock->bindToPort(0, "localhost", &error)) << describe(error);
     const uint16_t port = sock->localPort();
@@ -317,7 +271,7 @@ TEST_F(GCDAsyncUdpSocketTest, ReceivesAlternatelyAndCutsLongDatagrams) {
 TEST_F(GCDAsyncUdpSocketTest, AReadFailureClosesWithAPosixErrorAndTheSocketCanBeBoundAgain) {
     uint16_t closedPort = 0;  // bound, then released
     {
-        Peer gone(AF_INET);
+        Peer gone("127.0.0.1");
         closedPort = gone.port();
     }
     const auto sock = makeSocket();
@@ -341,13 +295,12 @@ TEST_F(GCDAsyncUdpSocketTest, AReadFailureClosesWithAPosixErrorAndTheSocketCanBe
 }
 
 TEST_F(GCDAsyncUdpSocketTest, DroppingTheLastReferenceAnywhereLeavesNoThreadOrDescriptor) {
-    Peer peer(AF_INET);
+    Peer peer("127.0.0.1");
     // The resolver's shared threads start with their first work and stay for the process.
     std::atomic<bool> resolverReady{false};
     dispatch::runConcurrently([&] { resolverReady = true; });
     ASSERT_TRUE(waitUntil([&] { return resolverReady.load(); }));
-    const size_t threads = entriesIn("/proc/self/task");
-    const size_t descriptors = entriesIn("/proc/self/fd");
+    const auto before = test::ProcessResources::now();
 
     // On the delegate queue, from inside a callback.
     SocketRef held = makeSocket();
@@ -383,9 +336,7 @@ TEST_F(GCDAsyncUdpSocketTest, DroppingTheLastReferenceAnywhereLeavesNoThreadOrDe
     busy.reset();
 
     // The last of them may go on a thread that then finishes tearing down.
-    EXPECT_TRUE(waitUntil([&] {
-        return entriesIn("/proc/self/task") == threads && entriesIn("/proc/self/fd") == descriptors;
-    }));
+    EXPECT_TRUE(waitUntil([&] { return test::ProcessResources::now() == before; }));
     // Destruction is silent: at most the "pending" send and the first datagram were reported.
     for (const Event& event : recorder->events()) {
         EXPECT_NE(event.kind, Event::Kind::closed);

@@ -5,7 +5,6 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
-#include <filesystem>
 #include <future>
 #include <mutex>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "dispatch/MainQueue.h"
 #include "dispatch/SerialQueue.h"
 #include "support/NetNamespace.h"
+#include "support/ProcessResources.h"
 #include "support/Wait.h"
 
 namespace vistamo {
@@ -74,10 +74,6 @@ public:
 private:
     std::promise<void> opened_;
 };
-
-size_t entriesIn(const char* folder) {
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
-}
 
 class ReachabilityTest : public ::testing::Test {
 protected:
@@ -215,8 +211,7 @@ TEST_F(ReachabilityTest, PostsEachChangeOfFlagsToObserversOnTheMainQueueWhileSta
 
 TEST_F(ReachabilityTest, ObserversRemovedOrGoneAreNotCalledAndNothingStaysBehind) {
     dispatch::mainQueue().sync([] {});
-    const size_t threads = entriesIn("/proc/self/task");
-    const size_t descriptors = entriesIn("/proc/self/fd");
+    const auto before = test::ProcessResources::now();
     int firstCalls = 0;  // the counters are touched on the main queue only
     int secondCalls = 0;
     int thirdCalls = 0;
@@ -258,8 +253,7 @@ TEST_F(ReachabilityTest, ObserversRemovedOrGoneAreNotCalledAndNothingStaysBehind
         EXPECT_EQ(secondCalls, 0);
         EXPECT_EQ(thirdCalls, 1);
     });
-    EXPECT_EQ(entriesIn("/proc/self/task"), threads);
-    EXPECT_EQ(entriesIn("/proc/self/fd"), descriptors);
+    EXPECT_EQ(test::ProcessResources::now(), before);
 }
 
 TEST_F(ReachabilityTest, FollowsEn0GoingDownAndUpInsideANamespace) {

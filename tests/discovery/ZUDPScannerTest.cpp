@@ -20,7 +20,7 @@ using test::onMain;
 const std::string kOwnIdentity = "0123456789abcdef0123456789abcdef";
 using Lines = std::vector<std::string>;
 
-class ZUDPScannerTest : public test::TempHomeTest {
+class ZUDPScannerTest : public test::TempHomeTest, public test::ScannerDriver {
 protected:
     void SetUp() override {
         TempHomeTest::SetUp();
@@ -31,11 +31,11 @@ protected:
         options.scanPeriodSeconds = 0;  // the test ticks
         options.gatherAddresses = [](const std::string&, Lines&, Lines&) {};
         options.deviceIdentity = [] { return kOwnIdentity; };
-        scanner = ZUDPScanner::init(options);
-        onMain([&] {
-            scanner->setMScanner(host);
-            scanner->setNetStatus(1);
-        });
+        attach(ZUDPScanner::init(options));
+    }
+    void TearDown() override {
+        scanner.reset();  // before the configuration it reads
+        TempHomeTest::TearDown();
     }
 
     // Hands a datagram over as the socket would and waits until the main queue has taken it.
@@ -51,12 +51,6 @@ protected:
     void iAmOut(const std::string& uuid) {
         receive(makePeerIdentity(PeerCommand::IAmOut, 0, uuid, ""), "10.0.0.50");
     }
-    void tick() {
-        onMain([&] { scanner->scanServers(); });
-    }
-    std::vector<std::shared_ptr<ZDeviceInfo>> list() {
-        return onMain([&] { return scanner->mDeviceList(); });
-    }
     // Per record "uuid tag", with " hidden" when its button is.
     Lines buttons() {
         return onMain([&] {
@@ -71,9 +65,7 @@ protected:
         });
     }
 
-    std::shared_ptr<test::RecordingHost> host = std::make_shared<test::RecordingHost>();
     std::unique_ptr<ZConfig> config;
-    std::shared_ptr<ZUDPScanner> scanner;
 };
 
 TEST_F(ZUDPScannerTest, AnswersKeepOneRecordPerCameraWithItsNewestAddressPortAndName) {
@@ -88,13 +80,10 @@ TEST_F(ZUDPScannerTest, AnswersKeepOneRecordPerCameraWithItsNewestAddressPortAnd
 
     const auto records = list();
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0]->mDeviceIP(), "192.168.1.31");
-    EXPECT_EQ(records[0]->mPort(), 7001);
-    EXPECT_EQ(records[0]->mDeviceName(), "Porch two");
+    EXPECT_EQ(shown("cam-a"), "192.168.1.31 7001 Porch two");
     EXPECT_EQ(records[0]->mPassword(), "secret");
     EXPECT_EQ(records[0]->mShowTimes(), ZUDPScanner::kAnsweredShowTimes);
-    EXPECT_EQ(records[1]->mDeviceIP(), "fd00::5");
-    EXPECT_EQ(records[1]->mPort(), 7341);
+    EXPECT_EQ(shown("cam-b"), "fd00::5 7341 Garage");
     EXPECT_EQ(records[1]->mPassword(), std::nullopt);
     EXPECT_EQ(records[1]->mShowTimes(), ZDeviceInfo::kInitialShowTimes);
     EXPECT_EQ(buttons(), (Lines{"cam-a 0", "cam-b 1"}));

@@ -1,17 +1,7 @@
 #include "support/CameraProcess.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace vistamo::test {
 
@@ -19,184 +9,28 @@ namespace {
 
 constexpr std::string_view kListening = "listening on port ";
 
-[[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
-}
-
-void closeFd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-}
-
-// Waits up to `bound` for the process to end; none when it still runs. The status is the exit
-// code, or 128 + the signal that ended it.
-std::optional<int> reap(pid_t pid, std::chrono::milliseconds bound) {
-    const auto deadline = CameraProcess::Clock::now() + bound;
-    for (;;) {
-        int status = 0;
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid) {
-            return WIFEXITED(status)     ? WEXITSTATUS(status)
-                   : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
-                                         : -1;
-        }
-        if (done < 0 && errno != EINTR) {
-            return -1;
-        }
-        if (CameraProcess::Clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+// Discovery first, so that a "--discovery" among the arguments wins. A prefix names its program
+// without a path.
+std::vector<std::string> cameraCommand(std::vector<std::string> prefix,
+                                       const std::vector<std::string>& arguments) {
+    prefix.insert(prefix.end(), {VISTAMO_CAMERA_PATH, "--no-discovery"});
+    prefix.insert(prefix.end(), arguments.begin(), arguments.end());
+    return prefix;
 }
 
 }  // namespace
 
 CameraProcess::CameraProcess(std::vector<std::string> arguments,
-                             std::vector<std::string> commandPrefix) {
-    static std::once_flag ignoreSigpipe;
-    std::call_once(ignoreSigpipe, [] { std::signal(SIGPIPE, SIG_IGN); });
-    int in[2];
-    int out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) {
-        fail("pipe");
-    }
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        ::close(in[0]), ::close(in[1]);
-        fail("pipe");
-    }
-    // Discovery first, so that a "--discovery" among the arguments wins. A prefix names its
-    // program without a path.
-    std::vector<std::string> argvText = std::move(commandPrefix);
-    argvText.insert(argvText.end(), {VISTAMO_CAMERA_PATH, "--no-discovery"});
-    argvText.insert(argvText.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& text : argvText) {
-        argv.push_back(text.data());
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // dup2 clears close-on-exec on the copies; the originals close at exec.
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    const int error = ::posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    stdinFd_ = in[1];
-    stdoutFd_ = out[0];
-    if (error != 0) {
-        pid_ = -1;
-        shutdown({});
-        errno = error;
-        fail(std::string("cannot start ") + VISTAMO_CAMERA_PATH);
-    }
-    reader_ = std::thread([this] { readOutput(); });
-
+                             std::vector<std::string> commandPrefix)
+    : ChildProcess(cameraCommand(std::move(commandPrefix), arguments)) {
     const auto line = waitForLine(
         [](const std::string& text) { return text.starts_with(kListening); }, kDefaultTimeout * 2);
     const int port = line ? std::atoi(line->c_str() + kListening.size()) : 0;
     if (port <= 0 || port > 65535) {
-        shutdown(std::chrono::milliseconds(1000));
+        stop(std::chrono::milliseconds(1000));
         throw std::runtime_error("vistamo-camera did not report its port");
     }
     port_ = static_cast<uint16_t>(port);
-}
-
-CameraProcess::~CameraProcess() { shutdown(std::chrono::milliseconds(3000)); }
-
-void CameraProcess::readOutput() {
-    std::string partial;
-    char chunk[4096];
-    for (ssize_t got; (got = ::read(stdoutFd_, chunk, sizeof chunk)) != 0;) {
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            break;
-        }
-        partial.append(chunk, static_cast<size_t>(got));
-        std::lock_guard lock(mutex_);
-        for (size_t newline; (newline = partial.find('\n')) != std::string::npos;) {
-            lines_.push_back(partial.substr(0, newline));
-            partial.erase(0, newline + 1);
-        }
-        changed_.notify_all();
-    }
-    std::lock_guard lock(mutex_);
-    if (!partial.empty()) {
-        lines_.push_back(partial);
-    }
-    ended_ = true;
-    changed_.notify_all();
-}
-
-std::optional<std::string> CameraProcess::waitForLine(
-    const std::function<bool(const std::string&)>& matches, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    std::unique_lock lock(mutex_);
-    size_t next = position_;
-    for (;;) {
-        for (; next < lines_.size(); ++next) {
-            if (matches(lines_[next])) {
-                position_ = next + 1;
-                return lines_[next];
-            }
-        }
-        if (ended_ || (changed_.wait_until(lock, deadline) == std::cv_status::timeout &&
-                       next == lines_.size())) {
-            return std::nullopt;
-        }
-    }
-}
-
-std::optional<std::string> CameraProcess::waitForLine(std::string_view text,
-                                                      std::chrono::milliseconds timeout) {
-    return waitForLine(
-        [text](const std::string& line) { return line.find(text) != std::string::npos; }, timeout);
-}
-
-std::vector<std::string> CameraProcess::lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-}
-
-bool CameraProcess::sendControl(std::string_view command) {
-    std::lock_guard lock(writeMutex_);
-    const std::string text = std::string(command) + "\n";
-    for (size_t written = 0; stdinFd_ >= 0 && written < text.size();) {
-        const ssize_t done = ::write(stdinFd_, text.data() + written, text.size() - written);
-        if (done == 0 || (done < 0 && errno != EINTR)) {
-            return false;
-        }
-        written += done > 0 ? static_cast<size_t>(done) : 0;
-    }
-    return stdinFd_ >= 0;
-}
-
-int CameraProcess::stop(std::chrono::milliseconds bound) {
-    shutdown(bound);
-    return status_.value_or(-1);
-}
-
-void CameraProcess::shutdown(std::chrono::milliseconds bound) {
-    if (pid_ > 0 && !status_) {
-        ::kill(pid_, SIGTERM);
-        status_ = reap(pid_, bound);
-        if (!status_) {
-            ::kill(pid_, SIGKILL);
-            status_ = reap(pid_, std::chrono::hours(1)).value_or(-1);
-        }
-    }
-    if (reader_.joinable()) {
-        reader_.join();
-    }
-    std::lock_guard lock(writeMutex_);
-    closeFd(stdinFd_);
-    closeFd(stdoutFd_);
 }
 
 }  // namespace vistamo::test

@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <sched.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,7 +12,7 @@
 #include <filesystem>
 #include <thread>
 
-extern char** environ;
+#include "support/Spawn.h"
 
 namespace vistamo::test {
 
@@ -26,20 +24,10 @@ bool runCommand(const std::vector<std::string>& arguments, std::string* output) 
         text = std::string("pipe: ") + std::strerror(errno);
         return false;
     }
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
-    pid_t child = -1;
-    const int spawned = ::posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t child = spawnProcess(arguments, {.output = pipeEnds[1], .errorsToOutput = true});
+    const int spawned = errno;
     ::close(pipeEnds[1]);
-    if (spawned != 0) {
+    if (child < 0) {
         ::close(pipeEnds[0]);
         text = arguments[0] + ": " + std::strerror(spawned);
         return false;
@@ -53,10 +41,7 @@ bool runCommand(const std::vector<std::string>& arguments, std::string* output) 
         }
     }
     ::close(pipeEnds[0]);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return reapProcess(child, std::chrono::hours(1)) == 0;
 }
 
 namespace {

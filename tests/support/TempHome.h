@@ -6,18 +6,17 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 
 namespace vistamo::test {
 
-// Runs each test with HOME set to a fresh temporary folder and XDG_CONFIG_HOME unset; the
-// variables are restored and the folder removed afterwards.
+// Runs each test with HOME set to a fresh temporary folder and XDG_CONFIG_HOME unset; every
+// variable set through setVariable is restored and the folder removed afterwards.
 class TempHomeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedHome_ = read("HOME");
-        savedConfig_ = read("XDG_CONFIG_HOME");
         std::string pattern = (std::filesystem::temp_directory_path() / "vistamo-home-XXXXXX");
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         home_ = pattern;
@@ -26,18 +25,21 @@ protected:
     }
 
     void TearDown() override {
-        setVariable("HOME", savedHome_);
-        setVariable("XDG_CONFIG_HOME", savedConfig_);
+        for (const auto& [name, value] : saved_) {
+            apply(name.c_str(), value);
+        }
+        saved_.clear();
         std::error_code ignored;
         std::filesystem::remove_all(home_, ignored);
     }
 
-    static void setVariable(const char* name, const std::optional<std::string>& value) {
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
+    // Sets variable `name` to `value`, or unsets it with none, for this test only.
+    void setVariable(const char* name, const std::optional<std::string>& value) {
+        if (!saved_.contains(name)) {
+            const char* was = std::getenv(name);
+            saved_.emplace(name, was != nullptr ? std::optional<std::string>(was) : std::nullopt);
         }
+        apply(name, value);
     }
 
     static void writeText(const std::filesystem::path& path, const std::string& text) {
@@ -60,13 +62,16 @@ protected:
     std::filesystem::path home_;
 
 private:
-    static std::optional<std::string> read(const char* name) {
-        const char* value = std::getenv(name);
-        return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+    static void apply(const char* name, const std::optional<std::string>& value) {
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
     }
 
-    std::optional<std::string> savedHome_;
-    std::optional<std::string> savedConfig_;
+    // What each variable set by the test was before it, in the test's thread only.
+    std::map<std::string, std::optional<std::string>> saved_;
 };
 
 }  // namespace vistamo::test

@@ -5,12 +5,7 @@
 // or 77 (skipped) with weston's log when the compositor does not come up.
 //
 //   with_weston COMMAND [ARGUMENT...]
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -18,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Spawn.h"
 #include "support/Wait.h"
 
 namespace fs = std::filesystem;
@@ -36,36 +32,17 @@ int main(int argc, char** argv) {
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     ::unsetenv("DISPLAY");
 
-    std::vector<std::string> westonArgs{"weston",
-                                        "--backend=headless-backend.so",
-                                        "--use-gl",
-                                        "--debug",
-                                        "--socket=wayland-vistamo",
-                                        "--width=1600",
-                                        "--height=1000",
-                                        "--idle-time=0"};
-    std::vector<char*> westonArgv;
-    for (auto& argument : westonArgs) {
-        westonArgv.push_back(argument.data());
-    }
-    westonArgv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t weston = -1;
-    const bool spawned =
-        ::posix_spawnp(&weston, "weston", &actions, nullptr, westonArgv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-
-    int raw = 0;
-    bool ended = !spawned;
     using namespace std::chrono_literals;
-    const bool up = spawned &&
-                    vistamo::test::waitUntil(
+    using namespace vistamo::test;
+    const pid_t weston =
+        spawnProcess({"weston", "--backend=headless-backend.so", "--use-gl", "--debug",
+                      "--socket=wayland-vistamo", "--width=1600", "--height=1000", "--idle-time=0"},
+                     {.log = log});
+    bool ended = weston < 0;
+    const bool up = !ended &&
+                    waitUntil(
                         [&] {
-                            ended = ::waitpid(weston, &raw, WNOHANG) == weston;
+                            ended = reapProcess(weston, 0ms).has_value();
                             return ended || fs::exists(runtime / "wayland-vistamo");
                         },
                         20s) &&
@@ -80,16 +57,11 @@ int main(int argc, char** argv) {
         // missing seat when a line edit draws its cursor (a crash no desktop with a keyboard
         // meets). Without an input method, line edits draw as on any desktop.
         ::setenv("QT_IM_MODULE", "none", 1);
-        pid_t command = -1;
-        status = 1;
-        if (::posix_spawnp(&command, argv[1], nullptr, nullptr, argv + 1, environ) == 0 &&
-            ::waitpid(command, &raw, 0) == command) {
-            status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-        }
+        const pid_t command = spawnProcess(std::vector<std::string>(argv + 1, argv + argc));
+        status = command > 0 ? reapProcess(command, 24h).value_or(1) : 1;
     }
     if (!ended) {
-        ::kill(weston, SIGTERM);
-        ::waitpid(weston, &raw, 0);
+        endProcess(weston, 1h);
     }
     std::error_code ignored;
     fs::remove_all(runtime, ignored);

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -13,10 +11,9 @@
 #include <filesystem>
 #include <memory>
 
+#include "support/Spawn.h"
 #include "support/TempHome.h"
 #include "support/Wait.h"
-
-extern char** environ;
 
 namespace vistamo {
 namespace {
@@ -31,7 +28,6 @@ class WorkspaceTest : public test::TempHomeTest {
 protected:
     void SetUp() override {
         TempHomeTest::SetUp();
-        savedPath_ = std::getenv("PATH");
         bin_ = home_ / "bin";
         fs::create_directories(bin_);
         setVariable("PATH", bin_.string());
@@ -44,11 +40,8 @@ protected:
     void TearDown() override {
         for (const pid_t pid : children_) {
             ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
+            test::reapProcess(pid, std::chrono::hours(1));
         }
-        setVariable("PATH", savedPath_);
-        setVariable("XDG_DATA_HOME", std::nullopt);
-        setVariable("XDG_DATA_DIRS", std::nullopt);
         TempHomeTest::TearDown();
     }
 
@@ -58,9 +51,8 @@ protected:
         if (!fs::exists(path)) {
             fs::copy_file("/bin/sleep", path);
         }
-        char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>("60"), nullptr};
-        pid_t pid = 0;
-        EXPECT_EQ(::posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ), 0);
+        const pid_t pid = test::spawnProcess({path, "60"});
+        EXPECT_GT(pid, 0);
         children_.push_back(pid);
         return pid;
     }
@@ -74,14 +66,10 @@ protected:
         return std::nullopt;
     }
 
-    // The signal that ended child `pid`, or 0 when it did not end by a signal.
-    int endingSignal(pid_t pid) {
-        int status = 0;
-        if (::waitpid(pid, &status, 0) != pid) {
-            return 0;
-        }
+    // How child `pid` ended: its exit code, or 128 + the signal that ended it.
+    int endingStatus(pid_t pid) {
         std::erase(children_, pid);
-        return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        return test::reapProcess(pid, std::chrono::hours(1)).value_or(-1);
     }
 
     // A shell script that writes its arguments, one per line, to `marker`.
@@ -94,7 +82,6 @@ protected:
 
     LinuxWorkspace workspace_;
     fs::path bin_;
-    std::optional<std::string> savedPath_;
     std::vector<pid_t> children_;
 };
 
@@ -118,10 +105,10 @@ TEST_F(WorkspaceTest, ListsOwnProcessesByFullNameAndEndsThem) {
     EXPECT_TRUE(find(first).has_value());
 
     EXPECT_TRUE(workspace_.terminate(*app));
-    EXPECT_EQ(endingSignal(first), SIGTERM);
+    EXPECT_EQ(endingStatus(first), 128 + SIGTERM);
     ASSERT_TRUE(find(second).has_value());
     EXPECT_TRUE(workspace_.forceTerminate(*find(second)));
-    EXPECT_EQ(endingSignal(second), SIGKILL);
+    EXPECT_EQ(endingStatus(second), 128 + SIGKILL);
 }
 
 TEST_F(WorkspaceTest, LaunchesFromPathAndPrefersADesktopEntry) {
@@ -262,7 +249,6 @@ TEST_F(WorkspaceTest, ActivationOnWaylandIsSkippedWithOneLine) {
     EXPECT_FALSE(workspace_.activate(*app));
     EXPECT_FALSE(workspace_.activate(*app));
     const std::string said = ::testing::internal::GetCapturedStderr();
-    setVariable("WAYLAND_DISPLAY", std::nullopt);
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     EXPECT_NE(said.find("on Wayland"), std::string::npos) << said;
 }
