@@ -10,7 +10,6 @@
 #include "media/NalUnit.h"
 #include "platform/DeviceIdentity.h"
 #include "platform/Log.h"
-#include "platform/SoundPlayer.h"
 #include "platform/Utf8.h"
 #include "session/CommandHeader.h"
 #include "session/SessionMessages.h"
