@@ -7,21 +7,26 @@
 
 namespace vistamo {
 
-void ScannerDialogs::showOption(const std::shared_ptr<ScannerDialogHost>& self) {
-    // The dialog keeps the scanner alive while it is open, and deletes itself once closed.
-    auto* dialog = new ZOptionVC(self);
+namespace {
+
+// Shows a dialog that deletes itself once closed, in front of every window, blocking the rest
+// of the application while it is open.
+void showInFront(QWidget* dialog) {
     dialog->setWindowModality(Qt::ApplicationModal);
     dialog->show();
     dialog->raise();
     dialog->activateWindow();
 }
 
+}  // namespace
+
+void ScannerDialogs::showOption(const std::shared_ptr<ScannerDialogHost>& self) {
+    // The dialog keeps the scanner alive while it is open.
+    showInFront(new ZOptionVC(self));
+}
+
 void ScannerDialogs::showNewDevice(const std::weak_ptr<ScannerDialogHost>& self) {
-    auto* dialog = new addDeviceVC(self);
-    dialog->setWindowModality(Qt::ApplicationModal);
-    dialog->show();
-    dialog->raise();
-    dialog->activateWindow();
+    showInFront(new addDeviceVC(self));
 }
 
 AlarmOptions& ScannerDialogs::alarmOptions() { return scanner_.alarmOptions(); }
