@@ -1,12 +1,15 @@
 #include "platform/AtomicFile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -47,14 +50,48 @@ bool fail(Error* error, int errnoValue, std::string reason) {
     return false;
 }
 
+std::string temporaryPrefixFor(const std::filesystem::path& target) {
+    return "." + target.filename().string() + ".tmp-";
+}
+
 // A name no other writer uses at the same time: the target's name, the process id, a
 // counter and a random number. O_EXCL still guards against a leftover file of that name.
 std::filesystem::path temporaryPathFor(const std::filesystem::path& target) {
     static std::atomic<unsigned> counter{0};
     thread_local std::mt19937 random{std::random_device{}()};
-    std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) +
-                       "-" + std::to_string(counter++) + "-" + std::to_string(random());
+    std::string name = temporaryPrefixFor(target) + std::to_string(::getpid()) + "-" +
+                       std::to_string(counter++) + "-" + std::to_string(random());
     return target.parent_path() / name;
+}
+
+// Removes the temporaries of `target` that writers which no longer run left behind (a process
+// killed between creating its temporary and renaming it). Those of this process may belong to a
+// write in progress on another thread, and those of a live process to that process: both stay.
+void removeStaleTemporaries(const std::filesystem::path& target) {
+    const std::filesystem::path folder = target.parent_path();
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (dir == nullptr) {
+        return;
+    }
+    const std::string prefix = temporaryPrefixFor(target);
+    const pid_t self = ::getpid();
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (!name.starts_with(prefix)) {
+            continue;
+        }
+        const std::string_view rest = name.substr(prefix.size());
+        pid_t writer = 0;
+        const auto [end, fault] = std::from_chars(rest.data(), rest.data() + rest.size(), writer);
+        if (fault != std::errc() || end == rest.data() || end == rest.data() + rest.size() ||
+            *end != '-' || writer <= 0 || writer == self) {
+            continue;
+        }
+        if (::kill(writer, 0) != 0 && errno == ESRCH) {
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        }
+    }
+    ::closedir(dir);
 }
 
 bool writeAll(int fd, ByteView bytes) {
@@ -86,6 +123,7 @@ void syncFolder(const std::filesystem::path& folder) {
 
 bool writeFileAtomically(const std::filesystem::path& target, ByteView bytes, mode_t mode,
                          Error* error) {
+    removeStaleTemporaries(target);
     constexpr int kAttempts = 8;
     std::filesystem::path temporary;
     int fdValue = -1;

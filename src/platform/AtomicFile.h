@@ -16,7 +16,9 @@ namespace vistamo {
 // exactly `mode`, not masked by the umask), are flushed to the disk, and the new file is
 // renamed over the target. An existing target's permissions are not kept. On failure the
 // temporary file is removed, the target is untouched, and `*error` (when given) holds the
-// POSIX error and the call that failed. Safe to call from any thread.
+// POSIX error and the call that failed. Temporaries of `target` left by writers that were
+// killed before their rename (their process is gone) are removed first, so they never pile up.
+// Safe to call from any thread.
 bool writeFileAtomically(const std::filesystem::path& target, ByteView bytes, mode_t mode,
                          Error* error = nullptr);
 

@@ -1,0 +1,209 @@
+// One camera streaming 1080p at 30 pictures per second with sound for a long time, through the
+// real session, decoder and codec, its sound played through SDL's disk driver at the real rate.
+// Windowed (built with the Qt side, needs an X display) the pictures go to a camera view and its
+// renderer, as in a camera window; headless a renderer only counts them.
+//
+//   soak [minutes] [headless|windowed]     default 30 windowed (headless without Qt)
+//
+// Prints every minute this process's resident memory, open descriptors and threads, with the
+// pictures shown and dropped and the sound buffers filled with silence in that minute; at the
+// end the slope of each (least squares over the minutes after the first, per hour).
+#include <dirent.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "discovery/ZDeviceInfo.h"
+#include "media/ZH264Decoder.h"
+#include "media/opusCodec.h"
+#include "session/clientSocket.h"
+#include "support/CameraProcess.h"
+
+#ifdef VISTAMO_SOAK_WINDOWS
+#include <QApplication>
+
+#include "dispatch/MainQueue.h"
+#include "support/qt/QtWait.h"
+#include "video/QtMainQueue.h"
+#include "video/ZGLView.h"
+#include "video/ZVideo.h"
+#endif
+
+using namespace vistamo;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+class CountingRenderer : public SessionRenderer {
+public:
+    void getframeWithVideoframe(const PixelBuffer&) override { ++shown; }
+    std::atomic<uint64_t> shown{0};
+};
+
+size_t entriesIn(const char* folder) {
+    size_t count = 0;
+    if (DIR* dir = ::opendir(folder)) {
+        while (const dirent* entry = ::readdir(dir)) {
+            count += entry->d_name[0] != '.';
+        }
+        ::closedir(dir);
+    }
+    return count;
+}
+
+double residentMegabytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmRSS:")) {
+            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
+        }
+    }
+    return 0;
+}
+
+// Waits, with the Qt event loop running in windowed mode.
+void pause(std::chrono::milliseconds duration, bool windowed) {
+#ifdef VISTAMO_SOAK_WINDOWS
+    if (windowed) {
+        const auto until = Clock::now() + duration;
+        test::waitProcessingEvents([&] { return Clock::now() >= until; },
+                                   duration + std::chrono::seconds(5));
+        return;
+    }
+#endif
+    (void)windowed;
+    std::this_thread::sleep_for(duration);
+}
+
+// Least-squares slope of `values` against their index.
+double slope(const std::vector<double>& values) {
+    const auto n = static_cast<double>(values.size());
+    if (values.size() < 2) {
+        return 0;
+    }
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (size_t i = 0; i < values.size(); ++i) {
+        const auto x = static_cast<double>(i);
+        sx += x;
+        sy += values[i];
+        sxx += x * x;
+        sxy += x * values[i];
+    }
+    return (n * sxy - sx * sy) / (n * sxx - sx * sx);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int minutes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+    const std::string mode = argc > 2 ? argv[2] : "windowed";
+#ifdef VISTAMO_SOAK_WINDOWS
+    QApplication app(argc, argv);
+    dispatch::setMainQueue(QtMainQueue::create());
+    const bool windowed = mode != "headless";
+#else
+    const bool windowed = false;
+#endif
+    // Paced as a sound card would take it, and kept nowhere.
+    ::setenv("SDL_AUDIODRIVER", "disk", 0);
+    ::setenv("SDL_DISKAUDIOFILE", "/dev/null", 0);
+
+    // A looping camera: its pictures are encoded once, so its encoder costs nothing.
+    test::CameraProcess camera(std::vector<std::string>{
+        "--port", "0", "--size", "1920x1080", "--fps", "30", "--gop", "25", "--loop", "4"});
+    std::shared_ptr<ZH264Decoder> decoder;
+    std::shared_ptr<opusCodec> codec;
+    SessionParts parts;
+    parts.makeDecoder = [&] { return decoder = std::make_shared<ZH264Decoder>(); };
+    parts.makeCodec = [&] { return codec = std::make_shared<opusCodec>(); };
+    parts.hasLocalAddress = [] { return true; };
+    auto session = clientSocket::init(std::move(parts));
+    auto renderer = std::make_shared<CountingRenderer>();
+    session->setVideo(renderer);
+#ifdef VISTAMO_SOAK_WINDOWS
+    std::unique_ptr<ZGLView> view;
+    std::shared_ptr<ZVideo> video;
+    if (windowed) {
+        view = std::make_unique<ZGLView>();
+        view->resize(960, 540);
+        video = std::make_shared<ZVideo>();
+        video->setMyView(view.get());
+        view->setVideo(video);
+        view->show();
+        session->setVideo(video);
+    }
+#endif
+    const auto shown = [&]() -> uint64_t {
+#ifdef VISTAMO_SOAK_WINDOWS
+        if (video) {
+            return video->uploadedFrames();
+        }
+#endif
+        return renderer->shown;
+    };
+    const auto dropped = [&]() -> uint64_t {
+        uint64_t count = decoder ? decoder->droppedPictures() : 0;
+#ifdef VISTAMO_SOAK_WINDOWS
+        if (video) {
+            count += video->droppedFrames();
+        }
+#endif
+        return count;
+    };
+    auto device = std::make_shared<ZDeviceInfo>();
+    device->setMDeviceIP("127.0.0.1");
+    device->setMPort(camera.port());
+    session->connectToServer(nullptr, device);
+    // Settling: the connection, the first key frame, the player's first blocks.
+    pause(std::chrono::seconds(3), windowed);
+    if (!decoder || !codec || shown() == 0) {
+        std::fprintf(stderr, "soak: the camera's stream did not start\n");
+        return 1;
+    }
+
+    std::printf("soak %s 1920x1080 30 fps with sound, %d minutes\n",
+                windowed ? "windowed" : "headless", minutes);
+    std::vector<double> resident, descriptors, threads;
+    uint64_t shownBefore = shown(), droppedBefore = dropped();
+    uint64_t starvedBefore = codec->player().starvedBuffers();
+    const auto start = Clock::now();
+    for (int minute = 1; minute <= minutes; ++minute) {
+        const auto until = start + std::chrono::minutes(minute);
+        pause(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()),
+              windowed);
+        resident.push_back(residentMegabytes());
+        descriptors.push_back(static_cast<double>(entriesIn("/proc/self/fd")));
+        threads.push_back(static_cast<double>(entriesIn("/proc/self/task")));
+        const uint64_t starved = codec ? codec->player().starvedBuffers() : 0;
+        std::printf(
+            "minute %d: rss_mb=%.1f fds=%.0f threads=%.0f shown=%llu dropped=%llu "
+            "audio_gaps=%llu\n",
+            minute, resident.back(), descriptors.back(), threads.back(),
+            static_cast<unsigned long long>(shown() - shownBefore),
+            static_cast<unsigned long long>(dropped() - droppedBefore),
+            static_cast<unsigned long long>(starved - starvedBefore));
+        std::fflush(stdout);
+        shownBefore = shown();
+        droppedBefore = dropped();
+        starvedBefore = starved;
+    }
+    // The first minute holds the warm-up; the slope is over the rest when there is a rest.
+    const auto steady = [](const std::vector<double>& values) {
+        return values.size() > 2 ? std::vector<double>(values.begin() + 1, values.end()) : values;
+    };
+    std::printf("slope per hour: rss_mb=%.2f fds=%.2f threads=%.2f\n", 60 * slope(steady(resident)),
+                60 * slope(steady(descriptors)), 60 * slope(steady(threads)));
+    session->setVideo({});
+    session->disconnect();
+    pause(std::chrono::milliseconds(500), windowed);
+    return 0;
+}
