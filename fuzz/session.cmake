@@ -1,1 +1,2 @@
 vistamo_fuzzer(session_stream session vistamo_session)
+vistamo_fuzzer(session_whole session vistamo_session vistamo_media)

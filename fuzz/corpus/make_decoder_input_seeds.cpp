@@ -4,6 +4,7 @@
 //       tests/support/TestStream.cpp $(pkg-config --cflags --libs libavcodec libavutil)
 //   ./a.out fuzz/corpus/decoder_input
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -15,6 +16,10 @@ using vistamo::Bytes;
 using namespace vistamo::test;
 
 void record(Bytes& out, uint8_t kind, const Bytes& body) {
+    if (body.size() > 0xffff) {
+        std::fprintf(stderr, "a unit of %zu bytes does not fit a record\n", body.size());
+        std::exit(1);
+    }
     out.push_back(kind);
     out.push_back(static_cast<uint8_t>(body.size()));
     out.push_back(static_cast<uint8_t>(body.size() >> 8));
@@ -43,6 +48,7 @@ void write(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
+    std::printf("%s: %zu bytes\n", path.c_str(), bytes.size());
 }
 
 }  // namespace
@@ -75,5 +81,19 @@ int main(int argc, char** argv) {
     const Bytes next = seedOf(second);
     both.insert(both.end(), next.begin(), next.end());
     write(folder + "/new_sets", both);
+
+    // Camera-sized pictures that decode: 720p and 1080p, with B pictures, in two slices, so
+    // that mutations start from the decoder's real work.
+    options.bFrames = true;
+    options.slices = 2;
+    options.width = 1280;
+    options.height = 720;
+    options.frames = 4;
+    write(folder + "/hd720_ipb_two_slices", seedOf(encodeTestStream(options)));
+    options.width = 1920;
+    options.height = 1080;
+    options.frames = 3;
+    // (A 1080p picture in one slice is larger than a record holds.)
+    write(folder + "/hd1080_ipb_two_slices", seedOf(encodeTestStream(options)));
     return 0;
 }
