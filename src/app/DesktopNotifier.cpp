@@ -40,7 +40,10 @@ DesktopNotifier::DesktopNotifier(QDBusConnection bus, QObject* parent)
 DesktopNotifier::~DesktopNotifier() = default;
 
 void DesktopNotifier::notifyMotion(const QString& cameraName, QWidget* window) {
-    const QString summary = QStringLiteral("Motion: ") + cameraName;
+    notify(QStringLiteral("Motion: ") + cameraName, QString(), window);
+}
+
+void DesktopNotifier::notify(const QString& summary, const QString& body, QWidget* window) {
     if (!bus_.isConnected()) {
         logLine("no session bus for the desktop notice \"" + summary.toStdString() + "\"");
         return;
@@ -52,7 +55,7 @@ void DesktopNotifier::notifyMotion(const QString& cameraName, QWidget* window) {
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("vistamo"));
     // app_name, replaces_id, app_icon, summary, body, actions, hints, expire_timeout.
-    notify << QStringLiteral("vistamo") << uint{0} << icon << summary << QString()
+    notify << QStringLiteral("vistamo") << uint{0} << icon << summary << body
            << QStringList{QStringLiteral("default"), QStringLiteral("Show")} << hints
            << kServerDefaultTimeout;
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(notify), this);

@@ -11,9 +11,9 @@ class QWidget;
 
 namespace vistamo {
 
-// Motion notices on the desktop: "Motion: <camera name>" through the notification service of
-// the session bus (org.freedesktop.Notifications), with the application's icon. A click on a
-// notice raises the window of its camera. Without a bus or a service, each notice becomes one
+// Notices on the desktop, motion ones among them: "Motion: <camera name>" through the notification
+// service of the session bus (org.freedesktop.Notifications), with the application's icon. A click
+// on a notice raises the window of its camera. Without a bus or a service, each notice becomes one
 // log line and nothing else happens.
 //
 // Calls never block: the notice is sent asynchronously and the service's answer (the notice's
@@ -35,6 +35,8 @@ public:
 
     // Posts the notice for `cameraName`; a click on it raises `window` (when it still exists).
     void notifyMotion(const QString& cameraName, QWidget* window);
+    // Posts a notice of `summary` and `body`; a click on it raises `window`, when there is one.
+    void notify(const QString& summary, const QString& body, QWidget* window);
 
 private slots:
     void actionInvoked(uint id, const QString& actionKey);

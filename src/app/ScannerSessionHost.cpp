@@ -4,6 +4,7 @@
 
 #include "app/AlarmActions.h"
 #include "app/DesktopNotifier.h"
+#include "platform/Localization.h"
 #include "platform/Log.h"
 #include "platform/SoundPlayer.h"
 #include "workspace/Workspace.h"
@@ -69,6 +70,20 @@ void ScannerSessionHost::runAlarmActionsFor(const std::weak_ptr<clientSocket>& s
         notifier_ = std::make_unique<DesktopNotifier>();
     }
     notifier_->notifyMotion(QString::fromStdString(alarmed->cameraName), alarmed->window);
+}
+
+void ScannerSessionHost::notifyCameraLost(const std::string& cameraName, QWidget* window) {
+    logLine("camera lost: " + cameraName);
+    if (!notifier_) {
+        notifier_ = std::make_unique<DesktopNotifier>();
+    }
+    notifier_->notify(
+        QString::fromStdString(localizedString("CAMERA_LOST", "Camera lost: ") + cameraName),
+        QString::fromStdString(localizedString(
+            "CAMERA_LOST_INFO",
+            "No connection for 5 minutes. Its window has closed; click the camera on the "
+            "radar when it is back.")),
+        window);
 }
 
 }  // namespace vistamo

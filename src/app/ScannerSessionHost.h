@@ -63,6 +63,9 @@ public:
     // The alarm actions, then a desktop notice naming the camera of `session`.
     void runAlarmActionsFor(const std::weak_ptr<clientSocket>& session,
                             const std::shared_ptr<SoundPlayer>& alarmSound) override;
+    // One desktop notice that a camera window gave up connecting again to `cameraName`; a
+    // click on it raises `window`. Main thread.
+    void notifyCameraLost(const std::string& cameraName, QWidget* window);
     std::optional<std::string> serviceName() const override;  // any thread
     ZConfig* config() override { return config_; }
 

@@ -251,6 +251,32 @@ std::shared_ptr<clientSocket> ZScanner::makeSession() {
     return session;
 }
 
+std::shared_ptr<ZDeviceInfo> ZScanner::currentRecordOf(const std::shared_ptr<ZDeviceInfo>& known,
+                                                       const std::string& identity) {
+    if (!mUdpSocket_) {
+        return known;
+    }
+    const auto& list = mUdpSocket_->mDeviceList();
+    for (const auto& record : list) {
+        if (known && record == known) {
+            return record;
+        }
+    }
+    if (identity.empty()) {
+        return nullptr;
+    }
+    for (const auto& record : list) {
+        if (record->mUUID() == identity) {
+            return record;
+        }
+    }
+    return nullptr;
+}
+
+void ZScanner::cameraLost(const std::string& cameraName) {
+    sessionHost_->notifyCameraLost(cameraName, window_.data());
+}
+
 void ZScanner::openVideoWindow(const std::shared_ptr<clientSocket>& session,
                                const std::shared_ptr<ZDeviceInfo>& device,
                                const std::function<void()>& connect) {

@@ -157,13 +157,19 @@ public:
     void removeVideoWindow(const videoWindow& wc) override;
     void showScannerWindow() override;
     std::string lastAddressSessionIp() const override;
+    std::shared_ptr<clientSocket> makeSession() override;
+    // From discovery's list: the same record, else the first of the same identity. Without
+    // discovery, `known` (a window keeps the address it had).
+    std::shared_ptr<ZDeviceInfo> currentRecordOf(const std::shared_ptr<ZDeviceInfo>& known,
+                                                 const std::string& identity) override;
+    // A desktop notice; a click on it brings the scanner's window.
+    void cameraLost(const std::string& cameraName) override;
 
 private:
     explicit ZScanner(Environment environment);
 
     void refreshRadia();
     void hideScannerWindow();
-    std::shared_ptr<clientSocket> makeSession();
     // Makes a camera window for `session`, lists and numbers it, connects, shows it.
     void openVideoWindow(const std::shared_ptr<clientSocket>& session,
                          const std::shared_ptr<ZDeviceInfo>& device,

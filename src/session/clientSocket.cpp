@@ -133,8 +133,8 @@ std::shared_ptr<SessionView> clientSocket::glv() const {
 
 // ---- connecting --------------------------------------------------------------------------
 
-void clientSocket::connectToServer(const std::string& ip) {
-    mbDirectly = true;
+void clientSocket::connectToServer(const std::string& ip, bool reportFailure) {
+    mbDirectly = reportFailure;
     setIp(ip);
     if (!socket_) {
         return;
@@ -188,7 +188,23 @@ void clientSocket::socketDidReadData(const std::shared_ptr<GCDAsyncSocket>& sock
         return;
     }
     const ReadRequest next = consume(sock, *client, data, tag);
-    sock->readDataToLength(next.length, -1, next.tag);
+    // While the camera streams, silence is a lost connection; before, the camera may well
+    // wait (for the password dialog, say).
+    readProgress_ = 0;
+    sock->readDataToLength(next.length, bRequested ? kStreamSilenceSeconds : -1, next.tag);
+}
+
+double clientSocket::socketShouldTimeoutReadWithTag(const std::shared_ptr<GCDAsyncSocket>& /*sock*/,
+                                                    long /*tag*/, double /*elapsed*/,
+                                                    size_t bytesDone) {
+    if (bytesDone > readProgress_) {
+        readProgress_ = bytesDone;
+        return kStreamSilenceSeconds;
+    }
+    logLine("nothing from the camera for " +
+            std::to_string(static_cast<int>(kStreamSilenceSeconds)) +
+            " s while streaming: the connection is lost");
+    return 0;
 }
 
 clientSocket::ReadRequest clientSocket::consume(const std::shared_ptr<GCDAsyncSocket>& sock,
@@ -338,6 +354,7 @@ void clientSocket::handlePasswordError() {
         dispatch::mainQueue().sync([&] { typed = parts_.dialogs->askPassword(); });
     }
     if (!typed) {
+        passwordRefused_ = true;
         disconnect();
         return;
     }
@@ -346,13 +363,14 @@ void clientSocket::handlePasswordError() {
     } else {
         // A camera reached by a typed address has no record to keep the password in; the
         // session keeps it for its next answer, or the camera could never be opened.
-        typedPassword_ = *typed;
+        setTypedPassword(*typed);
     }
     sendCommandTCP(CmdNewPassword, 0);
     bNewPassword = true;
 }
 
 void clientSocket::handleVerified() {
+    verified_ = true;
     if (bNewPassword) {
         bNewPassword = false;
         const auto device = selectedDevice();
@@ -406,7 +424,7 @@ void clientSocket::answerChallenge(ZUnverifiedClient& client) {
     }
 
     const auto device = selectedDevice();
-    const std::string password = device ? device->mPassword().value_or("") : typedPassword_;
+    const std::string password = device ? device->mPassword().value_or("") : typedPassword();
     const size_t p = utf16Length(password);
 
     Bytes response = makeMessage(CmdChallengeResponse, 0, 0, Bytes(16 + p, 0));
@@ -452,6 +470,16 @@ void clientSocket::sendChallenge(const std::shared_ptr<GCDAsyncSocket>& sock) {
         client_ = client;
     }
     send(buildChallengeMessage(client->getPlaintext(), identity, name), kTagCommand);
+}
+
+std::string clientSocket::typedPassword() const {
+    std::lock_guard guard(linksLock_);
+    return typedPassword_;
+}
+
+void clientSocket::setTypedPassword(std::string password) {
+    std::lock_guard guard(linksLock_);
+    typedPassword_ = std::move(password);
 }
 
 std::string clientSocket::getDeviceUUID() const {
@@ -502,7 +530,16 @@ void clientSocket::disconnect() {
 }
 
 void clientSocket::socketDidDisconnect(const std::shared_ptr<GCDAsyncSocket>& /*sock*/,
-                                       const std::optional<Error>& /*error*/) {
+                                       const std::optional<Error>& error) {
+    // The socket reports no error when this side closed it.
+    SessionEnd why = SessionEnd::Dropped;
+    if (passwordRefused_) {
+        why = SessionEnd::PasswordRefused;
+    } else if (!error) {
+        why = SessionEnd::Closed;
+    } else if (!verified_) {
+        why = SessionEnd::NeverVerified;
+    }
     if (recorder_) {
         recorder_->stop();
     }
@@ -512,9 +549,9 @@ void clientSocket::socketDidDisconnect(const std::shared_ptr<GCDAsyncSocket>& /*
     if (auto owner = scanner()) {
         owner->deviceDownWithDevice(selectedDevice());
     }
-    dispatch::mainQueue().async([self = shared_from_this()] {
+    dispatch::mainQueue().async([self = shared_from_this(), why] {
         if (auto view = self->glv()) {
-            view->closeWindow();
+            view->sessionEnded(why);
         }
         std::shared_ptr<SessionAudioCodec> released;
         {

@@ -37,6 +37,8 @@ inline constexpr uint16_t kDefaultCameraPort = 7341;
 inline constexpr double kConnectTimeoutSeconds = 3.0;
 // A camera whose challenge fails its check is answered and left after this long.
 inline constexpr double kBadChallengeCloseSeconds = 5.0;
+// A streaming camera that sends nothing for this long has dropped the session.
+inline constexpr double kStreamSilenceSeconds = 10.0;
 
 // One TCP session with one camera: connects, answers the camera's challenge and sends its own,
 // reads the message stream and hands video, sound, state and alarms on, and sends the user's
@@ -73,8 +75,9 @@ public:
     std::shared_ptr<SessionAudioCodec> OpusCodec() const;
     const std::shared_ptr<dispatch::SerialQueue>& clientQueue() const { return clientQueue_; }
 
-    // Connects to a typed address, port 7341.
-    void connectToServer(const std::string& ip);
+    // Connects to a typed address, port 7341. A failure to connect shows the connect-error
+    // alert unless `reportFailure` is false (a window connecting again).
+    void connectToServer(const std::string& ip, bool reportFailure = true);
     // Connects to a discovered camera (its address, the low 16 bits of its port). `sender` is
     // the clicked button; unused.
     void connectToServer(const void* sender, const std::shared_ptr<ZDeviceInfo>& device);
@@ -108,6 +111,11 @@ public:
     void setClipSettings(const ClipSettings& settings);
     std::shared_ptr<const SessionRecorder> recorder() const;
 
+    // The password typed for a camera reached by a typed address, kept for a later session to
+    // the same address. Any thread.
+    std::string typedPassword() const;
+    void setTypedPassword(std::string password);
+
     // The machine's identity sent in the client's challenge.
     std::string getDeviceUUID() const;
 
@@ -125,6 +133,10 @@ public:
                            long tag) override;
     void socketDidDisconnect(const std::shared_ptr<GCDAsyncSocket>& sock,
                              const std::optional<Error>& error) override;
+    // While streaming, a read that made progress since the last question gets another
+    // kStreamSilenceSeconds; a silent one ends the connection.
+    double socketShouldTimeoutReadWithTag(const std::shared_ptr<GCDAsyncSocket>& sock, long tag,
+                                          double elapsed, size_t bytesDone) override;
 
     // ZH264DecoderDelegate, on the decoder's thread.
     void render(const PixelBuffer& frame) override;
@@ -181,6 +193,8 @@ private:
     std::weak_ptr<SessionScanner> mScanner_;
     std::weak_ptr<ZDeviceInfo> selectedDevice_;
     std::string ip_;
+    // The password typed for a camera reached by a typed address (it has no record).
+    std::string typedPassword_;
 
     // Set on the caller's thread when connecting, cleared on `clientQueue`.
     std::atomic<bool> mbDirectly{false};
@@ -205,8 +219,11 @@ private:
     std::optional<ClipSettings> clipSettings_;
     Bytes heldSlice_;
     bool bNewPassword = false;
-    // The password typed for a camera reached by a typed address (it has no record).
-    std::string typedPassword_;
+    // The camera verified this session; the user cancelled the password dialog.
+    bool verified_ = false;
+    bool passwordRefused_ = false;
+    // Bytes of the current read when its timeout last fired.
+    size_t readProgress_ = 0;
 };
 
 }  // namespace vistamo

@@ -5,7 +5,9 @@
 
 namespace vistamo {
 
+class clientSocket;
 class videoWindow;
+class ZDeviceInfo;
 
 // What a camera window and its video view controller need of the scanner controller that
 // opened them. They hold it weakly. Every operation runs on the main thread and has a safe
@@ -37,6 +39,23 @@ public:
     // The address of the session opened by the last connect by address, or "" when the
     // scanner holds none; titles a window that has no camera record.
     virtual std::string lastAddressSessionIp() const { return {}; }
+
+    // A new session, not yet connected, made as the scanner makes the sessions of the windows
+    // it opens; a window that lost its camera connects again with it. Default: none, so such a
+    // window closes instead.
+    virtual std::shared_ptr<clientSocket> makeSession() { return nullptr; }
+
+    // The camera's record as discovery knows it now, to connect to its current address: the
+    // record `known` or one of the same `identity`, while discovery lists it. None when
+    // discovery no longer lists the camera (it said it leaves). Default: `known`.
+    virtual std::shared_ptr<ZDeviceInfo> currentRecordOf(const std::shared_ptr<ZDeviceInfo>& known,
+                                                         const std::string& /*identity*/) {
+        return known;
+    }
+
+    // A window gave up connecting again to `cameraName` and closes: the one notice the user
+    // gets about it. Default: nothing.
+    virtual void cameraLost(const std::string& /*cameraName*/) {}
 };
 
 }  // namespace vistamo

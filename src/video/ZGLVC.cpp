@@ -49,9 +49,9 @@ public:
         const auto self = controller_.lock();
         return self ? self->myVideo_ : nullptr;
     }
-    void closeWindow() override {
+    void sessionEnded(SessionEnd why) override {
         if (auto self = controller_.lock()) {
-            self->closeViewWindow();
+            self->sessionEnded(why);
         }
     }
     void setFlash(bool on) override { change(&CameraState::flash, on); }
@@ -73,6 +73,9 @@ private:
         if (auto self = controller_.lock()) {
             self->state_.*field = on;
             self->redrawBar();
+            if (auto wc = self->windowController_.lock()) {
+                wc->sessionLive();
+            }
         }
     }
     ZGLView* view() const {
@@ -398,6 +401,7 @@ void ZGLVC::closeButton() {
     }
     const auto wc = windowController_.lock();
     if (wc) {
+        wc->stopReconnecting();
         if (auto record = wc->device.lock()) {
             record->setBOccupied(false);
         }
@@ -414,6 +418,13 @@ void ZGLVC::closeButton() {
 
 void ZGLVC::closeWindow() {
     stopIntercom();
+    closeViewWindow();
+}
+
+void ZGLVC::sessionEnded(SessionEnd why) {
+    if (auto wc = windowController_.lock(); wc && wc->reconnectAfter(why)) {
+        return;
+    }
     closeViewWindow();
 }
 

@@ -10,6 +10,7 @@
 
 #include "dispatch/SerialQueue.h"
 #include "media/AudioEndpoint.h"
+#include "session/SessionView.h"
 #include "video/ControlBarGeometry.h"
 #include "video/DialogRunner.h"
 
@@ -129,6 +130,8 @@ private:
     void shutter();
     void switchCamera();
     void closeButton();
+    // The session's end: the window connects again or closes.
+    void sessionEnded(SessionEnd why);
     void closeViewWindow();
     void tapFocus(QPointF point);
 

@@ -1,11 +1,15 @@
 #include "video/ZGLView.h"
 
 #include <QAction>
+#include <QColor>
+#include <QFont>
 #include <QHelpEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QTimer>
 #include <QToolTip>
 
+#include "platform/Localization.h"
 #include "video/GLFunctions.h"
 #include "video/StatisticsOverlay.h"
 #include "video/VideoGeometry.h"
@@ -179,6 +183,25 @@ void ZGLView::paintGL() {
     render();
     if (const auto video = video_.lock(); video && ratio_ > 0) {
         recordingOverlay_.paintOver(*this, video->viewport(), backingScale());
+    }
+    if (reconnecting_) {
+        // The whole view dimmed, bar included: nothing on it reaches the camera now.
+        QPainter painter(this);
+        painter.fillRect(rect(), QColor(0, 0, 0, 150));
+        QFont font = painter.font();
+        font.setPointSizeF(font.pointSizeF() * 1.6);
+        font.setBold(true);
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(rect(), Qt::AlignCenter,
+                         QString::fromStdString(localizedString("RECONNECTING", "Reconnecting…")));
+    }
+}
+
+void ZGLView::setReconnecting(bool shown) {
+    if (reconnecting_ != shown) {
+        reconnecting_ = shown;
+        update();
     }
 }
 

@@ -67,6 +67,9 @@ public:
     void showNotice(const std::string& text);
     // Recording started or stopped: the red dot comes or goes.
     void recordingChanged() { update(); }
+    // While the window connects again: the picture dimmed, "Reconnecting…" over it.
+    void setReconnecting(bool shown);
+    bool reconnectingShown() const { return reconnecting_; }
     RecordingOverlay& recordingOverlay() { return recordingOverlay_; }
 
     // Called for every left-button press with the point in the view's coordinates, in points,
@@ -128,6 +131,7 @@ private:
     std::function<void(QPointF)> onMouseDown_;
     std::function<void()> onDoubleClick_;
     RecordingOverlay recordingOverlay_;
+    bool reconnecting_ = false;
     std::function<SessionFigures()> statisticsSource_;
     bool statisticsShown_ = false;
     QTimer* statisticsTimer_ = nullptr;

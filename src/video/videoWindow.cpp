@@ -44,11 +44,15 @@ std::shared_ptr<videoWindow> videoWindow::create(std::shared_ptr<clientSocket> s
     content->awakeFromNib();
     content->viewDidLoad();
     controller->windowDidLoad();
+    controller->byAddress_ = controller->device.expired();
     controller->attach(std::move(session));
     return controller;
 }
 
-videoWindow::videoWindow(CreateToken) {}
+videoWindow::videoWindow(CreateToken) {
+    reconnectTimer_.setSingleShot(true);
+    reconnectTimer_.callOnTimeout([this] { reconnectNow(); });
+}
 
 videoWindow::~videoWindow() {
     if (mClientSocket_) {
@@ -147,6 +151,8 @@ void videoWindow::teardown(Variant variant) {
     if (variant == Variant::A && scanner) {
         scanner->setIsConnected(false);
     }
+    stopReconnecting();
+    closing_ = true;
     if (mClientSocket_) {
         mClientSocket_->disconnect();
     }
@@ -162,6 +168,114 @@ void videoWindow::teardown(Variant variant) {
             owner->destroyWindowWithWc(self);
         }
     });
+}
+
+// ---- connecting again ---------------------------------------------------------------------
+
+bool videoWindow::reconnectAfter(SessionEnd why) {
+    if (closing_) {
+        return false;
+    }
+    const bool dropped = why == SessionEnd::Dropped && live_;
+    const bool attemptFailed = why == SessionEnd::NeverVerified && policy_.reconnecting();
+    if (!dropped && !attemptFailed) {
+        if (policy_.reconnecting()) {
+            logLine("connecting again to " + cameraName() + " ends: the window closes");
+        }
+        stopReconnecting();
+        return false;
+    }
+    if (!policy_.reconnecting()) {
+        logLine("the connection to " + cameraName() + " dropped; connecting again");
+        policy_.dropped();
+        if (mClientSocket_) {
+            address_ = mClientSocket_->ip();
+            typedPassword_ = mClientSocket_->typedPassword();
+        }
+        if (auto record = device.lock(); record && record->mUUID()) {
+            identity_ = *record->mUUID();
+        }
+        setReconnectingShown(true);
+    }
+    detach();
+    scheduleReconnect();
+    return true;
+}
+
+void videoWindow::scheduleReconnect() {
+    const auto wait = policy_.nextWait();
+    if (!wait) {
+        const std::string name = cameraName();
+        logLine("no connection to " + name + " for 5 minutes: its window closes");
+        stopReconnecting();
+        if (auto scanner = mScanner.lock()) {
+            scanner->cameraLost(name);
+        }
+        if (window_) {
+            window_->close();
+        }
+        return;
+    }
+    reconnectTimer_.start(std::chrono::duration_cast<std::chrono::milliseconds>(*wait));
+}
+
+void videoWindow::reconnectNow() {
+    if (closing_ || !policy_.reconnecting()) {
+        return;
+    }
+    const auto scanner = mScanner.lock();
+    std::shared_ptr<ZDeviceInfo> record;
+    if (scanner && !byAddress_) {
+        record = scanner->currentRecordOf(device.lock(), identity_);
+        if (!record) {
+            logLine(cameraName() + " has left the network: its window closes");
+        }
+    }
+    std::shared_ptr<clientSocket> session =
+        scanner && (byAddress_ || record) ? scanner->makeSession() : nullptr;
+    if (!session) {
+        stopReconnecting();
+        if (window_) {
+            window_->close();
+        }
+        return;
+    }
+    if (record && record != device.lock()) {
+        record->setBOccupied(true);
+        device = record;
+    }
+    attach(session);
+    if (byAddress_) {
+        session->setIp(address_);
+        session->setTypedPassword(typedPassword_);
+        session->connectToServer(address_, false);
+    } else {
+        session->connectToServer(nullptr, record);
+    }
+}
+
+void videoWindow::sessionLive() {
+    live_ = true;
+    if (policy_.reconnecting()) {
+        logLine("connected again to " + cameraName() + " after " +
+                std::to_string(policy_.attempts()) + " attempts");
+        policy_.succeeded();
+        setReconnectingShown(false);
+    }
+}
+
+void videoWindow::stopReconnecting() {
+    reconnectTimer_.stop();
+    if (policy_.reconnecting()) {
+        policy_.succeeded();
+        setReconnectingShown(false);
+    }
+}
+
+void videoWindow::setReconnectingShown(bool shown) {
+    if (ZGLVC* parts = content(); parts && parts->myView()) {
+        parts->myView()->setReconnecting(shown);
+    }
 }
 
 }  // namespace vistamo

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "media/AudioEndpoint.h"
+#include "session/SessionView.h"
+#include "video/ReconnectPolicy.h"
 
 namespace vistamo {
 
@@ -54,6 +57,17 @@ void releaseSession(std::shared_ptr<clientSocket>&& session,
 // (`destroyWindowWithWc`, which detaches the session); that pending call keeps the controller
 // alive until it has run. Runs after the first have no further effect.
 //
+// Connecting again. When a session that the camera verified drops (the camera closed or reset
+// the connection, a read or write failed, the stream went silent), the window stays: it detaches
+// the session, dims its last picture under "Reconnecting…" and, after each wait of its
+// ReconnectPolicy, attaches a new session from the scanner (`makeSession`) to the camera's
+// current address (`currentRecordOf` for a camera found by discovery, the typed address
+// otherwise). The camera's first state report on the new session ends it: the overlay goes and
+// the policy starts afresh. It also ends, closing the window as before, when the window is
+// closed, the camera refuses the password, discovery no longer lists the camera (it said it
+// leaves) or the policy gives up (the scanner's `cameraLost` then tells the user once). A
+// session that was never verified ends the window as before.
+//
 // Threads: everything here, and every part it builds, is made, linked, unlinked and destroyed
 // on the main thread; only the session's last release runs on a worker thread (see
 // `releaseSession`). The session's own queue and the decoder's thread reach the window's parts
@@ -99,6 +113,18 @@ public:
     // Variant C: clears the scanner's `isConnected`, then the teardown.
     void closeWindow();
 
+    // The attached session ended for `why`. True when the window connects again (a verified
+    // session dropped, or an attempt to connect again failed); false when it is to close.
+    bool reconnectAfter(SessionEnd why);
+    // The attached session reported the camera's state: the camera is there.
+    void sessionLive();
+    // Stops connecting again at once: no session is made after this.
+    void stopReconnecting();
+    // Between a drop and the camera's return (or the end of trying).
+    bool reconnecting() const { return policy_.reconnecting(); }
+    // For tests: where the policy's randomness comes from.
+    void setReconnectPolicy(ReconnectPolicy policy) { policy_ = std::move(policy); }
+
     // Shows the window and brings it to the front.
     void showWindow();
     ZVideoWindow* window() const;
@@ -117,8 +143,24 @@ public:
 private:
     enum class Variant { A, B, C };
     void teardown(Variant variant);
+    // Waits for the policy's next wait, or gives up.
+    void scheduleReconnect();
+    void reconnectNow();
+    void setReconnectingShown(bool shown);
 
     std::shared_ptr<clientSocket> mClientSocket_;
+    // Connecting again.
+    ReconnectPolicy policy_;
+    QTimer reconnectTimer_;
+    // A session of this window has reported the camera's state; the window is closing.
+    bool live_ = false;
+    bool closing_ = false;
+    // The camera's identity as its record last had it, for finding it again in discovery.
+    std::string identity_;
+    // For a window opened by address: the address and the password typed for it.
+    bool byAddress_ = false;
+    std::string address_;
+    std::string typedPassword_;
     // Deleted with the controller; the window's parts go with it.
     std::unique_ptr<ZVideoWindow> window_;
 };

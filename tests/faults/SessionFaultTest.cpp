@@ -177,7 +177,7 @@ TEST_F(SessionFaultTest, WrongBytesInTheStreamNeverEndTheProcess) {
     }
 }
 
-// Today a cut ends the session: its end is handled once, the window is asked to close once, and
+// A cut ends the session as dropped: its end is handled once, the window hears of it once, and
 // everything is let go (the sanitizer build reports any leak).
 TEST_F(SessionFaultTest, ResetAndOrderlyCloseEachEndTheSessionOnce) {
     start({"--fps", "25", "--gop", "25", "--tone", "1000"});
@@ -195,6 +195,7 @@ TEST_F(SessionFaultTest, ResetAndOrderlyCloseEachEndTheSessionOnce) {
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(link->scanner->devicesDown, 1);
         EXPECT_EQ(link->view->closes, 1);
+        EXPECT_EQ(link->view->lastEnd.load(), SessionEnd::Dropped);
         // Asking to disconnect after the end changes nothing.
         link->session->disconnect();
         std::this_thread::sleep_for(100ms);
@@ -203,6 +204,20 @@ TEST_F(SessionFaultTest, ResetAndOrderlyCloseEachEndTheSessionOnce) {
         link->release();
         EXPECT_TRUE(waitUntil([&] { return gone.expired(); })) << "the session is let go";
     }
+}
+
+// A stream that goes silent for longer than the silence limit is a dropped session; the stall
+// above, shorter than the limit, is not.
+TEST_F(SessionFaultTest, SilentStreamDropsTheSession) {
+    start({"--fps", "25", "--no-audio"});
+    link->relay->stall();
+    const auto stalled = Clock::now();
+    ASSERT_TRUE(waitUntil([&] { return link->view->closes > 0; }, 60s));
+    const std::chrono::duration<double> silence = Clock::now() - stalled;
+    std::printf("the session ended after %.1f s of silence\n", silence.count());
+    EXPECT_GE(silence.count(), kStreamSilenceSeconds - 1);
+    EXPECT_EQ(link->view->lastEnd.load(), SessionEnd::Dropped);
+    link->relay->resume();
 }
 
 }  // namespace

@@ -327,6 +327,7 @@ TEST_F(SessionWire, CancelledPasswordAlertDisconnects) {
     camera->send(header(24, 1, CmdPasswordError));
     expectDisconnectOnTheWire();
     EXPECT_EQ(dialogs->passwordAlertCount(), 1);
+    EXPECT_EQ(view->lastEnd.load(), SessionEnd::PasswordRefused);
 }
 
 TEST_F(SessionWire, DisconnectSendsExactlyTheDisconnectMessage) {
@@ -336,6 +337,7 @@ TEST_F(SessionWire, DisconnectSendsExactlyTheDisconnectMessage) {
     EXPECT_TRUE(waitUntil([&] { return !session->OpusCodec(); }));
     EXPECT_EQ(scanner->devicesDown, 1);
     EXPECT_EQ(dialogs->connectErrors, 0);
+    EXPECT_EQ(view->lastEnd.load(), SessionEnd::Closed);
     // Once closed, disconnecting again does nothing.
     session->disconnect();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -351,6 +353,8 @@ TEST_F(SessionWire, CameraClosingInsideABodyEndsTheSessionOnce) {
     EXPECT_EQ(scanner->devicesDown, 1);
     EXPECT_EQ(view->closes, 1);
     EXPECT_EQ(codec->packets, 0u);
+    // The camera never verified the session: it did not drop a working connection.
+    EXPECT_EQ(view->lastEnd.load(), SessionEnd::NeverVerified);
 }
 
 TEST_F(SessionWire, CommandsCarryTheirCodesAndValuesAndSnapshotNumbersWrap) {

@@ -135,13 +135,17 @@ public:
     void setScreen(bool on) override { screen = on; }
     void setAlarm(bool on) override { alarm = on; }
     std::shared_ptr<SessionRenderer> video() override { return renderer; }
-    void closeWindow() override { ++closes; }
+    void sessionEnded(SessionEnd why) override {
+        lastEnd = why;
+        ++closes;
+    }
 
     std::atomic<int> flash{-1};
     std::atomic<int> screen{-1};
     std::atomic<int> alarm{-1};
     std::shared_ptr<RecordingRenderer> renderer = std::make_shared<RecordingRenderer>();
     std::atomic<int> closes{0};
+    std::atomic<SessionEnd> lastEnd{SessionEnd::Closed};
 };
 
 // Answers the password alert from a script of answers (none = "CANCEL").

@@ -23,6 +23,7 @@
 #include "session/clientSocket.h"
 #include "settings/ClipSettings.h"
 #include "support/CameraProcess.h"
+#include "support/FaultRelay.h"
 #include "support/TempHome.h"
 #include "support/TestStream.h"
 #include "support/qt/QtWait.h"
@@ -177,7 +178,10 @@ protected:
 
     // Starts a camera as `start` does and opens its window with a view of `viewSize` points.
     Camera& open(std::vector<std::string> options, QSize viewSize = QSize(800, 600)) {
-        auto camera = start(std::move(options));
+        return show(start(std::move(options)), viewSize);
+    }
+    // Opens the window of a started camera.
+    Camera& show(std::unique_ptr<Camera> camera, QSize viewSize = QSize(800, 600)) {
         auto session = makeSession(*camera);
 
         // As the scanner opens a camera from its button.
@@ -571,7 +575,7 @@ TEST_F(CameraWindowTest, ClosingOneOfTwoWindowsLeavesTheOtherStreaming) {
     ASSERT_TRUE(waitForFrames(second, 10));
     EXPECT_GE(frameNumberOnScreen(second), 0);
 
-    // The second camera goes away: its session closes the window.
+    // The second camera goes away: with no way to make another session, its window closes.
     scanner->isConnected = true;
     ASSERT_TRUE(second.process->sendControl("close"));
     EXPECT_TRUE(waitForReleased(second));
@@ -796,6 +800,177 @@ TEST_F(CameraWindowScreenshot, SavesTheWindow) {
                              : scale > 1.5 ? "camera-window-hidpi.png"
                                            : "camera-window.png";
     EXPECT_TRUE(grab.save(QString::fromStdString((folder / name).string())));
+}
+
+// Camera windows that lose their camera and connect again by themselves. The scanner makes
+// sessions as the application's does; the camera goes through the fault relay where the link is
+// cut.
+class CameraReconnectTest : public CameraWindowTest {
+protected:
+    void SetUp() override {
+        CameraWindowTest::SetUp();
+        scanner->sessions = [this] {
+            ++sessionsMade;
+            return makeSession(*cameras.back());
+        };
+    }
+    // Opens a camera whose window connects through the relay.
+    Camera& openRelayed(std::vector<std::string> options) {
+        auto camera = start(std::move(options));
+        relay = std::make_unique<FaultRelay>(camera->process->port());
+        camera->device->setMPort(relay->port());
+        return show(std::move(camera));
+    }
+    // Starts the camera anew on the same port with `options`; the old one quits first.
+    void restart(Camera& camera, std::vector<std::string> options) {
+        const std::string port = std::to_string(camera.process->port());
+        ASSERT_TRUE(camera.process->sendControl("quit"));
+        camera.process->stop();
+        options.insert(options.begin(), {"--port", port, "--control", "--fps", "10"});
+        camera.process = std::make_unique<CameraProcess>(options);
+    }
+
+    std::unique_ptr<FaultRelay> relay;
+    int sessionsMade = 0;
+};
+
+// A reset and an orderly close while streaming: the same window streams again, with the torch
+// state the camera reports on the new connection.
+TEST_F(CameraReconnectTest, CutWhileStreamingStreamsAgainInTheSameWindow) {
+    Camera& camera = openRelayed({"--no-audio"});
+    ASSERT_TRUE(waitForFrames(camera, 5));
+    const std::shared_ptr<videoWindow> wc = controllerOf(camera);
+    click(camera, buttonCentre(camera, kFlash));
+    ASSERT_TRUE(waitProcessingEvents([&] { return contentOf(camera).cameraState().flash; }));
+
+    for (const FaultRelay::Cut how : {FaultRelay::Cut::reset, FaultRelay::Cut::close}) {
+        SCOPED_TRACE(how == FaultRelay::Cut::reset ? "reset" : "orderly close");
+        const std::weak_ptr<clientSocket> before = camera.session;
+        const size_t accepted = relay->connectionsAccepted();
+        relay->cut(how);
+        ASSERT_TRUE(waitProcessingEvents([&] { return viewOf(camera).reconnectingShown(); }));
+        ASSERT_TRUE(waitProcessingEvents([&] { return relay->connectionsAccepted() > accepted; }));
+        const auto acceptedAt = std::chrono::steady_clock::now();
+        const uint64_t uploaded = videoOf(camera).uploadedFrames();
+        ASSERT_TRUE(waitProcessingEvents(
+            [&] { return videoOf(camera).uploadedFrames() > uploaded; }, kPatience));
+        const std::chrono::duration<double> toPicture =
+            std::chrono::steady_clock::now() - acceptedAt;
+        std::printf("from the camera accepting to the next picture: %.3f s\n", toPicture.count());
+
+        EXPECT_EQ(controllerOf(camera), wc);
+        EXPECT_EQ(scanner->videoWindowList.size(), 1u);
+        EXPECT_NE(camera.session.lock(), before.lock());
+        EXPECT_FALSE(viewOf(camera).reconnectingShown());
+        EXPECT_FALSE(wc->reconnecting());
+        // The stream moves: the numbers drawn in its pictures go on changing.
+        ASSERT_TRUE(waitForFrames(camera, 2));
+        const int first = frameNumberOnScreen(camera);
+        ASSERT_TRUE(waitForFrames(camera, 3));
+        EXPECT_NE(frameNumberOnScreen(camera), first);
+        // The camera's state came again on the new connection, the torch still on.
+        EXPECT_TRUE(seen(camera, "send CmdCameraStatus"));
+        EXPECT_TRUE(contentOf(camera).cameraState().flash);
+    }
+    EXPECT_EQ(sessionsMade, 2);
+    EXPECT_TRUE(scanner->lost.empty());
+}
+
+// The camera comes back asking for a password: the dialog shows as for any session, and
+// cancelling it closes the window.
+TEST_F(CameraReconnectTest, PasswordRefusedOnReconnectClosesTheWindow) {
+    Camera& camera = open({"--no-audio"});
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    restart(camera, {"--no-audio", "--password", "secret"});
+    ASSERT_TRUE(seen(camera, "password rejected"));
+    EXPECT_TRUE(waitForReleased(camera));
+    EXPECT_GE(sessionsMade, 1);
+    ASSERT_FALSE(dialogs.empty());
+    EXPECT_EQ(dialogs.back().modality, DialogModality::application);
+    EXPECT_TRUE(scanner->videoWindowList.empty());
+    EXPECT_TRUE(scanner->lost.empty());
+}
+
+// Closing the window while it waits to connect again stops the waits: no session is made after.
+TEST_F(CameraReconnectTest, ClosingWhileReconnectingStopsAtOnce) {
+    Camera& camera = openRelayed({"--no-audio"});
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    ASSERT_TRUE(camera.process->sendControl("quit"));
+    ASSERT_TRUE(waitProcessingEvents([&] { return sessionsMade >= 2; }));
+    EXPECT_TRUE(controllerOf(camera)->reconnecting());
+    static_cast<QWidget*>(controllerOf(camera)->window())->close();
+    const int made = sessionsMade;
+    EXPECT_TRUE(waitForReleased(camera));
+    // Longer than the waits reached so far.
+    waitProcessingEvents([] { return false; }, std::chrono::seconds(3));
+    EXPECT_EQ(sessionsMade, made);
+    EXPECT_TRUE(scanner->lost.empty());
+}
+
+// After five minutes without the camera the window gives up: one notice, and it closes.
+TEST_F(CameraReconnectTest, GivesUpAfterFiveMinutesWithOneNotice) {
+    Camera& camera = open({"--no-audio"});
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    // The window keeps the clock: it may outlive the test when the test fails.
+    auto now =
+        std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
+    controllerOf(camera)->setReconnectPolicy(
+        ReconnectPolicy([] { return 0.5; }, [now] { return *now; }));
+    ASSERT_TRUE(camera.process->sendControl("quit"));
+    ASSERT_TRUE(waitProcessingEvents([&] { return sessionsMade >= 1; }));
+    *now += ReconnectPolicy::kGiveUpAfter;
+    EXPECT_TRUE(waitForReleased(camera));
+    EXPECT_EQ(scanner->lost, std::vector<std::string>{"Porch"});
+    EXPECT_TRUE(scanner->videoWindowList.empty());
+}
+
+// A camera that said it leaves (no longer listed by discovery) is not waited for.
+TEST_F(CameraReconnectTest, CameraThatLeftClosesTheWindow) {
+    Camera& camera = open({"--no-audio"});
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    scanner->records = [](const std::shared_ptr<ZDeviceInfo>&, const std::string&) {
+        return std::shared_ptr<ZDeviceInfo>();
+    };
+    ASSERT_TRUE(camera.process->sendControl("quit"));
+    EXPECT_TRUE(waitForReleased(camera));
+    EXPECT_EQ(sessionsMade, 0);
+    EXPECT_TRUE(scanner->lost.empty());
+}
+
+TEST(ReconnectPolicyTest, WaitsDoubleFromHalfASecondToTenWithJitterAndGiveUpAfterFiveMinutes) {
+    using namespace std::chrono;
+    auto now = steady_clock::now();
+    double random = 0.5;
+    ReconnectPolicy policy([&] { return random; }, [&] { return now; });
+    EXPECT_FALSE(policy.nextWait());  // nothing dropped
+
+    policy.dropped();
+    EXPECT_EQ(policy.nextWait(), milliseconds(500));
+    EXPECT_EQ(policy.nextWait(), milliseconds(1000));
+    EXPECT_EQ(policy.nextWait(), milliseconds(2000));
+    EXPECT_EQ(policy.nextWait(), milliseconds(4000));
+    EXPECT_EQ(policy.nextWait(), milliseconds(8000));
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(policy.nextWait(), milliseconds(10000));
+    }
+    // The first wait of a new drop, at either end of the jitter.
+    policy.succeeded();
+    policy.dropped();
+    random = 0;
+    EXPECT_EQ(policy.nextWait(), milliseconds(400));
+    policy.succeeded();
+    policy.dropped();
+    random = 0.999999;
+    const auto wait = *policy.nextWait();
+    EXPECT_GT(wait, milliseconds(599));
+    EXPECT_LE(wait, milliseconds(600));
+
+    // A later drop while one is handled keeps the first moment.
+    now += minutes(4);
+    policy.dropped();
+    EXPECT_TRUE(policy.nextWait());
+    now += minutes(1);
+    EXPECT_FALSE(policy.nextWait());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,12 @@ public:
         ++destroyCalls;
     }
     std::string lastAddressSessionIp() const override { return lastAddress; }
+    std::shared_ptr<clientSocket> makeSession() override { return sessions ? sessions() : nullptr; }
+    std::shared_ptr<ZDeviceInfo> currentRecordOf(const std::shared_ptr<ZDeviceInfo>& known,
+                                                 const std::string& identity) override {
+        return records ? records(known, identity) : known;
+    }
+    void cameraLost(const std::string& cameraName) override { lost.push_back(cameraName); }
 
     // ---- SessionScanner ----
     long picID() const override { return pictureNumber; }
@@ -47,6 +54,12 @@ public:
     int scannerShown = 0;
     int destroyCalls = 0;
     std::string lastAddress;
+    // What makeSession and currentRecordOf answer (none: no session; the known record).
+    std::function<std::shared_ptr<clientSocket>()> sessions;
+    std::function<std::shared_ptr<ZDeviceInfo>(const std::shared_ptr<ZDeviceInfo>&,
+                                               const std::string&)>
+        records;
+    std::vector<std::string> lost;
     long pictureNumber = 0;
     std::atomic<int> devicesDown{0};  // the session's queue
 };
