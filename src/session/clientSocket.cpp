@@ -133,29 +133,30 @@ std::shared_ptr<SessionView> clientSocket::glv() const {
 
 // ---- connecting --------------------------------------------------------------------------
 
-void clientSocket::connectToServer(const std::string& ip, bool reportFailure) {
+bool clientSocket::connectToServer(const std::string& ip, bool reportFailure) {
     mbDirectly = reportFailure;
     setIp(ip);
     if (!socket_) {
-        return;
+        return false;
     }
     Error error;
     // A refused start is not reported: the socket's disconnect callback reports failures.
-    socket_->connectToHost(ip, kDefaultCameraPort, kConnectTimeoutSeconds, &error);
+    return socket_->connectToHost(ip, kDefaultCameraPort, kConnectTimeoutSeconds, &error);
 }
 
-void clientSocket::connectToServer(const void* /*sender*/,
+bool clientSocket::connectToServer(const void* /*sender*/,
                                    const std::shared_ptr<ZDeviceInfo>& device) {
     {
         std::lock_guard guard(linksLock_);
         selectedDevice_ = device;
     }
     if (!socket_ || !device) {
-        return;
+        return false;
     }
     const auto port = static_cast<uint16_t>(device->mPort() & 0xFFFF);
     Error error;
-    socket_->connectToHost(device->mDeviceIP().value_or(""), port, kConnectTimeoutSeconds, &error);
+    return socket_->connectToHost(device->mDeviceIP().value_or(""), port, kConnectTimeoutSeconds,
+                                  &error);
 }
 
 void clientSocket::socketDidConnectToHost(const std::shared_ptr<GCDAsyncSocket>& sock,

@@ -77,10 +77,12 @@ public:
 
     // Connects to a typed address, port 7341. A failure to connect shows the connect-error
     // alert unless `reportFailure` is false (a window connecting again).
-    void connectToServer(const std::string& ip, bool reportFailure = true);
+    // Both return false when the attempt could not even start (no socket, no address): then no
+    // end is reported either.
+    bool connectToServer(const std::string& ip, bool reportFailure = true);
     // Connects to a discovered camera (its address, the low 16 bits of its port). `sender` is
     // the clicked button; unused.
-    void connectToServer(const void* sender, const std::shared_ptr<ZDeviceInfo>& device);
+    bool connectToServer(const void* sender, const std::shared_ptr<ZDeviceInfo>& device);
     // Sends CmdDisconnect and closes.
     void disconnect();
 

@@ -101,6 +101,10 @@ std::string videoWindow::cameraName() const {
     if (mClientSocket_ && !mClientSocket_->ip().empty()) {
         return mClientSocket_->ip();
     }
+    // Between sessions of a window that connects again.
+    if (!address_.empty()) {
+        return address_;
+    }
     if (auto scanner = mScanner.lock()) {
         return scanner->lastAddressSessionIp();
     }
@@ -245,20 +249,26 @@ void videoWindow::reconnectNow() {
         device = record;
     }
     attach(session);
+    bool started = false;
     if (byAddress_) {
         session->setIp(address_);
         session->setTypedPassword(typedPassword_);
-        session->connectToServer(address_, false);
+        started = session->connectToServer(address_, false);
     } else {
-        session->connectToServer(nullptr, record);
+        started = session->connectToServer(nullptr, record);
+    }
+    if (!started) {
+        // Nothing will report this attempt's end: it failed now.
+        detach();
+        scheduleReconnect();
     }
 }
 
 void videoWindow::sessionLive() {
     live_ = true;
     if (policy_.reconnecting()) {
-        logLine("connected again to " + cameraName() + " after " +
-                std::to_string(policy_.attempts()) + " attempts");
+        debugLine("connected again to " + cameraName() + " after " +
+                  std::to_string(policy_.attempts()) + " attempts");
         policy_.succeeded();
         setReconnectingShown(false);
     }
