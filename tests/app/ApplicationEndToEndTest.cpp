@@ -722,5 +722,38 @@ TEST_F(ApplicationOnWaylandTest, ScannerWindowFindsACamera) {
     EXPECT_TRUE(app.running()) << app.transcript();
 }
 
+// A camera killed (it cannot say goodbye) comes back on another port with the same identity:
+// discovery finds it again, and its window, which stayed open, streams again.
+class ApplicationReconnectTest : public ApplicationEndToEndTest {};
+
+TEST_F(ApplicationReconnectTest, KilledCameraBackOnAnotherPortStreamsAgainInTheSameWindow) {
+    const auto porchOn = [](const char* port) {
+        return std::vector<std::string>{
+            "--port", port,     "--control", "--discovery", "--name",
+            "Porch",  "--size", "320x240",   "--uuid",      "0A1B2C3D4E5F60718293A4B5C6D7E8F9"};
+    };
+    CameraProcess& first = startCamera(porchOn("7342"));
+    ChildProcess& app = startApp();
+    ASSERT_TRUE(app.waitForLine(found("Porch"), 20s)) << app.transcript();
+    const auto place = buttonPlace(*app.findLine(found("Porch")));
+    ASSERT_TRUE(place);
+    const auto scanner = waitForWindow(kScannerTitle);
+    ASSERT_TRUE(scanner);
+    ASSERT_TRUE(click(*scanner, place->first, place->second));
+    ASSERT_TRUE(first.waitForLine("stream started conn=1", 20s)) << app.transcript();
+    const auto window = waitForWindow("^Video From Porch$");
+    ASSERT_TRUE(window) << app.transcript();
+    const auto scratch = root_ / "grab.png";
+    EXPECT_TRUE(frameNumberAdvances(*window, scratch, QSize(320, 240)));
+
+    first.kill();
+    CameraProcess& second = startCamera(porchOn("7343"));
+    ASSERT_TRUE(second.waitForLine("stream started conn=1", 60s)) << app.transcript();
+    EXPECT_TRUE(app.waitForLine("connected again to Porch", 20s)) << app.transcript();
+    EXPECT_EQ(waitForWindow("^Video From Porch$"), window);
+    EXPECT_TRUE(frameNumberAdvances(*window, scratch, QSize(320, 240)));
+    EXPECT_FALSE(app.findLine("window will close")) << app.transcript();
+}
+
 }  // namespace
 }  // namespace vistamo::test

@@ -154,6 +154,14 @@ int ChildProcess::stop(std::chrono::milliseconds bound) {
     return status_.value_or(-1);
 }
 
+int ChildProcess::kill() {
+    if (pid_ > 0 && !status_) {
+        ::kill(pid_, SIGKILL);
+        status_ = reapProcess(pid_, std::chrono::hours(1)).value_or(-1);
+    }
+    return stop();
+}
+
 void ChildProcess::shutdown(std::chrono::milliseconds bound) {
     if (pid_ > 0 && !status_) {
         status_ = endProcess(pid_, bound);

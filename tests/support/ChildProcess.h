@@ -63,6 +63,8 @@ public:
     // Ends the program (SIGTERM, then SIGKILL after `bound`) and returns its exit status. Further
     // calls return the same status.
     int stop(std::chrono::milliseconds bound = std::chrono::milliseconds(3000));
+    // Ends the program at once with SIGKILL, so that it cannot say goodbye, and reaps it.
+    int kill();
 
 private:
     void readOutput();
