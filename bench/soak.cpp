@@ -169,6 +169,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "soak: the camera's stream did not start\n");
         return 1;
     }
+    // The camera logs every message it sends; kept, those lines would be this process's
+    // growth, not the viewer's.
+    camera.forgetLines();
 
     std::printf("soak %s 1920x1080 30 fps with sound, %d minutes\n",
                 windowed ? "windowed" : "headless", minutes);

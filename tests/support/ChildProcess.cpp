@@ -68,17 +68,27 @@ void ChildProcess::readOutput() {
         partial.append(chunk, static_cast<size_t>(got));
         std::lock_guard lock(mutex_);
         for (size_t newline; (newline = partial.find('\n')) != std::string::npos;) {
-            lines_.push_back(partial.substr(0, newline));
+            if (keepLines_) {
+                lines_.push_back(partial.substr(0, newline));
+            }
             partial.erase(0, newline + 1);
         }
         changed_.notify_all();
     }
     std::lock_guard lock(mutex_);
-    if (!partial.empty()) {
+    if (!partial.empty() && keepLines_) {
         lines_.push_back(partial);
     }
     ended_ = true;
     changed_.notify_all();
+}
+
+void ChildProcess::forgetLines() {
+    std::lock_guard lock(mutex_);
+    keepLines_ = false;
+    lines_.clear();
+    lines_.shrink_to_fit();
+    position_ = 0;
 }
 
 std::optional<std::string> ChildProcess::waitForLine(

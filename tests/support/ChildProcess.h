@@ -50,6 +50,9 @@ public:
 
     // Every line seen so far, alone or joined (each with its newline).
     std::vector<std::string> lines() const;
+    // Drops the lines seen so far and keeps no later ones (the output is still read), for a
+    // program that runs for hours and talks all the time; waits find nothing afterwards.
+    void forgetLines();
     std::string transcript() const;
 
     // Writes `line` and a newline to the program's standard input. False when it no longer reads.
@@ -86,6 +89,7 @@ private:
     std::vector<std::string> lines_;
     size_t position_ = 0;
     bool ended_ = false;
+    bool keepLines_ = true;
 };
 
 }  // namespace vistamo::test
