@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 #include <regex>
 
 #include "discovery/ZDeviceInfo.h"
@@ -892,12 +893,34 @@ TEST_F(CameraReconnectTest, PasswordRefusedOnReconnectClosesTheWindow) {
 }
 
 // Closing the window while it waits to connect again stops the waits: no session is made after.
+// Meanwhile the last picture stays, dimmed, under "Reconnecting…" (camera-window-reconnecting.png
+// in the screenshots folder).
 TEST_F(CameraReconnectTest, ClosingWhileReconnectingStopsAtOnce) {
     Camera& camera = openRelayed({"--no-audio"});
     ASSERT_TRUE(waitForFrames(camera, 3));
+    const auto brightness = [&](const QImage& grab) {
+        // The top half of the picture: the words sit in the middle.
+        const QImage grey = videoPart(camera, grab).convertToFormat(QImage::Format_Grayscale8);
+        double sum = 0;
+        for (int y = 0; y < grey.height() / 2; ++y) {
+            const uchar* line = grey.constScanLine(y);
+            sum += std::accumulate(line, line + grey.width(), 0.0);
+        }
+        return sum / (grey.width() * (grey.height() / 2));
+    };
+    const double live = brightness(viewOf(camera).grabFramebuffer());
     ASSERT_TRUE(camera.process->sendControl("quit"));
     ASSERT_TRUE(waitProcessingEvents([&] { return sessionsMade >= 2; }));
     EXPECT_TRUE(controllerOf(camera)->reconnecting());
+    ASSERT_TRUE(viewOf(camera).reconnectingShown());
+    const QImage dimmed = viewOf(camera).grabFramebuffer();
+    // A black veil of 150/255 leaves about two fifths of the light.
+    EXPECT_LT(brightness(dimmed), live * 0.6);
+    EXPECT_GT(brightness(dimmed), live * 0.2);
+    const fs::path folder = VISTAMO_SCREENSHOT_DIR;
+    fs::create_directories(folder);
+    EXPECT_TRUE(
+        dimmed.save(QString::fromStdString((folder / "camera-window-reconnecting.png").string())));
     static_cast<QWidget*>(controllerOf(camera)->window())->close();
     const int made = sessionsMade;
     EXPECT_TRUE(waitForReleased(camera));
