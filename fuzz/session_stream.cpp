@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "CameraBytes.h"
 #include "discovery/ZDeviceInfo.h"
 #include "media/SessionDecoder.h"
-#include "session/ZUnverifiedClient.h"
 #include "session/clientSocket.h"
 
 namespace {
@@ -49,14 +49,6 @@ std::shared_ptr<clientSocket> makeSession() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::shared_ptr<clientSocket> session = makeSession();
-    ZUnverifiedClient client;
-
-    clientSocket::ReadRequest next{kHeaderSize, kReadHeader};
-    size_t offset = 0;
-    while (size - offset >= next.length) {
-        const ByteView chunk(data + offset, static_cast<size_t>(next.length));
-        offset += static_cast<size_t>(next.length);
-        next = session->consume(nullptr, client, chunk, next.tag);
-    }
+    fuzz::feedAsTheCamera(*session, data, size);
     return 0;
 }

@@ -6,35 +6,22 @@
 #include <cstdint>
 #include <memory>
 
-extern "C" {
-#include <libavutil/log.h>
-}
-
+#include "CameraBytes.h"
+#include "Pictures.h"
 #include "discovery/ZDeviceInfo.h"
 #include "media/ZH264Decoder.h"
 #include "media/opusCodec.h"
-#include "session/ZUnverifiedClient.h"
 #include "session/clientSocket.h"
 
 namespace {
 
 using namespace vistamo;
 
-// Touches the first and last byte of every row of every plane, so that a picture whose planes
-// or strides are wrong shows up under ASan.
+// Reads every picture the session hands on.
 class TouchingRenderer : public SessionRenderer {
 public:
     void getframeWithVideoframe(const PixelBuffer& frame) override {
-        if (!frame) {
-            return;
-        }
-        for (int index = 0; index < DecodedFrame::kPlaneCount; ++index) {
-            for (int y = 0; y < frame->planeHeight(index); ++y) {
-                const uint8_t* row =
-                    frame->plane(index) + static_cast<ptrdiff_t>(y) * frame->stride(index);
-                sum += row[0] + row[frame->planeWidth(index) - 1];
-            }
-        }
+        sum += fuzz::touchPicture(frame);
     }
     unsigned sum = 0;
 };
@@ -42,11 +29,7 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool quiet = [] {
-        av_log_set_level(AV_LOG_QUIET);  // malformed input makes libavcodec talk a lot
-        return true;
-    }();
-    (void)quiet;
+    fuzz::quietDecoder();
     static auto device = [] {
         auto camera = std::make_shared<ZDeviceInfo>();
         camera->setMPassword("pw");
@@ -65,14 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         session->setVideo(renderer);
         // Without a socket the connect only records the camera, whose password answers carry.
         session->connectToServer(nullptr, device);
-        ZUnverifiedClient client;
-        clientSocket::ReadRequest next{kHeaderSize, kReadHeader};
-        size_t offset = 0;
-        while (size - offset >= next.length) {
-            const ByteView chunk(data + offset, static_cast<size_t>(next.length));
-            offset += static_cast<size_t>(next.length);
-            next = session->consume(nullptr, client, chunk, next.tag);
-        }
+        fuzz::feedAsTheCamera(*session, data, size);
         if (decoder) {
             decoder->waitForAsynchronousFrames();
         }

@@ -5,14 +5,16 @@
 //   ./a.out fuzz/corpus/decoder_input
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
+#include "SeedFile.h"
 #include "support/TestStream.h"
 
 namespace {
 
 using vistamo::Bytes;
+using vistamo::fuzz::seedFolder;
+using vistamo::fuzz::writeSeed;
 using namespace vistamo::test;
 
 void record(Bytes& out, uint8_t kind, const Bytes& body) {
@@ -44,31 +46,24 @@ Bytes seedOf(const TestStream& stream) {
     return out;
 }
 
-void write(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    std::printf("%s: %zu bytes\n", path.c_str(), bytes.size());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+    const auto given = seedFolder(argc, argv);
+    if (!given) {
         return 2;
     }
-    const std::string folder = argv[1];
+    const std::string& folder = *given;
     TestStreamOptions options;
     options.width = 48;
     options.height = 32;
     options.frames = 5;
     options.bFrames = true;
-    write(folder + "/ipb", seedOf(encodeTestStream(options)));
+    writeSeed(folder + "/ipb", seedOf(encodeTestStream(options)));
 
     options.slices = 2;
     options.scalingMatrices = true;
-    write(folder + "/two_slices", seedOf(encodeTestStream(options)));
+    writeSeed(folder + "/two_slices", seedOf(encodeTestStream(options)));
 
     options.slices = 1;
     options.scalingMatrices = false;
@@ -80,7 +75,7 @@ int main(int argc, char** argv) {
     Bytes both = seedOf(first);
     const Bytes next = seedOf(second);
     both.insert(both.end(), next.begin(), next.end());
-    write(folder + "/new_sets", both);
+    writeSeed(folder + "/new_sets", both);
 
     // Camera-sized pictures that decode: 720p and 1080p, with B pictures, in two slices, so
     // that mutations start from the decoder's real work.
@@ -89,11 +84,11 @@ int main(int argc, char** argv) {
     options.width = 1280;
     options.height = 720;
     options.frames = 4;
-    write(folder + "/hd720_ipb_two_slices", seedOf(encodeTestStream(options)));
+    writeSeed(folder + "/hd720_ipb_two_slices", seedOf(encodeTestStream(options)));
     options.width = 1920;
     options.height = 1080;
     options.frames = 3;
     // (A 1080p picture in one slice is larger than a record holds.)
-    write(folder + "/hd1080_ipb_two_slices", seedOf(encodeTestStream(options)));
+    writeSeed(folder + "/hd1080_ipb_two_slices", seedOf(encodeTestStream(options)));
     return 0;
 }

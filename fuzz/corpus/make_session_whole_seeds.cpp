@@ -7,16 +7,18 @@
 //       -DVISTAMO_CAMERA_PATH=\"$PWD/build/debug/tools/camera/vistamo-camera\" -pthread
 //   ./a.out fuzz/corpus/session_whole
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "SeedFile.h"
 #include "support/CameraProcess.h"
 #include "support/WireClient.h"
 
 namespace {
 
 using vistamo::Bytes;
+using vistamo::fuzz::seedFolder;
+using vistamo::fuzz::writeSeed;
 using namespace vistamo::test;
 
 // The camera's messages after the challenge: its status, the stream's parameters, then
@@ -51,26 +53,20 @@ Bytes record(const std::vector<std::string>& options, int pictures) {
     return out;
 }
 
-void write(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    std::printf("%s: %zu bytes\n", path.c_str(), bytes.size());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
+    const auto given = seedFolder(argc, argv);
+    if (!given) {
         return 2;
     }
-    const std::string folder = argv[1];
-    write(folder + "/camera_ipb",
-          record({"--size", "320x240", "--fps", "30", "--gop", "10", "--bframes"}, 6));
-    write(
+    const std::string& folder = *given;
+    writeSeed(folder + "/camera_ipb",
+              record({"--size", "320x240", "--fps", "30", "--gop", "10", "--bframes"}, 6));
+    writeSeed(
         folder + "/camera_two_slices",
         record({"--size", "192x64", "--fps", "30", "--gop", "5", "--two-slices", "--bframes"}, 12));
-    write(folder + "/camera_720p", record({"--size", "1280x720", "--fps", "30", "--bframes"}, 3));
+    writeSeed(folder + "/camera_720p",
+              record({"--size", "1280x720", "--fps", "30", "--bframes"}, 3));
     return 0;
 }
