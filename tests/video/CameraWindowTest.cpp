@@ -220,15 +220,24 @@ protected:
     }
 
     // Waits until `count` more frames have been uploaded to the camera's view (and the bar is
-    // placed).
+    // placed); false at once when the window closes meanwhile (the session failed).
     bool waitForFrames(const Camera& camera, uint64_t count) {
+        if (camera.wc.expired()) {
+            return false;
+        }
         const uint64_t target = videoOf(camera).uploadedFrames() + count;
-        return waitProcessingEvents(
+        bool reached = false;
+        waitProcessingEvents(
             [&] {
+                if (camera.wc.expired()) {
+                    return true;
+                }
                 const auto bar = viewOf(camera).controlBar();
-                return videoOf(camera).uploadedFrames() >= target && bar && bar->barBound();
+                reached = videoOf(camera).uploadedFrames() >= target && bar && bar->barBound();
+                return reached;
             },
             kPatience);
+        return reached;
     }
     // The centre of bar button `index` (0..6), in the view's coordinates.
     static QPoint buttonCentre(const Camera& camera, int index) {
