@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +28,7 @@
 #include "media/opusCodec.h"
 #include "session/clientSocket.h"
 #include "support/CameraProcess.h"
+#include "support/ProcessResources.h"
 
 #ifdef VISTAMO_LOAD_WINDOWS
 #include <QApplication>
@@ -42,6 +42,7 @@
 
 using namespace vistamo;
 using Clock = std::chrono::steady_clock;
+using test::ProcessResources;
 
 namespace {
 
@@ -102,17 +103,6 @@ double cpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-double residentMegabytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with("VmRSS:")) {
-            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-        }
-    }
-    return 0;
-}
-
 void runRound(int count, int seconds, bool windowed) {
     std::vector<Camera> cameras(static_cast<size_t>(count));
     for (Camera& camera : cameras) {
@@ -168,7 +158,7 @@ void runRound(int count, int seconds, bool windowed) {
         static_cast<double>(sum(shown) - shownBefore) / wall,
         static_cast<unsigned long long>(sum(dropped) - droppedBefore),
         static_cast<unsigned long long>(sum(starved) - starvedBefore), 100 * cpu / wall,
-        residentMegabytes());
+        static_cast<double>(ProcessResources::residentKilobytes()) / 1024.0);
     std::fflush(stdout);
     for (Camera& camera : cameras) {
         camera.session->setVideo({});

@@ -8,7 +8,6 @@
 // Prints every minute this process's resident memory, open descriptors and threads, with the
 // pictures shown and dropped and the sound buffers filled with silence in that minute; at the
 // end the slope of each (least squares over the minutes after the first, per hour).
-#include <dirent.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -16,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,6 +24,7 @@
 #include "media/opusCodec.h"
 #include "session/clientSocket.h"
 #include "support/CameraProcess.h"
+#include "support/ProcessResources.h"
 
 #ifdef VISTAMO_SOAK_WINDOWS
 #include <QApplication>
@@ -39,6 +38,7 @@
 
 using namespace vistamo;
 using Clock = std::chrono::steady_clock;
+using test::ProcessResources;
 
 namespace {
 
@@ -47,28 +47,6 @@ public:
     void getframeWithVideoframe(const PixelBuffer&) override { ++shown; }
     std::atomic<uint64_t> shown{0};
 };
-
-size_t entriesIn(const char* folder) {
-    size_t count = 0;
-    if (DIR* dir = ::opendir(folder)) {
-        while (const dirent* entry = ::readdir(dir)) {
-            count += entry->d_name[0] != '.';
-        }
-        ::closedir(dir);
-    }
-    return count;
-}
-
-double residentMegabytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.starts_with("VmRSS:")) {
-            return std::strtod(line.c_str() + 6, nullptr) / 1024.0;
-        }
-    }
-    return 0;
-}
 
 // Waits, with the Qt event loop running in windowed mode.
 void pause(std::chrono::milliseconds duration, bool windowed) {
@@ -183,9 +161,10 @@ int main(int argc, char** argv) {
         const auto until = start + std::chrono::minutes(minute);
         pause(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()),
               windowed);
-        resident.push_back(residentMegabytes());
-        descriptors.push_back(static_cast<double>(entriesIn("/proc/self/fd")));
-        threads.push_back(static_cast<double>(entriesIn("/proc/self/task")));
+        const ProcessResources counted = ProcessResources::now();
+        resident.push_back(static_cast<double>(ProcessResources::residentKilobytes()) / 1024.0);
+        descriptors.push_back(static_cast<double>(counted.descriptors));
+        threads.push_back(static_cast<double>(counted.threads));
         const uint64_t starved = codec ? codec->player().starvedBuffers() : 0;
         std::printf(
             "minute %d: rss_mb=%.1f fds=%.0f threads=%.0f shown=%llu dropped=%llu "

@@ -1,8 +1,7 @@
 #pragma once
 
 // A real session with the real decoder and sound path, connected to a test camera through the
-// fault relay, and the process's own counts (descriptors, threads, resident memory).
-#include <dirent.h>
+// fault relay.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -21,7 +20,9 @@
 #include "session/SessionDoubles.h"
 #include "session/clientSocket.h"
 #include "support/CameraProcess.h"
+#include "support/CountingCodec.h"
 #include "support/FaultRelay.h"
+#include "support/ProcessResources.h"
 #include "support/TestStream.h"
 #include "support/Wait.h"
 
@@ -38,31 +39,6 @@ inline constexpr bool kSanitized = false;
 #else
 inline constexpr bool kSanitized = false;
 #endif
-
-inline size_t entriesIn(const char* folder) {
-    size_t count = 0;
-    if (DIR* dir = ::opendir(folder)) {
-        while (const dirent* entry = ::readdir(dir)) {
-            count += entry->d_name[0] != '.';
-        }
-        ::closedir(dir);
-    }
-    return count;
-}
-// Open descriptors (the one reading the folder included) and threads of this process.
-inline size_t openDescriptors() { return entriesIn("/proc/self/fd"); }
-inline size_t threadCount() { return entriesIn("/proc/self/task"); }
-// Resident memory in kB.
-inline size_t residentKilobytes() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stoul(line.substr(6));
-        }
-    }
-    return 0;
-}
 
 // Keeps the frame number drawn in every delivered picture, with the time it came.
 class NumberingRenderer : public SessionRenderer {
@@ -90,24 +66,6 @@ public:
 private:
     mutable std::mutex lock_;
     std::vector<Shown> shown_;
-};
-
-// The real codec and its player, counting the packets handed to it.
-class CountingCodec : public SessionAudioCodec {
-public:
-    explicit CountingCodec(AudioEndpoint output) : codec(std::make_shared<opusCodec>(output)) {}
-    void setDelegate(std::weak_ptr<opusCodecDelegate> delegate) override {
-        codec->setDelegate(std::move(delegate));
-    }
-    void startPlay() override { codec->startPlay(); }
-    void stopPlay() override { codec->stopPlay(); }
-    void decodeOpusData(ByteView packet) override {
-        codec->decodeOpusData(packet);
-        ++packets;
-    }
-    double playbackFill() const override { return codec->playbackFill(); }
-    std::shared_ptr<opusCodec> codec;
-    std::atomic<size_t> packets{0};
 };
 
 // One session through the relay. Sound goes to SDL's disk driver (at the real rate) in a

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "faults/RelayedSession.h"
+#include "support/ProcessResources.h"
 #include "support/WireClient.h"
 
 namespace vistamo::test {
@@ -90,7 +91,7 @@ TEST_F(SessionFaultTest, ThrottledLinkDelaysVideoKeepsSoundGoingAndMemoryBounded
     std::printf("stream: %llu bit/s\n", static_cast<unsigned long long>(streamBitsPerSecond));
     ASSERT_GT(streamBitsPerSecond, 64'000u);
 
-    const size_t rssBefore = residentKilobytes();
+    const size_t rssBefore = ProcessResources::residentKilobytes();
     const size_t shownBefore = link->renderer->count();
     const uint64_t droppedBefore = link->decoder->droppedPictures();
     link->relay->setThrottle(Direction::toViewer, streamBitsPerSecond / 2);
@@ -98,7 +99,7 @@ TEST_F(SessionFaultTest, ThrottledLinkDelaysVideoKeepsSoundGoingAndMemoryBounded
     size_t packets = link->codec->packets;
     for (int second = 0; second < 30; ++second) {
         std::this_thread::sleep_for(1s);
-        rssMost = std::max(rssMost, residentKilobytes());
+        rssMost = std::max(rssMost, ProcessResources::residentKilobytes());
         if (second % 5 == 4) {
             // The sound shares the link and slows with it, but never stops.
             EXPECT_GT(link->codec->packets, packets + 20) << "sound stopped by second " << second;

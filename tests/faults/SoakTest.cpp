@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "faults/RelayedSession.h"
+#include "support/ProcessResources.h"
 
 namespace vistamo::test {
 namespace {
@@ -22,7 +23,10 @@ struct Counts {
     size_t residentKb;
 };
 
-Counts countNow() { return {openDescriptors(), threadCount(), residentKilobytes()}; }
+Counts countNow() {
+    const ProcessResources now = ProcessResources::now();
+    return {now.descriptors, now.threads, ProcessResources::residentKilobytes()};
+}
 
 // The counts once the last session's end has run its course on the main queue and its decoder
 // has let go of its thread: as many as `baseline` when given, or no change for a moment.

@@ -18,6 +18,7 @@
 #include "session/SessionDoubles.h"
 #include "session/clientSocket.h"
 #include "support/CameraProcess.h"
+#include "support/CountingCodec.h"
 #include "support/TempHome.h"
 #include "support/TestStream.h"
 #include "support/Wait.h"
@@ -26,6 +27,7 @@ namespace vistamo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::CountingCodec;
 using test::waitUntil;
 
 // Reads the frame number each delivered picture carries.
@@ -145,22 +147,6 @@ public:
         dispatch::mainQueue(),
         [this](const PixelBuffer& frame) { drawn.getframeWithVideoframe(frame); });
     NumberingRenderer drawn;
-};
-
-// Counts the camera's sound packets on their way into the real codec and its playback ring.
-class CountingCodec : public SessionAudioCodec {
-public:
-    void setDelegate(std::weak_ptr<opusCodecDelegate> delegate) override {
-        codec->setDelegate(std::move(delegate));
-    }
-    void startPlay() override { codec->startPlay(); }
-    void stopPlay() override { codec->stopPlay(); }
-    void decodeOpusData(ByteView packet) override {
-        codec->decodeOpusData(packet);
-        ++packets;
-    }
-    std::shared_ptr<opusCodec> codec = std::make_shared<opusCodec>(AudioEndpoint::none);
-    std::atomic<size_t> packets{0};
 };
 
 TEST_F(EndToEnd, BlockedMainThreadStallsNeitherSoundNorStatusNorAlarms) {
