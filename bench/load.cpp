@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "CameraBench.h"
 #include "discovery/ZDeviceInfo.h"
 #include "media/ZH264Decoder.h"
 #include "media/opusCodec.h"
@@ -30,7 +31,7 @@
 #include "support/CameraProcess.h"
 #include "support/ProcessResources.h"
 
-#ifdef VISTAMO_LOAD_WINDOWS
+#ifdef VISTAMO_BENCH_WINDOWS
 #include <QApplication>
 
 #include "dispatch/MainQueue.h"
@@ -42,15 +43,11 @@
 
 using namespace vistamo;
 using Clock = std::chrono::steady_clock;
+using bench::CountingRenderer;
+using bench::pause;
 using test::ProcessResources;
 
 namespace {
-
-class CountingRenderer : public SessionRenderer {
-public:
-    void getframeWithVideoframe(const PixelBuffer&) override { ++shown; }
-    std::atomic<uint64_t> shown{0};
-};
 
 struct Camera {
     std::unique_ptr<test::CameraProcess> process;
@@ -58,13 +55,13 @@ struct Camera {
     std::shared_ptr<opusCodec> codec;
     std::shared_ptr<CountingRenderer> renderer = std::make_shared<CountingRenderer>();
     std::shared_ptr<clientSocket> session;
-#ifdef VISTAMO_LOAD_WINDOWS
+#ifdef VISTAMO_BENCH_WINDOWS
     std::unique_ptr<ZGLView> view;
     std::shared_ptr<ZVideo> video;
 #endif
 
     uint64_t shown() const {
-#ifdef VISTAMO_LOAD_WINDOWS
+#ifdef VISTAMO_BENCH_WINDOWS
         if (video) {
             return video->uploadedFrames();
         }
@@ -73,7 +70,7 @@ struct Camera {
     }
     uint64_t dropped() const {
         uint64_t count = decoder->droppedPictures();
-#ifdef VISTAMO_LOAD_WINDOWS
+#ifdef VISTAMO_BENCH_WINDOWS
         if (video) {
             count += video->droppedFrames();
         }
@@ -81,20 +78,6 @@ struct Camera {
         return count;
     }
 };
-
-// Waits, with the Qt event loop running in windowed mode.
-void pause(std::chrono::milliseconds duration, bool windowed) {
-#ifdef VISTAMO_LOAD_WINDOWS
-    if (windowed) {
-        const auto until = Clock::now() + duration;
-        test::waitProcessingEvents([&] { return Clock::now() >= until; },
-                                   duration + std::chrono::seconds(5));
-        return;
-    }
-#endif
-    (void)windowed;
-    std::this_thread::sleep_for(duration);
-}
 
 double cpuSeconds() {
     rusage usage{};
@@ -114,7 +97,7 @@ void runRound(int count, int seconds, bool windowed) {
         parts.hasLocalAddress = [] { return true; };
         camera.session = clientSocket::init(std::move(parts));
         camera.session->setVideo(camera.renderer);
-#ifdef VISTAMO_LOAD_WINDOWS
+#ifdef VISTAMO_BENCH_WINDOWS
         if (windowed) {
             camera.view = std::make_unique<ZGLView>();
             camera.view->resize(480, 270);
@@ -172,7 +155,7 @@ void runRound(int count, int seconds, bool windowed) {
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 5;
     const std::string modes = argc > 2 ? argv[2] : "both";
-#ifdef VISTAMO_LOAD_WINDOWS
+#ifdef VISTAMO_BENCH_WINDOWS
     QApplication app(argc, argv);
     dispatch::setMainQueue(QtMainQueue::create());
     const bool windows = modes != "headless";

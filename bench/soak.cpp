@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "CameraBench.h"
 #include "discovery/ZDeviceInfo.h"
 #include "media/ZH264Decoder.h"
 #include "media/opusCodec.h"
@@ -26,7 +27,7 @@
 #include "support/CameraProcess.h"
 #include "support/ProcessResources.h"
 
-#ifdef VISTAMO_SOAK_WINDOWS
+#ifdef VISTAMO_BENCH_WINDOWS
 #include <QApplication>
 
 #include "dispatch/MainQueue.h"
@@ -38,29 +39,11 @@
 
 using namespace vistamo;
 using Clock = std::chrono::steady_clock;
+using bench::CountingRenderer;
+using bench::pause;
 using test::ProcessResources;
 
 namespace {
-
-class CountingRenderer : public SessionRenderer {
-public:
-    void getframeWithVideoframe(const PixelBuffer&) override { ++shown; }
-    std::atomic<uint64_t> shown{0};
-};
-
-// Waits, with the Qt event loop running in windowed mode.
-void pause(std::chrono::milliseconds duration, bool windowed) {
-#ifdef VISTAMO_SOAK_WINDOWS
-    if (windowed) {
-        const auto until = Clock::now() + duration;
-        test::waitProcessingEvents([&] { return Clock::now() >= until; },
-                                   duration + std::chrono::seconds(5));
-        return;
-    }
-#endif
-    (void)windowed;
-    std::this_thread::sleep_for(duration);
-}
 
 // Least-squares slope of `values` against their index.
 double slope(const std::vector<double>& values) {
@@ -84,7 +67,7 @@ double slope(const std::vector<double>& values) {
 int main(int argc, char** argv) {
     const int minutes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
     const std::string mode = argc > 2 ? argv[2] : "windowed";
-#ifdef VISTAMO_SOAK_WINDOWS
+#ifdef VISTAMO_BENCH_WINDOWS
     QApplication app(argc, argv);
     dispatch::setMainQueue(QtMainQueue::create());
     const bool windowed = mode != "headless";
@@ -107,7 +90,7 @@ int main(int argc, char** argv) {
     auto session = clientSocket::init(std::move(parts));
     auto renderer = std::make_shared<CountingRenderer>();
     session->setVideo(renderer);
-#ifdef VISTAMO_SOAK_WINDOWS
+#ifdef VISTAMO_BENCH_WINDOWS
     std::unique_ptr<ZGLView> view;
     std::shared_ptr<ZVideo> video;
     if (windowed) {
@@ -121,7 +104,7 @@ int main(int argc, char** argv) {
     }
 #endif
     const auto shown = [&]() -> uint64_t {
-#ifdef VISTAMO_SOAK_WINDOWS
+#ifdef VISTAMO_BENCH_WINDOWS
         if (video) {
             return video->uploadedFrames();
         }
@@ -130,7 +113,7 @@ int main(int argc, char** argv) {
     };
     const auto dropped = [&]() -> uint64_t {
         uint64_t count = decoder ? decoder->droppedPictures() : 0;
-#ifdef VISTAMO_SOAK_WINDOWS
+#ifdef VISTAMO_BENCH_WINDOWS
         if (video) {
             count += video->droppedFrames();
         }
