@@ -6,11 +6,28 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
+# Each stage says at its end how long it took, a failed one too.
+stage_name=
+stage_start=0
+end_stage() {
+  if [[ -n "${stage_name}" ]]; then
+    local took=$((SECONDS - stage_start))
+    printf '== %s: %dm%02ds\n' "${stage_name}" $((took / 60)) $((took % 60))
+  fi
+  stage_name=
+}
+begin_stage() {
+  end_stage
+  stage_name=$1
+  stage_start=${SECONDS}
+  echo "== ${stage_name}"
+}
+
 # The window tests draw on a virtual X display of their own, with Mesa's software OpenGL.
 display=":$((90 + RANDOM % 100))"
 Xvfb "${display}" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
-trap 'kill "${xvfb_pid}" 2>/dev/null || true' EXIT
+trap 'end_stage; kill "${xvfb_pid}" 2>/dev/null || true; printf "== total: %dm%02ds\n" $((SECONDS / 60)) $((SECONDS % 60))' EXIT
 export DISPLAY="${display}"
 for _ in $(seq 100); do
   xdpyinfo >/dev/null 2>&1 && break
@@ -18,18 +35,19 @@ for _ in $(seq 100); do
 done
 export QT_QPA_PLATFORM=xcb LIBGL_ALWAYS_SOFTWARE=1
 
-echo "== format"
+begin_stage format
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 # Builds one preset; runs its tests (extra arguments go to ctest).
 build_preset() {
-  echo "== ${1}"
+  begin_stage "${1} build"
   cmake --preset "${1}" >/dev/null
   cmake --build --preset "${1}"
 }
 test_preset() {
   local preset=$1
   shift
+  begin_stage "${preset} tests"
   ctest --test-dir "build/${preset}" --output-on-failure --timeout 600 "$@"
 }
 run_preset() {
@@ -37,7 +55,8 @@ run_preset() {
   test_preset "$@"
 }
 
-run_preset debug
+# The package test builds a release tree of its own: it runs once, at the end.
+run_preset debug -LE package
 build_preset asan
 # The leak check at a process's end also reads the thread-local blocks it recorded through
 # __tls_get_addr. In the OpenGL tests, whose drivers are loaded at run time, one such record
@@ -46,7 +65,13 @@ build_preset asan
 # still scans every thread's stack and static thread-local storage.
 ASAN_OPTIONS=detect_leaks=1:intercept_tls_get_addr=0 LSAN_OPTIONS="suppressions=${PWD}/tests/lsan.supp" \
   UBSAN_OPTIONS=print_stacktrace=1 test_preset asan
-# ThreadSanitizer needs the address layout it knows; setarch turns randomisation off for it.
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-  setarch "$(uname -m)" -R bash -c "$(declare -f build_preset test_preset run_preset); run_preset tsan -L 'dispatch|session|discovery|media'"
+# The threaded core under ThreadSanitizer, which needs the address layout it knows: setarch
+# turns randomisation off for it.
+build_preset tsan
+begin_stage "tsan tests"
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" setarch "$(uname -m)" -R \
+  ctest --test-dir build/tsan --output-on-failure --timeout 600 \
+  -L 'dispatch|session|discovery|media|recording|faults'
 run_preset fuzz -L fuzz
+begin_stage package
+ctest --test-dir build/debug --output-on-failure -L package

@@ -14,6 +14,9 @@ namespace vistamo {
 
 class SoundPlayer;
 
+// A streaming camera that sends nothing for this long has dropped the session.
+inline constexpr double kStreamSilenceSeconds = 10.0;
+
 // The parts a session is made with. The application fills every field with the real parts;
 // a field left empty means the session goes without that part (no video decoding, no sound,
 // no alerts), which tests use to keep to what they examine.
@@ -34,6 +37,9 @@ struct SessionParts {
     // begins handling a video message, before its slice goes to the decoder, with the time the
     // socket's queue completed reading the message's body.
     std::function<void(std::chrono::steady_clock::time_point bodyRead)> videoUnitObserver;
+    // How long a streaming camera may stay silent before its session counts as dropped; tests
+    // that stall the link shorten it.
+    double streamSilenceSeconds = kStreamSilenceSeconds;
 };
 
 }  // namespace vistamo

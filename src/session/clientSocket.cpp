@@ -192,7 +192,7 @@ void clientSocket::socketDidReadData(const std::shared_ptr<GCDAsyncSocket>& sock
     // While the camera streams, silence is a lost connection; before, the camera may well
     // wait (for the password dialog, say).
     readProgress_ = 0;
-    sock->readDataToLength(next.length, bRequested ? kStreamSilenceSeconds : -1, next.tag);
+    sock->readDataToLength(next.length, bRequested ? parts_.streamSilenceSeconds : -1, next.tag);
 }
 
 double clientSocket::socketShouldTimeoutReadWithTag(const std::shared_ptr<GCDAsyncSocket>& /*sock*/,
@@ -200,10 +200,10 @@ double clientSocket::socketShouldTimeoutReadWithTag(const std::shared_ptr<GCDAsy
                                                     size_t bytesDone) {
     if (bytesDone > readProgress_) {
         readProgress_ = bytesDone;
-        return kStreamSilenceSeconds;
+        return parts_.streamSilenceSeconds;
     }
     logLine("nothing from the camera for " +
-            std::to_string(static_cast<int>(kStreamSilenceSeconds)) +
+            std::to_string(static_cast<int>(parts_.streamSilenceSeconds)) +
             " s while streaming: the connection is lost");
     return 0;
 }

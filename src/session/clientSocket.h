@@ -37,8 +37,6 @@ inline constexpr uint16_t kDefaultCameraPort = 7341;
 inline constexpr double kConnectTimeoutSeconds = 3.0;
 // A camera whose challenge fails its check is answered and left after this long.
 inline constexpr double kBadChallengeCloseSeconds = 5.0;
-// A streaming camera that sends nothing for this long has dropped the session.
-inline constexpr double kStreamSilenceSeconds = 10.0;
 
 // One TCP session with one camera: connects, answers the camera's challenge and sends its own,
 // reads the message stream and hands video, sound, state and alarms on, and sends the user's
@@ -136,7 +134,7 @@ public:
     void socketDidDisconnect(const std::shared_ptr<GCDAsyncSocket>& sock,
                              const std::optional<Error>& error) override;
     // While streaming, a read that made progress since the last question gets another
-    // kStreamSilenceSeconds; a silent one ends the connection.
+    // `parts.streamSilenceSeconds`; a silent one ends the connection.
     double socketShouldTimeoutReadWithTag(const std::shared_ptr<GCDAsyncSocket>& sock, long tag,
                                           double elapsed, size_t bytesDone) override;
 
