@@ -64,7 +64,9 @@ void ClipRecorder::finishRecording(Recording& recording, const Sinks& sinks) {
 
 ClipRecorder::ClipRecorder(Options options)
     : options_(std::move(options)),
-      writerQueue_(dispatch::SerialQueue::create("recording " + options_.cameraName)),
+      writerQueue_(options_.writerQueue
+                       ? options_.writerQueue
+                       : dispatch::SerialQueue::create("recording " + options_.cameraName)),
       backlogBytes_(std::make_shared<std::atomic<size_t>>(0)),
       sinks_(std::make_shared<const Sinks>(Sinks{options_.cameraName, options_.callbackQueue,
                                                  options_.onNotice, options_.onFinished})),

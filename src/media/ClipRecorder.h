@@ -42,6 +42,9 @@ public:
         // Seconds on a steady clock, callable from any thread; the real one when none.
         std::function<double()> clock;
         std::shared_ptr<dispatch::Queue> callbackQueue;
+        // The serial queue that writes the files; one of its own when none. A test that hands
+        // its own can wait on it until everything handed over is written.
+        std::shared_ptr<dispatch::SerialQueue> writerQueue;
         // A problem the user can act on, as one sentence.
         std::function<void(const std::string&)> onNotice;
         // A recording's file is complete (also after a failure, with what was written).

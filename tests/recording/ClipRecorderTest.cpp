@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <fstream>
 #include <iterator>
@@ -229,35 +230,64 @@ TEST_F(ClipRecorderTest, FailuresAreSaidOnceAndLeaveAPlayableFile) {
     EXPECT_FALSE(std::filesystem::exists(path.string() + ".part"));
 }
 
+// The bytes of the feed's pictures `first` to `last`, as sent.
+size_t pictureBytes(const CameraFeed& feed, int first, int last) {
+    size_t bytes = 0;
+    for (int k = first; k <= last; ++k) {
+        for (const auto& slice : feed.stream().pictures[static_cast<size_t>(k)].slices) {
+            bytes += slice.size();
+        }
+    }
+    return bytes;
+}
+
 // A disk too slow for the camera loses the pictures up to the next key frame, so that what
-// is kept still decodes.
+// is kept still decodes; once the disk keeps up again, so does the recording.
 TEST_F(ClipRecorderTest, SlowDiskDropsPicturesUpToTheNextKeyFrame) {
     CameraFeed feed({.frames = 150, .bFrames = true, .keyInterval = 15});
     std::mutex diskMutex;
     std::condition_variable diskMoves;
     bool stalled = true;
+    bool writerWaits = false;
+    const auto writer = dispatch::SerialQueue::create("writer");
     auto settings = options(feed);
-    // While the disk stands still, some 64 kB of pictures and sound wait when the writer stopped
-    // at its first fragment, more when it had not yet begun. Half of that makes the drop certain
-    // either way; at the whole 64 kB it was left out now and then.
-    settings.maxBacklogBytes = 32 * 1024;
+    settings.writerQueue = writer;
+    // Everything from the start to the key frame at 1 s (sixteen pictures, two of them key
+    // frames, and their sound: some 25 kB) may wait while the writer has not yet begun. What
+    // comes while the writer stands still at that key frame, two seconds with three key frames
+    // and their sound (some 70 kB), cannot.
+    settings.maxBacklogBytes = 2 * pictureBytes(feed, 15, 30) + 2048;
     settings.writer.beforeWrite = [&] {
         std::unique_lock lock(diskMutex);
+        writerWaits = true;
         diskMoves.wait(lock, [&] { return !stalled; });
+    };
+    const auto moveDisk = [&] {
+        {
+            std::lock_guard lock(diskMutex);
+            stalled = false;
+        }
+        diskMoves.notify_all();
     };
     ClipRecorder recorder(settings);
     feed.playUntil(recorder, 0.5);
     ASSERT_TRUE(recorder.start());
-    feed.playUntil(recorder, 3.0);
-    {
+    // The first fragment is written once the picture after the key frame at 1 s is in.
+    feed.playUntil(recorder, 1.05);
+    const bool writerStopped = waitUntil([&] {
         std::lock_guard lock(diskMutex);
-        stalled = false;
+        return writerWaits;
+    });
+    if (writerStopped) {
+        feed.playUntil(recorder, 3.0);
     }
-    diskMoves.notify_all();
-    // Left to the writer's pace, the rest is kept.
+    moveDisk();
+    ASSERT_TRUE(writerStopped);
+    // Handed over no faster than the writer writes, the rest is kept.
+    writer->sync([] {});
     for (double until = 3.1; until <= 5.0 + 1e-9; until += 0.1) {
         feed.playUntil(recorder, until);
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        writer->sync([] {});
     }
     recorder.stop();
     const ClipProbe probe = probeClip(waitForFile(1));
@@ -274,7 +304,9 @@ TEST_F(ClipRecorderTest, SlowDiskDropsPicturesUpToTheNextKeyFrame) {
             EXPECT_EQ(number % 15, 0) << previous << " then " << number;
         }
     }
-    EXPECT_EQ(probe.frameNumbers.back(), 149);
+    // From the first key frame after the stall, every picture.
+    const auto resumed = std::ranges::find(probe.frameNumbers, 90);
+    EXPECT_EQ(std::vector<int>(resumed, probe.frameNumbers.end()), range(90, 60));
     const auto notices = reports_.noticesSoFar();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices[0].find("cannot keep up"), std::string::npos);
