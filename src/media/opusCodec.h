@@ -59,16 +59,6 @@ public:
 
     PCMPlayer& player() { return *player_; }
 
-    // Byte offsets into an accumulator: the first byte not yet handed on, and the end of what
-    // has arrived. Read on the thread that feeds that direction.
-    struct Positions {
-        size_t begin = 0;
-        size_t end = 0;
-        bool operator==(const Positions&) const = default;
-    };
-    Positions encoderPositions() const { return {pBegin, pEnd}; }
-    Positions decoderPositions() const { return {pPCMBegin, pPCMEnd}; }
-
 private:
     struct FreeState {
         void operator()(void* state) const { std::free(state); }

@@ -23,7 +23,6 @@ namespace {
 using test::waitUntil;
 
 constexpr ReachabilityFlags kReachable = kReachabilityFlagsReachable;
-constexpr ReachabilityFlags kRequired = kReachabilityFlagsConnectionRequired;
 
 // What observers were given, recorded on the main queue.
 class Recorder {
@@ -89,17 +88,7 @@ protected:
 TEST_F(ReachabilityTest, StatusFromFlagsAndFlagsFromTheKernelsState) {
     const auto status = &Reachability::networkStatusForFlags;
     EXPECT_EQ(status(0), NotReachable);
-    EXPECT_EQ(status(kRequired | kReachabilityFlagsConnectionOnDemand), NotReachable);
     EXPECT_EQ(status(kReachable), Reachable);
-    EXPECT_EQ(status(kReachable | kRequired), NotReachable);
-    EXPECT_EQ(status(kReachable | kRequired | kReachabilityFlagsConnectionOnDemand), Reachable);
-    EXPECT_EQ(status(kReachable | kRequired | kReachabilityFlagsConnectionOnTraffic), Reachable);
-    EXPECT_EQ(status(kReachable | kRequired | kReachabilityFlagsConnectionOnDemand |
-                     kReachabilityFlagsInterventionRequired),
-              NotReachable);
-    EXPECT_EQ(status(kReachable | kReachabilityFlagsConnectionOnTraffic |
-                     kReachabilityFlagsInterventionRequired),
-              Reachable);
 
     // Reachable needs a usable link with an address and a route out of it.
     const uint32_t up = IFF_UP | IFF_RUNNING | IFF_MULTICAST;
@@ -154,18 +143,14 @@ TEST_F(ReachabilityTest, PostsEachChangeOfFlagsToObserversOnTheMainQueueWhileSta
 
     source->setFlags(0);
     settle(*watcher);
-    source->setFlags(kReachable | kRequired);
-    settle(*watcher);
-    EXPECT_TRUE(watcher->connectionRequired());
     source->setFlags(std::nullopt);
     settle(*watcher);
-    EXPECT_FALSE(watcher->connectionRequired());
     source->setFlags(kReachable);
     settle(*watcher);
 
     const auto seen = recorder.seen();
-    ASSERT_EQ(seen.size(), 4u);
-    const NetworkStatus expected[] = {NotReachable, NotReachable, NotReachable, Reachable};
+    ASSERT_EQ(seen.size(), 3u);
+    const NetworkStatus expected[] = {NotReachable, NotReachable, Reachable};
     for (size_t i = 0; i < seen.size(); ++i) {
         EXPECT_TRUE(seen[i].onMainQueue);
         EXPECT_EQ(seen[i].name, "kNetworkReachabilityChangedNotification");
@@ -179,7 +164,7 @@ TEST_F(ReachabilityTest, PostsEachChangeOfFlagsToObserversOnTheMainQueueWhileSta
     settle(*watcher);
     source->setFlags(kReachable);
     settle(*watcher);
-    EXPECT_EQ(recorder.count(), 4u);
+    EXPECT_EQ(recorder.count(), 3u);
 
     // A notification already waiting for the main queue when the notifier stops is dropped.
     ASSERT_TRUE(watcher->startNotifier());
@@ -190,23 +175,23 @@ TEST_F(ReachabilityTest, PostsEachChangeOfFlagsToObserversOnTheMainQueueWhileSta
         watcher->stopNotifier();
     }
     settle(*watcher);
-    EXPECT_EQ(recorder.count(), 4u);
+    EXPECT_EQ(recorder.count(), 3u);
 
     // A restart compares with the flags it found.
     ASSERT_TRUE(watcher->startNotifier());
     source->setFlags(0);
     settle(*watcher);
-    EXPECT_EQ(recorder.count(), 4u);
+    EXPECT_EQ(recorder.count(), 3u);
     source->setFlags(kReachable);
     settle(*watcher);
-    EXPECT_EQ(recorder.count(), 5u);
+    EXPECT_EQ(recorder.count(), 4u);
 
     watcher->stopNotifier();
     source->setStartFails(true);
     EXPECT_FALSE(watcher->startNotifier());
     source->setFlags(0);
     settle(*watcher);
-    EXPECT_EQ(recorder.count(), 5u);
+    EXPECT_EQ(recorder.count(), 4u);
 }
 
 TEST_F(ReachabilityTest, ObserversRemovedOrGoneAreNotCalledAndNothingStaysBehind) {
