@@ -21,8 +21,8 @@
 #include "settings/OptionData.h"
 #include "support/CameraProcess.h"
 #include "support/NetNamespace.h"
-#include "support/TestStream.h"
 #include "support/Wait.h"
+#include "support/qt/FrameNumber.h"
 
 // Xlib last: its macros (None, Status, Bool) clash with names in other headers.
 #include <X11/Xlib.h>
@@ -137,11 +137,7 @@ std::optional<int> shownFrameNumber(unsigned long window, const std::filesystem:
     if (width <= 0 || height > grab.height()) {
         return std::nullopt;
     }
-    const QImage grey = grab.copy(left, grab.height() - height, width, height)
-                            .scaled(video, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                            .convertToFormat(QImage::Format_Grayscale8);
-    const int number = readFrameNumber(grey.constBits(), static_cast<int>(grey.bytesPerLine()),
-                                       grey.width(), grey.height());
+    const int number = frameNumberIn(grab.copy(left, grab.height() - height, width, height), video);
     return number >= 0 ? std::optional<int>(number) : std::nullopt;
 }
 
@@ -618,8 +614,8 @@ TEST_F(ApplicationEndToEndTest, TwoCamerasStreamAtOnceInWindowsReachedThroughThe
     closeScannerAndWaitForExit(app);
 }
 
-// Without --verbose the application says nothing while all goes well: the dialogs, a wrong
-// address, a camera streaming video and sound.
+// Without --verbose the application says nothing while all goes well: the dialogs, a camera
+// streaming video and sound.
 TEST_F(ApplicationEndToEndTest, DialogOptionsSurviveARestartAndTheAddCameraDialogConnects) {
     CameraProcess& camera = startCamera({"--port", "7341", "--control", "--no-discovery"});
 
@@ -651,16 +647,6 @@ TEST_F(ApplicationEndToEndTest, DialogOptionsSurviveARestartAndTheAddCameraDialo
     ASSERT_TRUE(keys(*scanner, {"ctrl+n"}));
     const auto dialog = waitForWindow("^Add Camera$");
     ASSERT_TRUE(dialog) << app.transcript();
-    for (const char* wrong : {"192.168.1.300", "camera.local"}) {
-        ASSERT_TRUE(keys(*dialog, {"ctrl+a", "BackSpace"}));
-        ASSERT_TRUE(type(*dialog, wrong));
-        ASSERT_TRUE(keys(*dialog, {"Return"}));
-        const auto alert = waitForWindow("^Wrong IP Address$");
-        ASSERT_TRUE(alert) << wrong;
-        ASSERT_TRUE(keys(*alert, {"Return"}));
-        ASSERT_TRUE(waitForNoWindow("^Wrong IP Address$"));
-    }
-    EXPECT_FALSE(camera.waitForLine("connected from", 0ms));
     ASSERT_TRUE(keys(*dialog, {"ctrl+a", "BackSpace"}));
     ASSERT_TRUE(type(*dialog, net_->host(1).ipv4));
     ASSERT_TRUE(keys(*dialog, {"Return"}));

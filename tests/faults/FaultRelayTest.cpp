@@ -33,27 +33,6 @@ protected:
     std::unique_ptr<WireClient> camera;
 };
 
-TEST_F(FaultRelayTest, DelayedBytesKeepTheirOrderAndArriveLate) {
-    connect();
-    relay.setDelay(Direction::toCamera, std::chrono::milliseconds(300));
-    const auto start = Clock::now();
-    Bytes sent;
-    for (uint8_t i = 0; i < 50; ++i) {
-        const Bytes chunk(100, i);
-        ASSERT_TRUE(viewer->send(chunk));
-        sent.insert(sent.end(), chunk.begin(), chunk.end());
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    const Bytes got = camera->readBytes(sent.size());
-    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(300));
-    EXPECT_EQ(got, sent);
-    // The other way is not delayed, and both counters count.
-    ASSERT_TRUE(camera->send(bytesOf("pong")));
-    EXPECT_EQ(viewer->readBytes(4), bytesOf("pong"));
-    EXPECT_EQ(relay.bytesRelayed(Direction::toCamera), sent.size());
-    EXPECT_EQ(relay.bytesRelayed(Direction::toViewer), 4u);
-}
-
 TEST_F(FaultRelayTest, ThrottleHoldsTheRateDownAndLosesNothing) {
     connect();
     // 100 kB/s: 250 kB take at least 2.5 s less one bucket.
@@ -88,6 +67,8 @@ TEST_F(FaultRelayTest, StallHoldsBytesUntilItEnds) {
     relay.resume();
     EXPECT_EQ(viewer->readBytes(1000), Bytes(1000, 5));
     EXPECT_EQ(camera->readBytes(10), Bytes(10, 6));
+    EXPECT_EQ(relay.bytesRelayed(Direction::toViewer), 1000u);
+    EXPECT_EQ(relay.bytesRelayed(Direction::toCamera), 10u);
 
     // A timed stall ends by itself.
     relay.stall(std::chrono::milliseconds(400));
@@ -157,7 +138,7 @@ TEST_F(FaultRelayTest, InjectionAtAMessageBoundaryFallsBetweenMessages) {
     // Half of the first message, then the injection is asked for: it waits for the boundary.
     ASSERT_TRUE(camera->send(ByteView(first).first(500)));
     ASSERT_EQ(viewer->readBytes(500).size(), 500u);
-    relay.inject(Direction::toViewer, bytesOf("GARBAGE"), FaultRelay::Where::messageBoundary);
+    relay.inject(Direction::toViewer, bytesOf("GARBAGE"));
     EXPECT_EQ(relay.pendingInjections(), 1u);
     Bytes rest(first.begin() + 500, first.end());
     rest.insert(rest.end(), second.begin(), second.end());
@@ -169,10 +150,6 @@ TEST_F(FaultRelayTest, InjectionAtAMessageBoundaryFallsBetweenMessages) {
     expected.insert(expected.end(), second.begin(), second.end());
     EXPECT_EQ(viewer->readBytes(expected.size()), expected);
     EXPECT_EQ(relay.pendingInjections(), 0u);
-
-    // Injected now: straight after what is queued.
-    relay.inject(Direction::toCamera, bytesOf("xyz"));
-    EXPECT_EQ(camera->readBytes(3), bytesOf("xyz"));
 }
 
 }  // namespace

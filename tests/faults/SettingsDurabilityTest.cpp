@@ -2,7 +2,6 @@
 // old or its new contents, byte for byte, and no temporary file is left to pile up.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,6 +12,7 @@
 #include "faults/writer/SettingsVersions.h"
 #include "platform/AtomicFile.h"
 #include "settings/Folders.h"
+#include "support/Spawn.h"
 #include "support/TempHome.h"
 
 namespace vistamo::test {
@@ -20,22 +20,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs the settings writer with `argument` (none: until killed); its process id.
-pid_t startWriter(const char* argument) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::execl(VISTAMO_SETTINGS_WRITER_PATH, VISTAMO_SETTINGS_WRITER_PATH, argument, nullptr);
-        ::_exit(127);
-    }
-    return pid;
+// Runs the settings writer with `arguments` (none: until killed); its process id.
+pid_t startWriter(std::vector<std::string> arguments = {}) {
+    arguments.insert(arguments.begin(), VISTAMO_SETTINGS_WRITER_PATH);
+    return spawnProcess(arguments);
 }
 
-int waitFor(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return status;
-}
+// The writer's exit status once it has ended, as reapProcess gives it.
+int waitFor(pid_t pid) { return reapProcess(pid, std::chrono::hours(1)).value_or(-1); }
 
 class SettingsDurabilityTest : public TempHomeTest {
 protected:
@@ -72,8 +64,7 @@ TEST_F(SettingsDurabilityTest, KilledWriterLeavesEveryFileWholeAndNoTemporariesP
     // What each version makes of each file, written by the writer itself.
     std::map<std::string, Bytes> versions[2];
     for (int version : {1, 0}) {
-        const std::string argument = std::to_string(version);
-        ASSERT_EQ(waitFor(startWriter(argument.c_str())), 0);
+        ASSERT_EQ(waitFor(startWriter({std::to_string(version)})), 0);
         versions[version] = contents();
     }
     for (const char* name : kSettingsFiles) {
@@ -87,12 +78,12 @@ TEST_F(SettingsDurabilityTest, KilledWriterLeavesEveryFileWholeAndNoTemporariesP
     int changed = 0;
     std::map<std::string, Bytes> before = contents();
     for (int kill = 0; kill < 200; ++kill) {
-        const pid_t writer = startWriter(nullptr);
+        const pid_t writer = startWriter();
         ASSERT_GT(writer, 0);
         std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
         ::kill(writer, SIGKILL);
         const int status = waitFor(writer);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
+        ASSERT_EQ(status, 128 + SIGKILL) << "the writer ended by itself";
 
         const auto now = contents();
         for (const char* name : kSettingsFiles) {
@@ -124,7 +115,7 @@ TEST_F(SettingsDurabilityTest, KilledWriterLeavesEveryFileWholeAndNoTemporariesP
                 mostStray);
     EXPECT_GT(changed, 10) << "the kills should land while the writer runs";
     // The next write clears what a killed writer left.
-    ASSERT_EQ(waitFor(startWriter("0")), 0);
+    ASSERT_EQ(waitFor(startWriter({"0"})), 0);
     EXPECT_TRUE(strayFiles().empty());
 }
 

@@ -10,23 +10,17 @@
 #include "media/ISSoundAdditions.h"
 #include "media/PCMRecorder.h"
 #include "media/opusCodec.h"
-#include "support/TempHome.h"
+#include "support/DiskSound.h"
 
 namespace vistamo {
 namespace {
 
-// Each test gets its own files, and gives every reference on SDL's audio back.
-class DiskAudioTest : public test::TempHomeTest {
+// Each test gives every reference on SDL's audio back.
+class DiskAudioTest : public test::DiskSoundTest {
 protected:
-    void SetUp() override {
-        TempHomeTest::SetUp();
-        setVariable("SDL_AUDIODRIVER", "disk");
-        setVariable("SDL_DISKAUDIOFILE", (home_ / "played.raw").string());
-        setVariable("SDL_DISKAUDIOFILEIN", (home_ / "microphone.raw").string());
-    }
     void TearDown() override {
         EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
-        TempHomeTest::TearDown();
+        DiskSoundTest::TearDown();
     }
 };
 
@@ -38,7 +32,7 @@ Bytes tenMilliseconds() {
 }
 
 TEST_F(DiskAudioTest, PlayersAndRecordersComeAndGoOnSeveralThreads) {
-    writeText(home_ / "microphone.raw", std::string(48000, '\0'));
+    writeText(microphone(), std::string(48000, '\0'));
     std::vector<std::thread> threads;
     for (int thread = 0; thread < 3; ++thread) {
         threads.emplace_back([] {

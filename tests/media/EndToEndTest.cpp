@@ -19,7 +19,9 @@
 #include "session/clientSocket.h"
 #include "support/CameraProcess.h"
 #include "support/CountingCodec.h"
-#include "support/TempHome.h"
+#include "support/DiskSound.h"
+#include "support/LoopbackSession.h"
+#include "support/NumberingRenderer.h"
 #include "support/TestStream.h"
 #include "support/Wait.h"
 
@@ -30,66 +32,33 @@ namespace fs = std::filesystem;
 using test::CountingCodec;
 using test::waitUntil;
 
-// Reads the frame number each delivered picture carries.
-class NumberingRenderer : public SessionRenderer {
-public:
-    void getframeWithVideoframe(const PixelBuffer& frame) override {
-        const int number = test::readFrameNumber(frame->plane(0), frame->stride(0), frame->width(),
-                                                 frame->height());
-        std::lock_guard guard(lock_);
-        numbers_.push_back(number);
-    }
-    std::vector<int> numbers() const {
-        std::lock_guard guard(lock_);
-        return numbers_;
-    }
-
-private:
-    mutable std::mutex lock_;
-    std::vector<int> numbers_;
-};
-
-// SDL's disk driver plays into, and records from, files in the temporary home.
-class EndToEnd : public test::TempHomeTest {
+// A test camera on loopback; SDL's disk driver plays into, and records from, files in the
+// temporary home.
+class EndToEnd : public test::DiskSoundTest {
 protected:
-    void SetUp() override {
-        TempHomeTest::SetUp();
-        setVariable("SDL_AUDIODRIVER", "disk");
-        setVariable("SDL_DISKAUDIOFILE", (home_ / "played.raw").string());
-        setVariable("SDL_DISKAUDIOFILEIN", (home_ / "microphone.raw").string());
-    }
     void TearDown() override {
         if (HasFailure() && camera) {
-            for (const std::string& line : camera->lines()) {
-                if (line.find("send CmdOpusAudio") == std::string::npos) {
-                    std::printf("camera: %s\n", line.c_str());
-                }
-            }
+            camera->printLines("send CmdOpusAudio");
         }
         session.reset();
         camera.reset();
-        TempHomeTest::TearDown();
+        DiskSoundTest::TearDown();
     }
 
     void connect(std::vector<std::string> cameraOptions, SessionParts parts,
                  std::shared_ptr<SessionRenderer> video = nullptr) {
         cameraOptions.insert(cameraOptions.begin(), {"--port", "0", "--control"});
         camera = std::make_unique<test::CameraProcess>(cameraOptions);
-        parts.hasLocalAddress = [] { return true; };
-        session = clientSocket::init(std::move(parts));
-        session->setVideo(video ? video : renderer);
-        session->setMScanner(scanner);
-        auto device = std::make_shared<ZDeviceInfo>();
-        device->setMDeviceIP("127.0.0.1");
-        device->setMPort(camera->port());
-        devices_.push_back(device);
-        session->connectToServer(nullptr, device);
+        session =
+            test::makeLoopbackSession(std::move(parts), scanner, nullptr, video ? video : renderer);
+        devices_.push_back(test::loopbackCamera(camera->port()));
+        session->connectToServer(nullptr, devices_.back());
         ASSERT_TRUE(camera->waitForLine("verified"));
     }
 
     std::unique_ptr<test::CameraProcess> camera;
     std::shared_ptr<clientSocket> session;
-    std::shared_ptr<NumberingRenderer> renderer = std::make_shared<NumberingRenderer>();
+    std::shared_ptr<test::NumberingRenderer> renderer = std::make_shared<test::NumberingRenderer>();
     std::shared_ptr<test::RecordingScanner> scanner = std::make_shared<test::RecordingScanner>();
     std::vector<std::shared_ptr<ZDeviceInfo>> devices_;
 };
@@ -146,7 +115,7 @@ public:
     std::shared_ptr<FrameMailbox> mailbox = FrameMailbox::create(
         dispatch::mainQueue(),
         [this](const PixelBuffer& frame) { drawn.getframeWithVideoframe(frame); });
-    NumberingRenderer drawn;
+    test::NumberingRenderer drawn;
 };
 
 TEST_F(EndToEnd, BlockedMainThreadStallsNeitherSoundNorStatusNorAlarms) {
@@ -218,15 +187,15 @@ TEST_F(EndToEnd, CameraToneIsPlayed) {
     ASSERT_TRUE(waitUntil([&] { return !session->OpusCodec(); }));
     session.reset();
 
-    const auto played = test::samplesOf(bytesOf(readText(home_ / "played.raw")));
-    const auto sounding = std::count_if(played.begin(), played.end(), [](int16_t s) { return s; });
+    const auto samples = test::samplesOf(bytesOf(readText(played())));
+    const auto sounding =
+        std::count_if(samples.begin(), samples.end(), [](int16_t s) { return s; });
     EXPECT_GT(sounding, 48000);
-    EXPECT_TRUE(test::toneDominates(played, 1000));
+    EXPECT_TRUE(test::toneDominates(samples, 1000));
 }
 
 TEST_F(EndToEnd, MicrophoneToneReachesTheCamera) {
-    const Bytes microphone = test::bytesOfSamples(test::tone(660, 3 * 48000, 12000));
-    writeText(home_ / "microphone.raw", textOf(microphone));
+    setMicrophone(test::tone(660, 3 * 48000, 12000));
     const fs::path wav = home_ / "intercom.wav";
     connect({"--no-video", "--no-audio", "--intercom-wav", wav.string()}, SessionParts{});
 

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "support/TempHome.h"
+#include "support/DiskSound.h"
 #include "support/Wait.h"
 
 namespace vistamo {
@@ -14,16 +14,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class MixerSoundTest : public test::TempHomeTest {
+class MixerSoundTest : public test::DiskSoundTest {
 protected:
-    void SetUp() override {
-        TempHomeTest::SetUp();
-        setVariable("SDL_AUDIODRIVER", "disk");
-        setVariable("SDL_DISKAUDIOFILE", (home_ / "played.raw").string());
-    }
     void TearDown() override {
         EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u) << "the last sound gives the device back";
-        TempHomeTest::TearDown();
+        DiskSoundTest::TearDown();
     }
 
     static std::string resource(const char* name) {
@@ -51,7 +46,7 @@ TEST_F(MixerSoundTest, PlaysEachSoundOnceWithoutRestarting) {
     EXPECT_TRUE(shutter->isPlaying());
     alarm->play();
     ASSERT_TRUE(test::waitUntil([&] { return !alarm->isPlaying(); }));
-    EXPECT_GT(fs::file_size(home_ / "played.raw"), 0u);
+    EXPECT_GT(playedBytes(), 0u);
 }
 
 TEST_F(MixerSoundTest, MissingOrBrokenFilesGiveNone) {

@@ -11,7 +11,6 @@
 #include <ctime>
 #include <filesystem>
 #include <mutex>
-#include <numeric>
 #include <vector>
 
 #include "media/SnapshotFile.h"
@@ -24,6 +23,7 @@
 namespace vistamo {
 namespace {
 
+using test::frameRange;
 using test::TestPicture;
 using test::TestStream;
 
@@ -59,12 +59,6 @@ private:
     std::vector<int> numbers_;
     std::vector<std::pair<int, int>> sizes_;
 };
-
-std::vector<int> range(int first, int end) {
-    std::vector<int> numbers(static_cast<size_t>(end - first));
-    std::iota(numbers.begin(), numbers.end(), first);
-    return numbers;
-}
 
 constexpr int32_t kRef = ZH264Decoder::kFrameTypeReference;
 constexpr int32_t kNonRef = ZH264Decoder::kFrameTypeNonReference;
@@ -142,7 +136,7 @@ TEST_F(DecoderPipeline, HoldsPicturesOnlyWhenTheStreamReorders) {
             EXPECT_EQ(recorder->numbers().size(), i + 1 - hold) << "after picture " << i;
         }
         EXPECT_EQ(decoder->holdPictures(), static_cast<int32_t>(hold));
-        EXPECT_EQ(recorder->numbers(), range(0, 9 - static_cast<int>(hold)));
+        EXPECT_EQ(recorder->numbers(), frameRange(0, 9 - static_cast<int>(hold)));
     }
 }
 
@@ -199,7 +193,8 @@ TEST_F(DecoderPipeline, GroupsLongerThanTheRingOrRestartedWrapTheRingInOrder) {
             }
             send(picture);
         }
-        EXPECT_EQ(recorder->numbers(), range(0, 59)) << (resend ? "groups of 20" : "one group");
+        EXPECT_EQ(recorder->numbers(), frameRange(0, 59))
+            << (resend ? "groups of 20" : "one group");
     }
 }
 
@@ -218,7 +213,7 @@ TEST_F(DecoderPipeline, IdenticalParameterSetsKeepTheDecoderButRestartTheDecodeO
         send(stream.pictures[i]);
     }
     EXPECT_EQ(decoder->decoder_order(), 5);
-    EXPECT_EQ(shown(), range(0, 10));
+    EXPECT_EQ(shown(), frameRange(0, 10));
 }
 
 TEST_F(DecoderPipeline, NewParameterSetsShowTheOldGroupToItsEndThenTheNewOne) {
@@ -235,8 +230,8 @@ TEST_F(DecoderPipeline, NewParameterSetsShowTheOldGroupToItsEndThenTheNewOne) {
     for (const auto& picture : second.pictures) {
         send(picture);
     }
-    std::vector<int> expected = range(0, 10);
-    const std::vector<int> rest = range(0, 10);
+    std::vector<int> expected = frameRange(0, 10);
+    const std::vector<int> rest = frameRange(0, 10);
     expected.insert(expected.end(), rest.begin(), rest.end());
     EXPECT_EQ(shown(), expected);
     const auto sizes = recorder->sizes();
@@ -262,7 +257,7 @@ TEST_F(DecoderPipeline, TwoSlicePictureIsDecodedOnceAsOneSample) {
     }
     EXPECT_EQ(decoder->decoder_order(), 9);
     // The B pictures, typed by their first slice, come before the P pictures decoded before.
-    EXPECT_EQ(shown(), range(0, 8));
+    EXPECT_EQ(shown(), frameRange(0, 8));
 }
 
 TEST_F(DecoderPipeline, SecondSliceOutgrowingItsRoomStillCompletesThePicture) {
@@ -285,7 +280,7 @@ TEST_F(DecoderPipeline, SecondSliceOutgrowingItsRoomStillCompletesThePicture) {
         send(picture);
     }
     EXPECT_EQ(decoder->decoder_order(), 4);
-    EXPECT_EQ(shown(), range(0, 3));
+    EXPECT_EQ(shown(), frameRange(0, 3));
 }
 
 TEST_F(DecoderPipeline, UnitsThatAreNotSlicesChangeNothing) {
@@ -308,13 +303,13 @@ TEST_F(DecoderPipeline, UnitsThatAreNotSlicesChangeNothing) {
         decoder->decodeFrameWidthMultipleSlice(unit);
     }
     EXPECT_EQ(decoder->decoder_order(), 3);
-    EXPECT_EQ(shown(), range(0, 3));
+    EXPECT_EQ(shown(), frameRange(0, 3));
     // Nothing was held as a first slice: the next single-slice picture goes on as before.
     for (int i = 3; i < 6; ++i) {
         send(stream.pictures[i]);
     }
     EXPECT_EQ(decoder->decoder_order(), 6);
-    EXPECT_EQ(shown(), range(0, 6));
+    EXPECT_EQ(shown(), frameRange(0, 6));
 }
 
 std::string todayText() {

@@ -2,32 +2,28 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <fstream>
 #include <iterator>
 #include <mutex>
-#include <numeric>
 #include <regex>
 #include <thread>
 
 #include "dispatch/SerialQueue.h"
 #include "recording/CameraFeed.h"
 #include "recording/ClipProbe.h"
+#include "support/Spawn.h"
 #include "support/TempHome.h"
 #include "support/Wait.h"
-
-extern char** environ;
 
 namespace vistamo {
 namespace {
 
 using test::CameraFeed;
 using test::ClipProbe;
+using test::frameRange;
 using test::probeClip;
 using test::waitUntil;
 
@@ -76,12 +72,6 @@ protected:
     std::shared_ptr<dispatch::SerialQueue> callbacks_ = dispatch::SerialQueue::create("callbacks");
 };
 
-std::vector<int> range(int first, int count) {
-    std::vector<int> numbers(static_cast<size_t>(count));
-    std::iota(numbers.begin(), numbers.end(), first);
-    return numbers;
-}
-
 // On demand, with B pictures, timed by arrival and by the camera's own time stamps: the file
 // holds every picture from the first key frame after the start, in display order, with the
 // sound beside them, named for the camera and the time in the user's Videos folder.
@@ -111,7 +101,7 @@ TEST_F(ClipRecorderTest, RecordsWhatTheCameraSentPlayableInDisplayOrder) {
         const ClipProbe probe = probeClip(path);
         expectPlayable(probe);
         EXPECT_EQ(probe.videoPackets, 60);
-        EXPECT_EQ(probe.frameNumbers, range(15, 60));
+        EXPECT_EQ(probe.frameNumbers, frameRange(15, 75));
         EXPECT_NEAR(probe.videoSeconds, 2.0, 0.2);
         EXPECT_NEAR(probe.audioPackets, 200, 5);
     }
@@ -136,11 +126,11 @@ TEST_F(ClipRecorderTest, NewParameterSetsContinueInANewFile) {
     const ClipProbe before = probeClip(first);
     expectPlayable(before);
     EXPECT_EQ(before.width, 320);
-    EXPECT_EQ(before.frameNumbers, range(15, 45));
+    EXPECT_EQ(before.frameNumbers, frameRange(15, 60));
     const ClipProbe after = probeClip(second);
     expectPlayable(after);
     EXPECT_EQ(after.width, 192);
-    EXPECT_EQ(after.frameNumbers, range(0, 60));
+    EXPECT_EQ(after.frameNumbers, frameRange(0, 60));
     EXPECT_NEAR(after.videoSeconds, 2.0, 0.2);
     EXPECT_TRUE(reports_.noticesSoFar().empty());
 }
@@ -182,7 +172,8 @@ TEST_F(ClipRecorderTest, AlarmClipsBeginBeforeTheAlarmAndRunAfterTheLastOne) {
         EXPECT_EQ(probe.frameNumbers.front() % 15, 0);
         EXPECT_LE(begins, clip.alarm - 2 + 1e-6);
         EXPECT_GT(begins, clip.alarm - 2 - 0.5);
-        EXPECT_EQ(probe.frameNumbers, range(probe.frameNumbers.front(), probe.videoPackets));
+        EXPECT_EQ(probe.frameNumbers, frameRange(probe.frameNumbers.front(),
+                                                 probe.frameNumbers.front() + probe.videoPackets));
         EXPECT_NEAR(probe.videoSeconds, clip.end - begins, 0.2);
     }
 }
@@ -306,7 +297,7 @@ TEST_F(ClipRecorderTest, SlowDiskDropsPicturesUpToTheNextKeyFrame) {
     }
     // From the first key frame after the stall, every picture.
     const auto resumed = std::ranges::find(probe.frameNumbers, 90);
-    EXPECT_EQ(std::vector<int>(resumed, probe.frameNumbers.end()), range(90, 60));
+    EXPECT_EQ(std::vector<int>(resumed, probe.frameNumbers.end()), frameRange(90, 150));
     const auto notices = reports_.noticesSoFar();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_NE(notices[0].find("cannot keep up"), std::string::npos);
@@ -325,14 +316,12 @@ int moofCount(const std::filesystem::path& path) {
 // A recording whose process is killed keeps every whole fragment playable.
 TEST_F(ClipRecorderTest, KilledRecordingPlaysUpToItsLastFragment) {
     const auto folder = home_ / "killed";
-    std::string filter = "--gtest_filter=ClipRecorderChild.DISABLED_RecordsUntilKilled";
-    std::string disabled = "--gtest_also_run_disabled_tests";
-    std::string self = "/proc/self/exe";
-    char* argv[] = {self.data(), filter.data(), disabled.data(), nullptr};
     ::setenv("VISTAMO_CLIP_FOLDER", folder.c_str(), 1);
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, self.c_str(), nullptr, nullptr, argv, environ), 0);
+    const pid_t child = test::spawnProcess(
+        {"/proc/self/exe", "--gtest_filter=ClipRecorderChild.DISABLED_RecordsUntilKilled",
+         "--gtest_also_run_disabled_tests"});
     ::unsetenv("VISTAMO_CLIP_FOLDER");
+    ASSERT_GT(child, 0);
 
     std::filesystem::path part;
     const bool enough = waitUntil(
@@ -345,10 +334,9 @@ TEST_F(ClipRecorderTest, KilledRecordingPlaysUpToItsLastFragment) {
         },
         std::chrono::seconds(120));
     ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    const auto status = test::reapProcess(child, std::chrono::hours(1));
     ASSERT_TRUE(enough);
-    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(status, 128 + SIGKILL);
     EXPECT_EQ(part.extension(), ".part");
 
     const ClipProbe probe = probeClip(part);

@@ -8,6 +8,7 @@
 #include "settings/Folders.h"
 #include "settings/ZConfig.h"
 #include "support/CameraProcess.h"
+#include "support/LoopbackSession.h"
 #include "support/TempHome.h"
 #include "support/Wait.h"
 
@@ -25,9 +26,7 @@ protected:
             std::vector<std::string>{"--port", "0", "--control", "--password", cameraPassword,
                                      "--uuid", kCameraIdentity, "--name", "Porch"});
         makeSession();
-        device = std::make_shared<ZDeviceInfo>();
-        device->setMDeviceIP("127.0.0.1");
-        device->setMPort(camera->port());
+        device = test::loopbackCamera(camera->port());
         device->setMPassword(storedPassword);
         session->connectToServer(nullptr, device);
     }
@@ -35,17 +34,12 @@ protected:
     void makeSession() {
         SessionParts parts;
         parts.dialogs = dialogs;
-        parts.hasLocalAddress = [] { return true; };
-        session = clientSocket::init(parts);
-        session->setMScanner(scanner);
-        session->setGlv(view);
+        session = test::makeLoopbackSession(parts, scanner, view);
     }
 
     void TearDown() override {
         if (HasFailure() && camera) {
-            for (const std::string& each : camera->lines()) {
-                std::printf("camera: %s\n", each.c_str());
-            }
+            camera->printLines();
         }
         test::TempHomeTest::TearDown();
     }

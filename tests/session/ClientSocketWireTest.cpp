@@ -13,6 +13,7 @@
 #include "session/SessionMessages.h"
 #include "session/clientSocket.h"
 #include "settings/ClipSettings.h"
+#include "support/LoopbackSession.h"
 #include "support/Wait.h"
 #include "support/WireClient.h"
 
@@ -53,7 +54,6 @@ protected:
         parts.makeCodec = [this] { return codec; };
         parts.makeAlarmPlayer = [this] { return sound; };
         parts.dialogs = dialogs;
-        parts.hasLocalAddress = [] { return true; };
         parts.deviceIdentity = [] { return kIdentity; };
         parts.videoUnitObserver = [this](Clock::time_point bodyRead) {
             std::lock_guard lock(observedLock);
@@ -64,11 +64,8 @@ protected:
             recorder->setup = std::move(setup);
             return recorder;
         };
-        session = clientSocket::init(parts);
-        session->setMScanner(scanner);
-        session->setGlv(view);
-        device->setMDeviceIP("127.0.0.1");
-        device->setMPort(listener.port());
+        session = test::makeLoopbackSession(parts, scanner, view);
+        device = test::loopbackCamera(listener.port());
         device->setMPassword("abc");
         session->connectToServer(nullptr, device);
         camera = listener.accept();
@@ -106,7 +103,7 @@ protected:
     std::shared_ptr<test::ScriptedDialogs> dialogs = std::make_shared<test::ScriptedDialogs>();
     std::shared_ptr<test::RecordingScanner> scanner = std::make_shared<test::RecordingScanner>();
     std::shared_ptr<test::RecordingView> view = std::make_shared<test::RecordingView>();
-    std::shared_ptr<ZDeviceInfo> device = std::make_shared<ZDeviceInfo>();
+    std::shared_ptr<ZDeviceInfo> device;
     std::shared_ptr<test::RecordingRecorder> recorder = std::make_shared<test::RecordingRecorder>();
     std::shared_ptr<clientSocket> session;
     // What the session's video observer saw: each body's read, and when the session handled it.

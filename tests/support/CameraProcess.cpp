@@ -1,6 +1,8 @@
 #include "support/CameraProcess.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <regex>
 #include <stdexcept>
 
 namespace vistamo::test {
@@ -31,6 +33,15 @@ CameraProcess::CameraProcess(std::vector<std::string> arguments,
         throw std::runtime_error("vistamo-camera did not report its port");
     }
     port_ = static_cast<uint16_t>(port);
+}
+
+void CameraProcess::printLines(const std::string& skip) const {
+    const std::regex skipped(skip.empty() ? "$^" : skip);
+    for (const std::string& line : lines()) {
+        if (skip.empty() || !std::regex_search(line, skipped)) {
+            std::printf("camera: %s\n", line.c_str());
+        }
+    }
 }
 
 }  // namespace vistamo::test

@@ -27,6 +27,10 @@ public:
     // Writes one control command. False when the camera no longer reads.
     bool sendControl(std::string_view command) { return writeLine(command); }
 
+    // Prints what the camera printed, for a failed test, except the lines matching `skip` (a
+    // regular expression of what is printed for every message, such as "CmdVideoFrame").
+    void printLines(const std::string& skip = {}) const;
+
 private:
     uint16_t port_ = 0;  // set once by the constructor
 };

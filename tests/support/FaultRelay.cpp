@@ -122,11 +122,6 @@ void FaultRelay::wake() {
     [[maybe_unused]] auto written = ::write(wakeFd_, &one, sizeof one);
 }
 
-void FaultRelay::setDelay(Direction direction, Duration delay) {
-    std::lock_guard guard(lock_);
-    delay_[index(direction)] = delay;
-}
-
 void FaultRelay::setThrottle(Direction direction, uint64_t bitsPerSecond) {
     {
         std::lock_guard guard(lock_);
@@ -158,10 +153,10 @@ void FaultRelay::resume() {
     wake();
 }
 
-void FaultRelay::inject(Direction direction, Bytes bytes, Where where) {
+void FaultRelay::inject(Direction direction, Bytes bytes) {
     {
         std::lock_guard guard(lock_);
-        injections_[index(direction)].push_back({std::move(bytes), where});
+        injections_[index(direction)].push_back(std::move(bytes));
     }
     wake();
 }
@@ -247,24 +242,24 @@ void FaultRelay::acceptOne(Clock::time_point now) {
     connections_.push_back(std::move(connection));
 }
 
-void FaultRelay::enqueue(Pipe& pipe, const uint8_t* bytes, size_t size, Clock::time_point at) {
+void FaultRelay::enqueue(Pipe& pipe, const uint8_t* bytes, size_t size) {
     if (size == 0) {
         return;
     }
-    pipe.queue.push_back({at, Bytes(bytes, bytes + size), 0});
+    pipe.queue.push_back({Bytes(bytes, bytes + size), 0});
     pipe.queuedBytes += size;
 }
 
-void FaultRelay::placeInjections(Connection& connection, int index, Clock::time_point now) {
+void FaultRelay::placeInjections(Connection& connection, int index) {
     Pipe& pipe = connection.pipes[index];
     auto& waiting = injections_[index];
-    while (!waiting.empty() && (waiting.front().where == Where::now || pipe.framing.atBoundary())) {
-        enqueue(pipe, waiting.front().bytes.data(), waiting.front().bytes.size(), now);
+    while (!waiting.empty() && pipe.framing.atBoundary()) {
+        enqueue(pipe, waiting.front().data(), waiting.front().size());
         waiting.erase(waiting.begin());
     }
 }
 
-void FaultRelay::readInto(Connection& connection, int index, Clock::time_point now) {
+void FaultRelay::readInto(Connection& connection, int index) {
     Pipe& pipe = connection.pipes[index];
     uint8_t buffer[kReadSize];
     const ssize_t got = ::recv(pipe.from, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -279,16 +274,15 @@ void FaultRelay::readInto(Connection& connection, int index, Clock::time_point n
         }
         return;
     }
-    const auto at = now + delay_[index];
     size_t done = 0;
     const auto size = static_cast<size_t>(got);
     while (done < size) {
-        placeInjections(connection, index, at);
+        placeInjections(connection, index);
         const size_t step = pipe.framing.consumeToBoundary(buffer + done, size - done);
-        enqueue(pipe, buffer + done, step, at);
+        enqueue(pipe, buffer + done, step);
         done += step;
     }
-    placeInjections(connection, index, at);
+    placeInjections(connection, index);
 }
 
 void FaultRelay::writeFrom(Connection& connection, int index, Clock::time_point now) {
@@ -305,9 +299,6 @@ void FaultRelay::writeFrom(Connection& connection, int index, Clock::time_point 
     pipe.refilled = now;
     while (!pipe.queue.empty() && now >= stalledUntil_) {
         Chunk& head = pipe.queue.front();
-        if (head.releaseAt > now) {
-            break;
-        }
         size_t size = head.bytes.size() - head.sent;
         if (rate > 0) {
             size = std::min(size, static_cast<size_t>(pipe.tokens));
@@ -350,7 +341,7 @@ void FaultRelay::run() {
         const auto now = Clock::now();
         for (auto& connection : connections_) {
             for (int i = 0; i < 2 && !connection->dead; ++i) {
-                placeInjections(*connection, i, now);
+                placeInjections(*connection, i);
                 writeFrom(*connection, i, now);
             }
             if (!connection->dead && connection->pipes[0].shutDown &&
@@ -371,25 +362,24 @@ void FaultRelay::run() {
             }
         }
         guard.unlock();
-        // Waiting bytes, delays, stalls and throttles are served by the loop's short period.
+        // Waiting bytes, stalls and throttles are served by the loop's short period.
         ::poll(fds.data(), fds.size(), kLongestPollMs);
         guard.lock();
         if (stopping_) {
             break;
         }
-        const auto then = Clock::now();
         if (fds[0].revents & POLLIN) {
             uint64_t count;
             [[maybe_unused]] auto got = ::read(wakeFd_, &count, sizeof count);
         }
         if (fds[1].revents & POLLIN) {
-            acceptOne(then);
+            acceptOne(Clock::now());
         }
         // A connection cut meanwhile is marked dead and still held: it is removed only above.
         for (size_t i = 0; i < owners.size(); ++i) {
             auto [connection, pipe] = owners[i];
             if (!connection->dead && fds[i + 2].revents & (POLLIN | POLLHUP | POLLERR)) {
-                readInto(*connection, pipe, then);
+                readInto(*connection, pipe);
             }
         }
     }

