@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the whole suite in a debug build and under
-# AddressSanitizer/UndefinedBehaviorSanitizer, the threaded core under ThreadSanitizer, and
-# every fuzz target's corpus through the libFuzzer build.
+# AddressSanitizer/UndefinedBehaviorSanitizer, the threaded code (core, fault and recording
+# tests) under ThreadSanitizer, every fuzz target's corpus through the libFuzzer build, and last
+# the Debian package's test. Every stage prints its wall time at its end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
 
 # Each stage says at its end how long it took, a failed one too.
 stage_name=
@@ -23,11 +23,16 @@ begin_stage() {
   echo "== ${stage_name}"
 }
 
+xvfb_pid=
+trap 'end_stage; [[ -z "${xvfb_pid}" ]] || kill "${xvfb_pid}" 2>/dev/null || true; printf "== total: %dm%02ds\n" $((SECONDS / 60)) $((SECONDS % 60))' EXIT
+
+begin_stage setup
+scripts/setup.sh
+
 # The window tests draw on a virtual X display of their own, with Mesa's software OpenGL.
 display=":$((90 + RANDOM % 100))"
 Xvfb "${display}" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
-trap 'end_stage; kill "${xvfb_pid}" 2>/dev/null || true; printf "== total: %dm%02ds\n" $((SECONDS / 60)) $((SECONDS % 60))' EXIT
 export DISPLAY="${display}"
 for _ in $(seq 100); do
   xdpyinfo >/dev/null 2>&1 && break
