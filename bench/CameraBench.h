@@ -19,7 +19,7 @@ namespace vistamo::bench {
 // A renderer that only counts the pictures it is handed. Any thread.
 class CountingRenderer : public SessionRenderer {
 public:
-    void getframeWithVideoframe(const PixelBuffer&) override { ++shown; }
+    void showPicture(const PixelBuffer&) override { ++shown; }
     std::atomic<uint64_t> shown{0};
 };
 

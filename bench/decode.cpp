@@ -1,4 +1,4 @@
-// Decoding speed of ZH264Decoder (framing, hand-over to its thread, decoding with picture
+// Decoding speed of H264Decoder (framing, hand-over to its thread, decoding with picture
 // capture, reorder ring) against plain libavcodec with the same decoder settings, on the same
 // libx264 streams in one run. Prints pictures per second for both, their ratio, and the time
 // from handing a picture in to its decoding being complete.
@@ -20,9 +20,9 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "media/H264DecompressionSession.h"
-#include "media/H264FormatDescription.h"
-#include "media/ZH264Decoder.h"
+#include "media/AvcodecH264Session.h"
+#include "media/H264Decoder.h"
+#include "media/H264ParameterSets.h"
 #include "support/TestStream.h"
 
 namespace {
@@ -33,7 +33,7 @@ using Clock = std::chrono::steady_clock;
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
 // Counts the pictures shown and notes when each was shown.
-class CountingRenderer : public ZH264DecoderDelegate {
+class CountingRenderer : public PictureSink {
 public:
     void render(const PixelBuffer& frame) override {
         const auto now = Clock::now();
@@ -80,7 +80,7 @@ std::vector<AVPacketPtr> samplesOf(const test::TestStream& stream) {
 }
 
 // Plain libavcodec: the same decoder settings as the session (slice threads), its own output.
-double plainSeconds(const H264FormatDescription& format, const std::vector<AVPacketPtr>& samples,
+double plainSeconds(const H264ParameterSets& format, const std::vector<AVPacketPtr>& samples,
                     std::vector<double>* sendSeconds) {
     const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
     AVCodecContext* context = avcodec_alloc_context3(codec);
@@ -124,26 +124,26 @@ double plainSeconds(const H264FormatDescription& format, const std::vector<AVPac
     return seconds(elapsed);
 }
 
-void send(ZH264Decoder& decoder, const test::TestPicture& picture) {
+void send(H264Decoder& decoder, const test::TestPicture& picture) {
     if (picture.slices.size() == 1) {
-        decoder.decompressFrame(picture.slices[0]);
+        decoder.decodeFrame(picture.slices[0]);
     } else {
         for (const auto& slice : picture.slices) {
-            decoder.decodeFrameWidthMultipleSlice(slice);
+            decoder.decodeTwoSlicePicture(slice);
         }
     }
 }
 
-// ZH264Decoder fed as fast as it takes pictures without dropping any: a few pictures ahead of
+// H264Decoder fed as fast as it takes pictures without dropping any: a few pictures ahead of
 // what it has shown.
 double oursSeconds(const test::TestStream& stream) {
     auto renderer = std::make_shared<CountingRenderer>();
-    ZH264Decoder decoder;
+    H264Decoder decoder;
     decoder.setDelegate(renderer);
     decoder.start();
     const auto start = Clock::now();
     decoder.createFormatDesc(stream.sps, stream.pps);
-    constexpr size_t kAhead = ZH264Decoder::kMaxWaitingPictures / 2;
+    constexpr size_t kAhead = H264Decoder::kMaxWaitingPictures / 2;
     for (size_t d = 1; d <= stream.pictures.size(); ++d) {
         send(decoder, stream.pictures[d - 1]);
         if (d > kAhead + 1) {
@@ -161,11 +161,11 @@ double oursSeconds(const test::TestStream& stream) {
     return seconds(elapsed);
 }
 
-// ZH264Decoder fed one picture at a time: from handing picture d in to its decoding being
+// H264Decoder fed one picture at a time: from handing picture d in to its decoding being
 // complete, which is when the ring shows picture d - hold.
 std::vector<double> oursLatencies(const test::TestStream& stream) {
     auto renderer = std::make_shared<CountingRenderer>();
-    ZH264Decoder decoder;
+    H264Decoder decoder;
     decoder.setDelegate(renderer);
     decoder.start();
     decoder.createFormatDesc(stream.sps, stream.pps);
@@ -231,8 +231,8 @@ int main(int argc, char** argv) {
         options.bFrames = c.bFrames;
         options.keyInterval = 60;
         const test::TestStream stream = test::encodeTestStream(options);
-        const auto format = H264FormatDescription::create(ByteView(stream.sps).subspan(4),
-                                                          ByteView(stream.pps).subspan(4));
+        const auto format = H264ParameterSets::create(ByteView(stream.sps).subspan(4),
+                                                      ByteView(stream.pps).subspan(4));
         const auto samples = samplesOf(stream);
 
         double plainBest = 1e9, oursBest = 1e9;

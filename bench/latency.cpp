@@ -31,18 +31,18 @@
 #include <string>
 #include <vector>
 
-#include "discovery/ZDeviceInfo.h"
+#include "discovery/CameraRecord.h"
 #include "dispatch/MainQueue.h"
 #include "media/DecodedFrame.h"
 #include "media/FrameMailbox.h"
-#include "media/ZH264Decoder.h"
-#include "session/clientSocket.h"
+#include "media/H264Decoder.h"
+#include "session/CameraSession.h"
 #include "support/CameraProcess.h"
 #include "support/TestStream.h"
 #include "support/qt/QtWait.h"
 #include "video/QtMainQueue.h"
-#include "video/ZGLView.h"
-#include "video/ZVideo.h"
+#include "video/VideoRenderer.h"
+#include "video/VideoView.h"
 
 using namespace vistamo;
 using Clock = std::chrono::steady_clock;
@@ -80,21 +80,21 @@ public:
         lastHandled_ = now;
     }
 
-    void setDelegate(std::weak_ptr<ZH264DecoderDelegate> delegate) override {
+    void setDelegate(std::weak_ptr<PictureSink> delegate) override {
         real->setDelegate(std::move(delegate));
     }
     void start() override { real->start(); }
     void createFormatDesc(ByteView sps, ByteView pps) override { real->createFormatDesc(sps, pps); }
-    void decompressFrame(ByteView data) override {
+    void decodeFrame(ByteView data) override {
         note();
-        real->decompressFrame(data);
+        real->decodeFrame(data);
     }
-    void decodeFrameWidthMultipleSlice(ByteView data) override {
+    void decodeTwoSlicePicture(ByteView data) override {
         if (secondSlice_) {
             note();
         }
         secondSlice_ = !secondSlice_;
-        real->decodeFrameWidthMultipleSlice(data);
+        real->decodeTwoSlicePicture(data);
     }
     void takePicture(long id) override { real->takePicture(id); }
 
@@ -103,7 +103,7 @@ public:
         return handedIn_;
     }
 
-    std::shared_ptr<ZH264Decoder> real = std::make_shared<ZH264Decoder>();
+    std::shared_ptr<H264Decoder> real = std::make_shared<H264Decoder>();
 
 private:
     void note() {
@@ -131,11 +131,11 @@ struct PictureTimes {
 // notice goes to it).
 class RendererOnlyView final : public SessionView {
 public:
-    explicit RendererOnlyView(std::shared_ptr<ZVideo> video) : video_(std::move(video)) {}
+    explicit RendererOnlyView(std::shared_ptr<VideoRenderer> video) : video_(std::move(video)) {}
     std::shared_ptr<SessionRenderer> video() override { return video_; }
 
 private:
-    std::shared_ptr<ZVideo> video_;
+    std::shared_ptr<VideoRenderer> video_;
 };
 
 // Between the session and the camera view's renderer: notes when the decoder delivers each
@@ -143,9 +143,9 @@ private:
 // and uploads it there; the view's frame swap then marks the last uploaded picture as shown.
 class TimingRenderer : public SessionRenderer {
 public:
-    explicit TimingRenderer(std::shared_ptr<ZVideo> video) : video_(std::move(video)) {}
+    explicit TimingRenderer(std::shared_ptr<VideoRenderer> video) : video_(std::move(video)) {}
 
-    void getframeWithVideoframe(const PixelBuffer& frame) override {
+    void showPicture(const PixelBuffer& frame) override {
         const auto now = Clock::now();
         const int number = frameNumberOf(*frame);
         {
@@ -193,10 +193,10 @@ private:
             times_[picture].uploaded = true;
             lastUploaded_ = picture;
         }
-        video_->getframeWithVideoframe(frame);  // on the main thread: uploads at once
+        video_->showPicture(frame);  // on the main thread: uploads at once
     }
 
-    std::shared_ptr<ZVideo> video_;
+    std::shared_ptr<VideoRenderer> video_;
     std::shared_ptr<FrameMailbox> mailbox_ = FrameMailbox::create(
         dispatch::mainQueue(), [this](const PixelBuffer& frame) { upload(frame); });
     std::mutex lock_;
@@ -243,10 +243,10 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
     }
     test::CameraProcess camera(options);
 
-    ZGLView view;
+    VideoView view;
     view.resize(960, 540);
-    auto video = std::make_shared<ZVideo>();
-    video->setMyView(&view);
+    auto video = std::make_shared<VideoRenderer>();
+    video->setVideoView(&view);
     view.setVideo(video);
     view.show();
     if (!test::waitProcessingEvents([&] { return view.context() != nullptr; })) {
@@ -261,13 +261,13 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
     parts.makeDecoder = [decoder] { return decoder; };
     parts.hasLocalAddress = [] { return true; };
     parts.videoUnitObserver = [decoder](Clock::time_point bodyRead) { decoder->observe(bodyRead); };
-    auto session = clientSocket::init(std::move(parts));
+    auto session = CameraSession::init(std::move(parts));
     session->setVideo(timing);
     const auto sessionView = std::make_shared<RendererOnlyView>(video);
-    session->setGlv(sessionView);
-    auto device = std::make_shared<ZDeviceInfo>();
-    device->setMDeviceIP("127.0.0.1");
-    device->setMPort(camera.port());
+    session->setView(sessionView);
+    auto device = std::make_shared<CameraRecord>();
+    device->setAddress("127.0.0.1");
+    device->setPort(camera.port());
     session->connectToServer(nullptr, device);
 
     const auto until = Clock::now() + std::chrono::seconds(seconds);

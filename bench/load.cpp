@@ -24,10 +24,10 @@
 #include <vector>
 
 #include "CameraBench.h"
-#include "discovery/ZDeviceInfo.h"
-#include "media/ZH264Decoder.h"
-#include "media/opusCodec.h"
-#include "session/clientSocket.h"
+#include "discovery/CameraRecord.h"
+#include "media/H264Decoder.h"
+#include "media/OpusCodec.h"
+#include "session/CameraSession.h"
 #include "support/CameraProcess.h"
 #include "support/ProcessResources.h"
 
@@ -37,8 +37,8 @@
 #include "dispatch/MainQueue.h"
 #include "support/qt/QtWait.h"
 #include "video/QtMainQueue.h"
-#include "video/ZGLView.h"
-#include "video/ZVideo.h"
+#include "video/VideoRenderer.h"
+#include "video/VideoView.h"
 #endif
 
 using namespace vistamo;
@@ -51,13 +51,13 @@ namespace {
 
 struct Camera {
     std::unique_ptr<test::CameraProcess> process;
-    std::shared_ptr<ZH264Decoder> decoder;
-    std::shared_ptr<opusCodec> codec;
+    std::shared_ptr<H264Decoder> decoder;
+    std::shared_ptr<OpusCodec> codec;
     std::shared_ptr<CountingRenderer> renderer = std::make_shared<CountingRenderer>();
-    std::shared_ptr<clientSocket> session;
+    std::shared_ptr<CameraSession> session;
 #ifdef VISTAMO_BENCH_WINDOWS
-    std::unique_ptr<ZGLView> view;
-    std::shared_ptr<ZVideo> video;
+    std::unique_ptr<VideoView> view;
+    std::shared_ptr<VideoRenderer> video;
 #endif
 
     uint64_t shown() const {
@@ -92,25 +92,25 @@ void runRound(int count, int seconds, bool windowed) {
         camera.process = std::make_unique<test::CameraProcess>(std::vector<std::string>{
             "--port", "0", "--size", "1280x720", "--fps", "30", "--gop", "25", "--loop", "2"});
         SessionParts parts;
-        parts.makeDecoder = [&camera] { return camera.decoder = std::make_shared<ZH264Decoder>(); };
-        parts.makeCodec = [&camera] { return camera.codec = std::make_shared<opusCodec>(); };
+        parts.makeDecoder = [&camera] { return camera.decoder = std::make_shared<H264Decoder>(); };
+        parts.makeCodec = [&camera] { return camera.codec = std::make_shared<OpusCodec>(); };
         parts.hasLocalAddress = [] { return true; };
-        camera.session = clientSocket::init(std::move(parts));
+        camera.session = CameraSession::init(std::move(parts));
         camera.session->setVideo(camera.renderer);
 #ifdef VISTAMO_BENCH_WINDOWS
         if (windowed) {
-            camera.view = std::make_unique<ZGLView>();
+            camera.view = std::make_unique<VideoView>();
             camera.view->resize(480, 270);
-            camera.video = std::make_shared<ZVideo>();
-            camera.video->setMyView(camera.view.get());
+            camera.video = std::make_shared<VideoRenderer>();
+            camera.video->setVideoView(camera.view.get());
             camera.view->setVideo(camera.video);
             camera.view->show();
             camera.session->setVideo(camera.video);
         }
 #endif
-        auto device = std::make_shared<ZDeviceInfo>();
-        device->setMDeviceIP("127.0.0.1");
-        device->setMPort(camera.process->port());
+        auto device = std::make_shared<CameraRecord>();
+        device->setAddress("127.0.0.1");
+        device->setPort(camera.process->port());
         camera.session->connectToServer(nullptr, device);
     }
     // Settling: connections, the first key frames, the players' first blocks.

@@ -31,8 +31,8 @@ using Clock = std::chrono::steady_clock;
 constexpr double kPictureSeconds = 1.0 / 30;
 
 std::vector<RecordedSample> samplesOf(const test::TestStream& stream) {
-    auto format = H264FormatDescription::create(ByteView(stream.sps).subspan(4),
-                                                ByteView(stream.pps).subspan(4));
+    auto format =
+        H264ParameterSets::create(ByteView(stream.sps).subspan(4), ByteView(stream.pps).subspan(4));
     std::vector<RecordedSample> samples;
     double time = 0;
     for (const auto& picture : stream.pictures) {

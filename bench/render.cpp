@@ -17,8 +17,8 @@
 #include "video/GLFunctions.h"
 #include "video/QtMainQueue.h"
 #include "video/TestFrames.h"
-#include "video/ZGLView.h"
-#include "video/ZVideo.h"
+#include "video/VideoRenderer.h"
+#include "video/VideoView.h"
 
 using namespace vistamo;
 using Clock = std::chrono::steady_clock;
@@ -41,10 +41,10 @@ int main(int argc, char** argv) {
     dispatch::setMainQueue(QtMainQueue::create());
     const int frames = argc > 1 ? std::max(10, std::atoi(argv[1])) : 300;
 
-    ZGLView view;
+    VideoView view;
     view.resize(1280, 720);
-    auto video = std::make_shared<ZVideo>();
-    video->setMyView(&view);
+    auto video = std::make_shared<VideoRenderer>();
+    video->setVideoView(&view);
     view.setVideo(video);
     view.show();
     if (!test::waitProcessingEvents([&] { return view.context() != nullptr; })) {

@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "CameraBench.h"
-#include "discovery/ZDeviceInfo.h"
-#include "media/ZH264Decoder.h"
-#include "media/opusCodec.h"
-#include "session/clientSocket.h"
+#include "discovery/CameraRecord.h"
+#include "media/H264Decoder.h"
+#include "media/OpusCodec.h"
+#include "session/CameraSession.h"
 #include "support/CameraProcess.h"
 #include "support/ProcessResources.h"
 
@@ -33,8 +33,8 @@
 #include "dispatch/MainQueue.h"
 #include "support/qt/QtWait.h"
 #include "video/QtMainQueue.h"
-#include "video/ZGLView.h"
-#include "video/ZVideo.h"
+#include "video/VideoRenderer.h"
+#include "video/VideoView.h"
 #endif
 
 using namespace vistamo;
@@ -81,23 +81,23 @@ int main(int argc, char** argv) {
     // A looping camera: its pictures are encoded once, so its encoder costs nothing.
     test::CameraProcess camera(std::vector<std::string>{
         "--port", "0", "--size", "1920x1080", "--fps", "30", "--gop", "25", "--loop", "4"});
-    std::shared_ptr<ZH264Decoder> decoder;
-    std::shared_ptr<opusCodec> codec;
+    std::shared_ptr<H264Decoder> decoder;
+    std::shared_ptr<OpusCodec> codec;
     SessionParts parts;
-    parts.makeDecoder = [&] { return decoder = std::make_shared<ZH264Decoder>(); };
-    parts.makeCodec = [&] { return codec = std::make_shared<opusCodec>(); };
+    parts.makeDecoder = [&] { return decoder = std::make_shared<H264Decoder>(); };
+    parts.makeCodec = [&] { return codec = std::make_shared<OpusCodec>(); };
     parts.hasLocalAddress = [] { return true; };
-    auto session = clientSocket::init(std::move(parts));
+    auto session = CameraSession::init(std::move(parts));
     auto renderer = std::make_shared<CountingRenderer>();
     session->setVideo(renderer);
 #ifdef VISTAMO_BENCH_WINDOWS
-    std::unique_ptr<ZGLView> view;
-    std::shared_ptr<ZVideo> video;
+    std::unique_ptr<VideoView> view;
+    std::shared_ptr<VideoRenderer> video;
     if (windowed) {
-        view = std::make_unique<ZGLView>();
+        view = std::make_unique<VideoView>();
         view->resize(960, 540);
-        video = std::make_shared<ZVideo>();
-        video->setMyView(view.get());
+        video = std::make_shared<VideoRenderer>();
+        video->setVideoView(view.get());
         view->setVideo(video);
         view->show();
         session->setVideo(video);
@@ -120,9 +120,9 @@ int main(int argc, char** argv) {
 #endif
         return count;
     };
-    auto device = std::make_shared<ZDeviceInfo>();
-    device->setMDeviceIP("127.0.0.1");
-    device->setMPort(camera.port());
+    auto device = std::make_shared<CameraRecord>();
+    device->setAddress("127.0.0.1");
+    device->setPort(camera.port());
     session->connectToServer(nullptr, device);
     // Settling: the connection, the first key frame, the player's first blocks.
     pause(std::chrono::seconds(3), windowed);

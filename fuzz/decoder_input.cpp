@@ -10,14 +10,14 @@
 #include <memory>
 
 #include "Pictures.h"
-#include "media/ZH264Decoder.h"
+#include "media/H264Decoder.h"
 
 namespace {
 
 using namespace vistamo;
 
 // Reads every picture the decoder shows.
-class TouchingRenderer : public ZH264DecoderDelegate {
+class TouchingRenderer : public PictureSink {
 public:
     void render(const PixelBuffer& frame) override { sum += fuzz::touchPicture(frame); }
     unsigned sum = 0;
@@ -28,7 +28,7 @@ public:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::quietDecoder();
     auto renderer = std::make_shared<TouchingRenderer>();
-    ZH264Decoder decoder;
+    H264Decoder decoder;
     decoder.setDelegate(renderer);
     decoder.start();
 
@@ -53,10 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             }
             case 1:
-                decoder.decompressFrame(body);
+                decoder.decodeFrame(body);
                 break;
             default:
-                decoder.decodeFrameWidthMultipleSlice(body);
+                decoder.decodeTwoSlicePicture(body);
                 break;
         }
     }

@@ -8,13 +8,13 @@ using namespace vistamo;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AlarmOptions options;
-    getOptionDataWithData(options, ByteView(data, size));
+    readOptionRecord(options, ByteView(data, size));
     if (options.mVersion != currentVersionText()) {
         std::abort();
     }
     const Bytes written = setOptionData(options);
     AlarmOptions again;
-    getOptionDataWithData(again, written);
+    readOptionRecord(again, written);
     if (setOptionData(again) != written) {
         std::abort();
     }

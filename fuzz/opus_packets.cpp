@@ -9,10 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "media/opusCodec.h"
+#include "media/OpusCodec.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    vistamo::opusCodec codec(vistamo::AudioEndpoint::none);
+    vistamo::OpusCodec codec(vistamo::AudioEndpoint::none);
     codec.startPlay();
     std::array<uint8_t, 1024> out;
     size_t at = 0;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "settings/ByteFields.h"
-#include "settings/ZConfig.h"
+#include "settings/PasswordStore.h"
 
 using namespace vistamo;
 
@@ -22,7 +22,7 @@ const bool kNoLibraryFolder = [] {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)kNoLibraryFolder;
-    ZConfig config;
+    PasswordStore config;
     config.getConfig(ByteView(data, size));
     const auto pairs = config.pairs();
     const Bytes written = config.getData();
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // Data below 21 bytes is ignored by design, so only longer data must round-trip.
     if (written.size() >= 21) {
-        ZConfig again;
+        PasswordStore again;
         again.getConfig(written);
         if (again.pairs() != pairs || again.getData() != written) {
             std::abort();

@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "CameraBytes.h"
-#include "discovery/ZDeviceInfo.h"
+#include "discovery/CameraRecord.h"
 #include "media/SessionDecoder.h"
-#include "session/clientSocket.h"
+#include "session/CameraSession.h"
 
 namespace {
 
@@ -16,11 +16,11 @@ using namespace vistamo;
 // Touches every byte it is handed, so that a view past the message shows up under ASan.
 class TouchingDecoder : public SessionDecoder {
 public:
-    void setDelegate(std::weak_ptr<ZH264DecoderDelegate>) override {}
+    void setDelegate(std::weak_ptr<PictureSink>) override {}
     void start() override {}
     void createFormatDesc(ByteView sps, ByteView pps) override { touch(sps), touch(pps); }
-    void decompressFrame(ByteView data) override { touch(data); }
-    void decodeFrameWidthMultipleSlice(ByteView data) override { touch(data); }
+    void decodeFrame(ByteView data) override { touch(data); }
+    void decodeTwoSlicePicture(ByteView data) override { touch(data); }
     void takePicture(long) override {}
     unsigned sum = 0;
 
@@ -32,15 +32,15 @@ private:
     }
 };
 
-std::shared_ptr<clientSocket> makeSession() {
+std::shared_ptr<CameraSession> makeSession() {
     SessionParts parts;
     parts.hasLocalAddress = [] { return false; };
     parts.makeDecoder = [] { return std::make_shared<TouchingDecoder>(); };
     parts.deviceIdentity = [] { return std::string(32, 'f'); };
-    auto session = clientSocket::init(parts);
+    auto session = CameraSession::init(parts);
     // Without a socket the connect only records the camera, whose password the answers carry.
-    static auto device = std::make_shared<ZDeviceInfo>();
-    device->setMPassword("pw\xc3\xa9");
+    static auto device = std::make_shared<CameraRecord>();
+    device->setPassword("pw\xc3\xa9");
     session->connectToServer(nullptr, device);
     return session;
 }
@@ -48,7 +48,7 @@ std::shared_ptr<clientSocket> makeSession() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static std::shared_ptr<clientSocket> session = makeSession();
+    static std::shared_ptr<CameraSession> session = makeSession();
     fuzz::feedAsTheCamera(*session, data, size);
     return 0;
 }

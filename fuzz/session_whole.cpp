@@ -8,11 +8,11 @@
 
 #include "CameraBytes.h"
 #include "Pictures.h"
-#include "discovery/ZDeviceInfo.h"
+#include "discovery/CameraRecord.h"
 #include "dispatch/MainQueue.h"
-#include "media/ZH264Decoder.h"
-#include "media/opusCodec.h"
-#include "session/clientSocket.h"
+#include "media/H264Decoder.h"
+#include "media/OpusCodec.h"
+#include "session/CameraSession.h"
 
 namespace {
 
@@ -21,9 +21,7 @@ using namespace vistamo;
 // Reads every picture the session hands on.
 class TouchingRenderer : public SessionRenderer {
 public:
-    void getframeWithVideoframe(const PixelBuffer& frame) override {
-        sum += fuzz::touchPicture(frame);
-    }
+    void showPicture(const PixelBuffer& frame) override { sum += fuzz::touchPicture(frame); }
     unsigned sum = 0;
 };
 
@@ -32,20 +30,20 @@ public:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::quietDecoder();
     static auto device = [] {
-        auto camera = std::make_shared<ZDeviceInfo>();
-        camera->setMPassword("pw");
+        auto camera = std::make_shared<CameraRecord>();
+        camera->setPassword("pw");
         return camera;
     }();
 
-    std::shared_ptr<ZH264Decoder> decoder;
+    std::shared_ptr<H264Decoder> decoder;
     SessionParts parts;
     parts.hasLocalAddress = [] { return false; };
     parts.deviceIdentity = [] { return std::string(32, 'f'); };
-    parts.makeDecoder = [&decoder] { return decoder = std::make_shared<ZH264Decoder>(); };
-    parts.makeCodec = [] { return std::make_shared<opusCodec>(AudioEndpoint::none); };
+    parts.makeDecoder = [&decoder] { return decoder = std::make_shared<H264Decoder>(); };
+    parts.makeCodec = [] { return std::make_shared<OpusCodec>(AudioEndpoint::none); };
     auto renderer = std::make_shared<TouchingRenderer>();
     {
-        auto session = clientSocket::init(parts);
+        auto session = CameraSession::init(parts);
         session->setVideo(renderer);
         // Without a socket the connect only records the camera, whose password answers carry.
         session->connectToServer(nullptr, device);

@@ -57,8 +57,8 @@ int main(int argc, char** argv) {
 
     vistamo::dispatch::setMainQueue(vistamo::QtMainQueue::create());
     vistamo::AppDelegate delegate;
-    delegate.applicationDidFinishLaunching();
+    delegate.start();
     const int status = QApplication::exec();
-    delegate.applicationWillTerminate();
+    delegate.shutDown();
     return status;
 }

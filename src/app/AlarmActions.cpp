@@ -67,17 +67,17 @@ void runAlarmPass(const AlarmPassContext& context) {
         launchOnce(options);
         if (options.bEnableTerminate &&
             applicationNameMatches(app.localizedName, options.terminateProgram)) {
-            terminateItWithApp(workspace, app);
+            terminateApplication(workspace, app);
         }
         if (options.bEnableActive &&
             applicationNameMatches(app.localizedName, options.activeProgram)) {
-            activeAppWithApp(context, app);
+            scheduleActivation(context, app);
         }
         playSound(options);
     }
 }
 
-void activeAppWithApp(const AlarmPassContext& context, const RunningApplication& app) {
+void scheduleActivation(const AlarmPassContext& context, const RunningApplication& app) {
     if (context.bringMainWindowToFront) {
         context.bringMainWindowToFront();
     }
@@ -88,24 +88,24 @@ void activeAppWithApp(const AlarmPassContext& context, const RunningApplication&
         return;
     }
     dispatch::mainQueue().after(kActivateDelaySeconds, [workspace = context.workspace, app] {
-        activeItWithApp(*workspace, app);
+        activateApplication(*workspace, app);
     });
 }
 
-void activeItWithApp(Workspace& workspace, const RunningApplication& app) {
+void activateApplication(Workspace& workspace, const RunningApplication& app) {
     workspace.activate(app);
 }
 
-void terminateAppWithApp(const std::shared_ptr<Workspace>& workspace,
-                         const RunningApplication& app) {
+void forceTerminateApplication(const std::shared_ptr<Workspace>& workspace,
+                               const RunningApplication& app) {
     if (!workspace) {
         return;
     }
     dispatch::mainQueue().after(kTerminateDelaySeconds,
-                                [workspace, app] { terminateItWithApp(*workspace, app); });
+                                [workspace, app] { terminateApplication(*workspace, app); });
 }
 
-void terminateItWithApp(Workspace& workspace, const RunningApplication& app) {
+void terminateApplication(Workspace& workspace, const RunningApplication& app) {
     workspace.forceTerminate(app);
     workspace.terminate(app);
 }

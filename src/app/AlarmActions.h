@@ -31,9 +31,9 @@ struct AlarmPassContext {
 //     ".app" removed) - once per pass, at the first application, not once per application:
 //     on this desktop every launch starts a new process;
 //  2. with bEnableTerminate, an application whose name equals terminateProgram (whole name,
-//     any case) is force-terminated, then asked to terminate (terminateItWithApp);
+//     any case) is force-terminated, then asked to terminate (terminateApplication);
 //  3. with bEnableActive, an application whose name equals activeProgram the same way is
-//     brought forward (activeAppWithApp);
+//     brought forward (scheduleActivation);
 //  4. with bEnableSound, the alarm sound is asked to play (it is not restarted while it plays).
 // With no running application listed, steps 1 and 4 still run once.
 // Refused requests are ignored.
@@ -51,17 +51,17 @@ std::string launchedApplicationName(const std::string& runProgram);
 bool applicationNameMatches(const std::string& localizedName, const std::string& program);
 
 // Brings `app` forward: the viewer's main window to the front, the viewer activated, and
-// 0.01 s later on the main queue activeItWithApp. Main thread.
-void activeAppWithApp(const AlarmPassContext& context, const RunningApplication& app);
+// 0.01 s later on the main queue activateApplication. Main thread.
+void scheduleActivation(const AlarmPassContext& context, const RunningApplication& app);
 
 // Activates `app` with all its windows; the result is ignored.
-void activeItWithApp(Workspace& workspace, const RunningApplication& app);
+void activateApplication(Workspace& workspace, const RunningApplication& app);
 
-// Calls terminateItWithApp for `app` 0.1 s later on the main queue.
-void terminateAppWithApp(const std::shared_ptr<Workspace>& workspace,
-                         const RunningApplication& app);
+// Calls terminateApplication for `app` 0.1 s later on the main queue.
+void forceTerminateApplication(const std::shared_ptr<Workspace>& workspace,
+                               const RunningApplication& app);
 
 // Force-terminates `app`, then asks it to terminate; both results are ignored.
-void terminateItWithApp(Workspace& workspace, const RunningApplication& app);
+void terminateApplication(Workspace& workspace, const RunningApplication& app);
 
 }  // namespace vistamo

@@ -10,16 +10,16 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-#include "app/ZHelpVC.h"
-#include "app/ZScanner.h"
-#include "app/ZScannerWC.h"
-#include "app/ZScannerWindow.h"
+#include "app/HelpWindow.h"
+#include "app/ScannerController.h"
+#include "app/ScannerWindow.h"
+#include "app/ScannerWindowController.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
-#include "video/ZGLVC.h"
-#include "video/ZGLView.h"
-#include "video/ZVideoWindow.h"
-#include "video/videoWindow.h"
+#include "video/CameraViewController.h"
+#include "video/CameraWindow.h"
+#include "video/CameraWindowController.h"
+#include "video/VideoView.h"
 
 namespace vistamo {
 
@@ -45,8 +45,8 @@ AppDelegate::AppDelegate()
     : menus_(new AppMenus([this](AppMenus::Command command) { perform(command); },
                           [this] { return cameraWindows(); }, this)) {
     menus_->setRecordingState([this]() -> std::optional<bool> {
-        if (ZVideoWindow* window = activeCameraWindow()) {
-            return window->contentViewController()->isRecording();
+        if (CameraWindow* window = activeCameraWindow()) {
+            return window->viewController()->isRecording();
         }
         return std::nullopt;
     });
@@ -54,20 +54,20 @@ AppDelegate::AppDelegate()
 
 AppDelegate::~AppDelegate() { delete help_.data(); }
 
-void AppDelegate::applicationDidFinishLaunching() {
-    ZScanner::Environment environment;
-    environment.registerAsMainWindow = [this](const std::shared_ptr<ZScanner>& scanner) {
+void AppDelegate::start() {
+    ScannerController::Environment environment;
+    environment.registerAsMainWindow = [this](const std::shared_ptr<ScannerController>& scanner) {
         setWindow(scanner);
     };
     environment.makeMenuBar = [this](QWidget* window) { return menus_->makeMenuBar(window); };
-    auto scanner = ZScanner::create(std::move(environment));
-    scannerWC_ = std::make_unique<ZScannerWC>(scanner);
-    scanner->viewDidLoad();
-    menus_->fill(*scannerWC_->window()->menuBar());
-    scannerWC_->showWindow();
+    auto scanner = ScannerController::create(std::move(environment));
+    scannerWindowController_ = std::make_unique<ScannerWindowController>(scanner);
+    scanner->load();
+    menus_->fill(*scannerWindowController_->window()->menuBar());
+    scannerWindowController_->showWindow();
 }
 
-void AppDelegate::applicationWillTerminate() {
+void AppDelegate::shutDown() {
     if (mainWindow_) {
         mainWindow_->closeAllVideoWindows(std::chrono::seconds(5));
     }
@@ -112,13 +112,13 @@ void AppDelegate::perform(AppMenus::Command command) {
             closeActiveWindow();
             break;
         case Command::Record:
-            if (ZVideoWindow* window = activeCameraWindow()) {
-                window->contentViewController()->toggleRecording();
+            if (CameraWindow* window = activeCameraWindow()) {
+                window->viewController()->toggleRecording();
             }
             break;
         case Command::Statistics:
-            if (ZVideoWindow* window = activeCameraWindow()) {
-                if (ZGLView* view = window->contentViewController()->myView()) {
+            if (CameraWindow* window = activeCameraWindow()) {
+                if (VideoView* view = window->viewController()->videoView()) {
                     view->toggleStatistics();
                 }
             }
@@ -148,10 +148,10 @@ void AppDelegate::closeActiveWindow() {
     active->close();
 }
 
-ZVideoWindow* AppDelegate::activeCameraWindow() const {
+CameraWindow* AppDelegate::activeCameraWindow() const {
     for (QWidget* window : cameraWindows()) {
         if (window == QApplication::activeWindow()) {
-            return static_cast<ZVideoWindow*>(window);
+            return static_cast<CameraWindow*>(window);
         }
     }
     return nullptr;
@@ -161,7 +161,7 @@ std::vector<QWidget*> AppDelegate::cameraWindows() const {
     std::vector<QWidget*> windows;
     if (mainWindow_) {
         for (const auto& wc : mainWindow_->videoWindowList()) {
-            if (ZVideoWindow* window = wc->window()) {
+            if (CameraWindow* window = wc->window()) {
                 windows.push_back(window);
             }
         }
@@ -171,13 +171,13 @@ std::vector<QWidget*> AppDelegate::cameraWindows() const {
 
 void AppDelegate::openOption() {
     if (mainWindow_) {
-        mainWindow_->showOptionWithId();
+        mainWindow_->showOptions();
     }
 }
 
 void AppDelegate::addCamera() {
     if (mainWindow_) {
-        mainWindow_->showNewDeviceWithId();
+        mainWindow_->showAddCamera();
     }
 }
 
@@ -224,7 +224,7 @@ void AppDelegate::copyLink() { QGuiApplication::clipboard()->setText(storePage()
 
 void AppDelegate::showHelp() {
     if (!help_) {
-        help_ = new ZHelpVC();
+        help_ = new HelpWindow();
     }
     help_->show();
     help_->raise();

@@ -11,11 +11,11 @@ class QWidget;
 
 namespace vistamo {
 
-class ZVideoWindow;
+class CameraWindow;
 
-class ZHelpVC;
-class ZScanner;
-class ZScannerWC;
+class HelpWindow;
+class ScannerController;
+class ScannerWindowController;
 
 // Starts the application and answers its menu commands, which every window's menu bar offers:
 // the scanner window, camera, options, Share, the Window menu, the product's web page, e-mail,
@@ -31,14 +31,14 @@ public:
 
     // Makes the scanner and its window, loads the scanner (which registers itself as
     // `mainWindow`), fills the menus and shows the window.
-    void applicationDidFinishLaunching();
+    void start();
     // After the event loop has ended: closes the camera windows and lets them go while the
     // application object still exists.
-    void applicationWillTerminate();
+    void shutDown();
 
     // The scanner; set by the scanner itself at start-up.
-    const std::shared_ptr<ZScanner>& mainWindow() const { return mainWindow_; }
-    void setWindow(std::shared_ptr<ZScanner> scanner) { mainWindow_ = std::move(scanner); }
+    const std::shared_ptr<ScannerController>& mainWindow() const { return mainWindow_; }
+    void setWindow(std::shared_ptr<ScannerController> scanner) { mainWindow_ = std::move(scanner); }
 
     // Menu commands.
     void openOption();
@@ -61,15 +61,15 @@ private:
     void closeActiveWindow();
     std::vector<QWidget*> cameraWindows() const;
     // The camera window that is the active window, or none.
-    ZVideoWindow* activeCameraWindow() const;
+    CameraWindow* activeCameraWindow() const;
 
     // Main thread only. The scanner window's controller goes before the scanner: the window
     // holds the scanner's view.
-    std::shared_ptr<ZScanner> mainWindow_;
-    std::unique_ptr<ZScannerWC> scannerWC_;
+    std::shared_ptr<ScannerController> mainWindow_;
+    std::unique_ptr<ScannerWindowController> scannerWindowController_;
     // Owned by this object (its Qt parent); made first, used by every window's menu bar.
     AppMenus* menus_;
-    QPointer<ZHelpVC> help_;
+    QPointer<HelpWindow> help_;
 };
 
 }  // namespace vistamo

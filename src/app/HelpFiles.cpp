@@ -91,8 +91,7 @@ std::string fileUrlFromPath(const fs::path& path) {
     return url;
 }
 
-std::optional<std::string> fileURLForBuggyWKWebView8WithFileURL(std::string_view fileURL,
-                                                                Error* error) {
+std::optional<std::string> helpFileUrl(std::string_view fileURL, Error* error) {
     const auto source = pathFromFileUrl(fileURL);
     if (!source) {
         setError(error, Error{kBuggyWebViewErrorDomain,

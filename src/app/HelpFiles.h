@@ -27,7 +27,6 @@ std::string fileUrlFromPath(const std::filesystem::path& path);
 // Fails, with `*error` set when given, when `fileURL` is not a file URL (domain
 // "BuggyWKWebViewDomain", code 1001), when it names no file (the file system root), and when
 // making the folder or copying fails (a POSIX error naming the step). Any thread.
-std::optional<std::string> fileURLForBuggyWKWebView8WithFileURL(std::string_view fileURL,
-                                                                Error* error = nullptr);
+std::optional<std::string> helpFileUrl(std::string_view fileURL, Error* error = nullptr);
 
 }  // namespace vistamo

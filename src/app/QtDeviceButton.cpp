@@ -71,13 +71,13 @@ QtDeviceButton::~QtDeviceButton() {
 
 bool QtDeviceButton::isHidden() const { return !widget_ || widget_->isHidden(); }
 
-void QtDeviceButton::setHidden(bool hidden) {
+void QtDeviceButton::setButtonHidden(bool hidden) {
     if (widget_) {
         widget_->setHidden(hidden);
     }
 }
 
-void QtDeviceButton::removeFromSuperview() {
+void QtDeviceButton::remove() {
     if (widget_) {
         widget_->hide();
     }

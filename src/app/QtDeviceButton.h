@@ -48,8 +48,8 @@ public:
     int64_t tag() const override { return tag_; }
     void setTag(int64_t tag) override { tag_ = tag; }
     bool isHidden() const override;
-    void setHidden(bool hidden) override;
-    void removeFromSuperview() override;
+    void setButtonHidden(bool hidden) override;
+    void remove() override;
 
     // Puts the widget at its bottom-left-origin place in a view of `viewHeight` points.
     void place(int viewHeight);

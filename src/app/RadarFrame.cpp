@@ -6,7 +6,7 @@ namespace vistamo {
 
 std::vector<double> nextRadarFrame(RadarState& state, double width, double height) {
     std::vector<double> rings;
-    if (!state.enableRadia) {
+    if (!state.radarEnabled) {
         return rings;
     }
     const double maxR = std::max(width, height);

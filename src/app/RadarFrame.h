@@ -8,7 +8,7 @@ namespace vistamo {
 // one point per frame. Kept apart from the widget so that the ring arithmetic is testable
 // without a window.
 struct RadarState {
-    bool enableRadia = false;
+    bool radarEnabled = false;
     // Offset of the innermost ring beyond its base radius, 0 to 80.
     double reducedRadius = 0;
 };

@@ -44,7 +44,7 @@ public:
 
     // Opens a camera window and connects it to the camera at `address` (IPv4 text already
     // checked by the caller), on the default camera port.
-    virtual void connectToServerWithIp(const std::string& /*address*/) {}
+    virtual void connectToAddress(const std::string& /*address*/) {}
 };
 
 }  // namespace vistamo

@@ -1,9 +1,9 @@
 #include "app/ScannerDialogs.h"
 
-#include "app/ZOptionVC.h"
-#include "app/ZScanner.h"
-#include "app/addDeviceVC.h"
-#include "discovery/ZUDPScanner.h"
+#include "app/AddCameraDialog.h"
+#include "app/OptionsDialog.h"
+#include "app/ScannerController.h"
+#include "discovery/CameraFinder.h"
 
 namespace vistamo {
 
@@ -22,11 +22,11 @@ void showInFront(QWidget* dialog) {
 
 void ScannerDialogs::showOption(const std::shared_ptr<ScannerDialogHost>& self) {
     // The dialog keeps the scanner alive while it is open.
-    showInFront(new ZOptionVC(self));
+    showInFront(new OptionsDialog(self));
 }
 
 void ScannerDialogs::showNewDevice(const std::weak_ptr<ScannerDialogHost>& self) {
-    showInFront(new addDeviceVC(self));
+    showInFront(new AddCameraDialog(self));
 }
 
 AlarmOptions& ScannerDialogs::alarmOptions() { return scanner_.alarmOptions(); }
@@ -43,12 +43,12 @@ void ScannerDialogs::showScannerWindow() { scanner_.showScannerWindow(); }
 
 bool ScannerDialogs::addNewOne(const std::string& address,
                                const std::shared_ptr<NewDeviceReceiver>& receiver) {
-    const auto& discovery = scanner_.mUdpSocket();
+    const auto& discovery = scanner_.finder();
     return discovery ? discovery->addNewOne(address, receiver) : false;
 }
 
-void ScannerDialogs::connectToServerWithIp(const std::string& address) {
-    scanner_.connectToServerWithIp(address);
+void ScannerDialogs::connectToAddress(const std::string& address) {
+    scanner_.connectToAddress(address);
 }
 
 }  // namespace vistamo

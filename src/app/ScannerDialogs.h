@@ -7,7 +7,7 @@
 
 namespace vistamo {
 
-class ZScanner;
+class ScannerController;
 
 // The scanner as the option dialog and the add-camera dialog meet it: the alarm settings they
 // edit, saving them, handing a typed address to discovery and opening its camera, and the
@@ -17,7 +17,7 @@ class ZScanner;
 // that keep the scanner alive while they use it. Main thread only.
 class ScannerDialogs final : public ScannerDialogHost {
 public:
-    explicit ScannerDialogs(ZScanner& scanner) : scanner_(scanner) {}
+    explicit ScannerDialogs(ScannerController& scanner) : scanner_(scanner) {}
 
     ScannerDialogs(const ScannerDialogs&) = delete;
     ScannerDialogs& operator=(const ScannerDialogs&) = delete;
@@ -35,11 +35,11 @@ public:
     void showScannerWindow() override;
     bool addNewOne(const std::string& address,
                    const std::shared_ptr<NewDeviceReceiver>& receiver) override;
-    void connectToServerWithIp(const std::string& address) override;
+    void connectToAddress(const std::string& address) override;
 
 private:
     // The owner, which outlives this object.
-    ZScanner& scanner_;
+    ScannerController& scanner_;
 };
 
 }  // namespace vistamo

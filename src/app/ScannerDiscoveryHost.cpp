@@ -22,14 +22,14 @@ constexpr int kButtonReach = 70;
 
 }  // namespace
 
-ScannerDiscoveryHost::ScannerDiscoveryHost(ZConfig* config, Hooks hooks)
+ScannerDiscoveryHost::ScannerDiscoveryHost(PasswordStore* config, Hooks hooks)
     : config_(config), hooks_(std::move(hooks)) {}
 
 ScannerDiscoveryHost::~ScannerDiscoveryHost() = default;
 
-void ScannerDiscoveryHost::attach(QWidget* view, QLabel* infomation) {
+void ScannerDiscoveryHost::attach(QWidget* view, QLabel* statusLine) {
     view_ = view;
-    infomation_ = infomation;
+    statusLine_ = statusLine;
 }
 
 int ScannerDiscoveryHost::randomOrigin(double extent) {
@@ -120,24 +120,24 @@ void ScannerDiscoveryHost::showStatus(DiscoveryStatus status) {
 }
 
 void ScannerDiscoveryHost::setInfomationText(const std::string& text) {
-    if (!infomation_) {
+    if (!statusLine_) {
         return;
     }
-    infomation_->setTextFormat(Qt::PlainText);
-    infomation_->setTextInteractionFlags(Qt::NoTextInteraction);
-    infomation_->setText(QString::fromStdString(text));
+    statusLine_->setTextFormat(Qt::PlainText);
+    statusLine_->setTextInteractionFlags(Qt::NoTextInteraction);
+    statusLine_->setText(QString::fromStdString(text));
 }
 
 void ScannerDiscoveryHost::setInfomationLink(const std::string& text) {
-    if (!infomation_) {
+    if (!statusLine_) {
         return;
     }
-    infomation_->setTextFormat(Qt::RichText);
-    infomation_->setText(
+    statusLine_->setTextFormat(Qt::RichText);
+    statusLine_->setText(
         QStringLiteral("<a href=\"%1\">%2</a>")
             .arg(QString::fromUtf8(kProductWebPage), QString::fromStdString(text).toHtmlEscaped()));
-    infomation_->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    infomation_->setOpenExternalLinks(true);
+    statusLine_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    statusLine_->setOpenExternalLinks(true);
 }
 
 }  // namespace vistamo

@@ -44,7 +44,7 @@ public:
         std::function<QWidget*()> cover;
     };
 
-    ScannerDiscoveryHost(ZConfig* config, Hooks hooks);
+    ScannerDiscoveryHost(PasswordStore* config, Hooks hooks);
     ~ScannerDiscoveryHost() override;
 
     ScannerDiscoveryHost(const ScannerDiscoveryHost&) = delete;
@@ -52,12 +52,12 @@ public:
 
     // The view the buttons go on and its status line; until then no button is made and the
     // status line is not written.
-    void attach(QWidget* view, QLabel* infomation);
+    void attach(QWidget* view, QLabel* statusLine);
 
     // ---- DiscoveryHost ----
     std::shared_ptr<DeviceButton> makeDeviceButton(const std::string& title, int64_t tag) override;
     void showStatus(DiscoveryStatus status) override;
-    ZConfig* config() override { return config_; }
+    PasswordStore* config() override { return config_; }
 
     // The button of `spec` on the view, moved in until it fits whole; none without a view.
     std::shared_ptr<QtDeviceButton> makeButton(const DeviceButtonSpec& spec);
@@ -82,11 +82,11 @@ private:
     void removeButton(QtDeviceButton& button);
 
     // Set once at construction.
-    ZConfig* const config_;
+    PasswordStore* const config_;
     const Hooks hooks_;
 
     QPointer<QWidget> view_;
-    QPointer<QLabel> infomation_;
+    QPointer<QLabel> statusLine_;
     std::vector<std::shared_ptr<QtDeviceButton>> buttons_;
     std::mt19937 random_{std::random_device{}()};
     // Expires with the host: buttons that outlive it no longer report their removal.

@@ -11,7 +11,7 @@
 
 namespace vistamo {
 
-ScannerSessionHost::ScannerSessionHost(AlarmOptions& options, ZConfig* config,
+ScannerSessionHost::ScannerSessionHost(AlarmOptions& options, PasswordStore* config,
                                        std::shared_ptr<Workspace> workspace, Hooks hooks)
     : options_(options),
       config_(config),
@@ -29,10 +29,10 @@ bool ScannerSessionHost::bOnceAlarm() const { return bOnceAlarm_.load(); }
 
 void ScannerSessionHost::publishOptions() { bOnceAlarm_ = options_.bOnceAlarm; }
 
-void ScannerSessionHost::deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>& /*device*/) {}
+void ScannerSessionHost::cameraWentDown(const std::shared_ptr<CameraRecord>& /*device*/) {}
 
 std::optional<std::string> ScannerSessionHost::serviceName() const {
-    return mCfg_ ? mCfg_->mServiceName : std::nullopt;
+    return version_ ? version_->mServiceName : std::nullopt;
 }
 
 void ScannerSessionHost::runAlarmActions(const std::shared_ptr<SoundPlayer>& alarmSound) {
@@ -59,7 +59,7 @@ void ScannerSessionHost::runAlarmActions(const std::shared_ptr<SoundPlayer>& ala
     }
 }
 
-void ScannerSessionHost::runAlarmActionsFor(const std::weak_ptr<clientSocket>& session,
+void ScannerSessionHost::runAlarmActionsFor(const std::weak_ptr<CameraSession>& session,
                                             const std::shared_ptr<SoundPlayer>& alarmSound) {
     runAlarmActions(alarmSound);
     const auto alarmed = hooks_.windowOf ? hooks_.windowOf(session) : std::nullopt;

@@ -9,7 +9,7 @@
 
 #include "session/SessionScanner.h"
 #include "settings/OptionData.h"
-#include "settings/ZConfiguration.h"
+#include "settings/SettingsVersion.h"
 
 class QWidget;
 
@@ -25,7 +25,7 @@ class Workspace;
 // Owned by the scanner controller, which gives each session a weak reference to it.
 //
 // Threads: everything on the main thread, except `bOnceAlarm` and `serviceName` (any thread,
-// from the sessions' queues) and `deviceDownWithDevice` (a session's queue), which touch only
+// from the sessions' queues) and `cameraWentDown` (a session's queue), which touch only
 // values kept for that purpose.
 class ScannerSessionHost final : public SessionScanner {
 public:
@@ -41,13 +41,13 @@ public:
         // The viewer's own windows to the front, the scanner window becoming the active one.
         std::function<void()> bringWindowsForward;
         // The open camera window that shows `session`, if any.
-        std::function<std::optional<AlarmedWindow>(const std::weak_ptr<clientSocket>& session)>
+        std::function<std::optional<AlarmedWindow>(const std::weak_ptr<CameraSession>& session)>
             windowOf;
     };
 
     // `options` and `config` are the scanner's and outlive the host.
-    ScannerSessionHost(AlarmOptions& options, ZConfig* config, std::shared_ptr<Workspace> workspace,
-                       Hooks hooks);
+    ScannerSessionHost(AlarmOptions& options, PasswordStore* config,
+                       std::shared_ptr<Workspace> workspace, Hooks hooks);
     ~ScannerSessionHost() override;
 
     ScannerSessionHost(const ScannerSessionHost&) = delete;
@@ -58,16 +58,16 @@ public:
     void setPicID(long picID) override;
     bool bOnceAlarm() const override;  // any thread
     // On the session's queue; nothing to do.
-    void deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>& device) override;
+    void cameraWentDown(const std::shared_ptr<CameraRecord>& device) override;
     void runAlarmActions(const std::shared_ptr<SoundPlayer>& alarmSound) override;
     // The alarm actions, then a desktop notice naming the camera of `session`.
-    void runAlarmActionsFor(const std::weak_ptr<clientSocket>& session,
+    void runAlarmActionsFor(const std::weak_ptr<CameraSession>& session,
                             const std::shared_ptr<SoundPlayer>& alarmSound) override;
     // One desktop notice that a camera window gave up connecting again to `cameraName`; a
     // click on it raises `window`. Main thread.
     void notifyCameraLost(const std::string& cameraName, QWidget* window);
     std::optional<std::string> serviceName() const override;  // any thread
-    ZConfig* config() override { return config_; }
+    PasswordStore* config() override { return config_; }
 
     // Hands the options' alarm mode to the sessions' queues; after every change of the options.
     void publishOptions();
@@ -75,12 +75,12 @@ public:
 private:
     // Set once at construction.
     AlarmOptions& options_;  // main thread only
-    ZConfig* const config_;
+    PasswordStore* const config_;
     const std::shared_ptr<Workspace> workspace_;
     const Hooks hooks_;
     // The camera settings record offered to sessions; never filled, so sessions read no
     // service name.
-    const std::optional<ZConfiguration> mCfg_;
+    const std::optional<SettingsVersion> version_;
 
     // Main thread only. Made at the first alarm: it joins the session bus.
     std::unique_ptr<DesktopNotifier> notifier_;

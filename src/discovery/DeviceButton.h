@@ -19,10 +19,10 @@ public:
     virtual void setTag(int64_t tag) = 0;
 
     virtual bool isHidden() const = 0;
-    virtual void setHidden(bool hidden) = 0;
+    virtual void setButtonHidden(bool hidden) = 0;
 
     // Takes the button off the view for good: the view drops it, and with that its last owner.
-    virtual void removeFromSuperview() = 0;
+    virtual void remove() = 0;
 };
 
 }  // namespace vistamo

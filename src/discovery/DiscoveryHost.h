@@ -7,7 +7,7 @@
 namespace vistamo {
 
 class DeviceButton;
-class ZConfig;
+class PasswordStore;
 
 // What the status line should tell the user, as discovery judges it on each scan tick. The
 // host chooses the words.
@@ -43,7 +43,7 @@ public:
 
     // The store of accepted passwords, asked for the password of a newly found camera; it
     // stays valid for the duration of the call. Default: none (new records have no password).
-    virtual ZConfig* config() { return nullptr; }
+    virtual PasswordStore* config() { return nullptr; }
 };
 
 }  // namespace vistamo

@@ -1,6 +1,6 @@
 #include "discovery/DiscoveryMessages.h"
 
-#include "discovery/GCDAsyncUdpSocket.h"
+#include "discovery/UdpSocket.h"
 
 namespace vistamo {
 
@@ -90,7 +90,7 @@ DiscoveryEvent readDiscoveryEvent(ByteView datagram, ByteView sourceAddress) {
     }
     DiscoveryAnswer answer;
     uint16_t sourcePort = 0;
-    if (!GCDAsyncUdpSocket::getHost(&answer.host, &sourcePort, sourceAddress)) {
+    if (!UdpSocket::getHost(&answer.host, &sourcePort, sourceAddress)) {
         return {};
     }
     answer.port = isResponse ? sourcePort : identity->portField;

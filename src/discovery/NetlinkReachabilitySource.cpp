@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
+#include "discovery/LocalInterfaces.h"
 #include "discovery/NetlinkSocket.h"
-#include "discovery/ZNetworkTools.h"
 #include "dispatch/DescriptorWatch.h"
 #include "platform/Log.h"
 
@@ -43,7 +43,7 @@ NetlinkReachabilitySource::~NetlinkReachabilitySource() = default;
 
 ReachabilityFlags NetlinkReachabilitySource::flagsForState(const NetworkSnapshot& state) {
     for (const NetlinkLink& link : state.links) {
-        if (!ZNetworkTools::isUsableInterface(link.name, link.flags)) {
+        if (!LocalInterfaces::isUsableInterface(link.name, link.flags)) {
             continue;
         }
         bool hasIPv4 = false;

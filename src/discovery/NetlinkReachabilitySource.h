@@ -15,7 +15,7 @@ class DescriptorWatch;
 }
 
 // The kernel's view of the network, read and watched over route netlink sockets. The network
-// is reachable when a usable interface (ZNetworkTools::isUsableInterface) is up and running,
+// is reachable when a usable interface (LocalInterfaces::isUsableInterface) is up and running,
 // has an address, and a route leaves through it: the default route or any other route on that
 // interface. No other flag is ever set: there are no on-demand connections here.
 //

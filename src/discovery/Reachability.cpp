@@ -11,15 +11,15 @@
 
 namespace vistamo {
 
-std::shared_ptr<Reachability> Reachability::reachabilityWithHostName(const std::string& hostName) {
+std::shared_ptr<Reachability> Reachability::forHostName(const std::string& hostName) {
     if (hostName.empty()) {
         return nullptr;
     }
-    return reachabilityWithSource(std::make_shared<NetlinkReachabilitySource>());
+    return withSource(std::make_shared<NetlinkReachabilitySource>());
 }
 
-std::shared_ptr<Reachability> Reachability::reachabilityWithAddress(const sockaddr* hostAddress,
-                                                                    socklen_t addressLength) {
+std::shared_ptr<Reachability> Reachability::forAddress(const sockaddr* hostAddress,
+                                                       socklen_t addressLength) {
     if (hostAddress == nullptr || addressLength < sizeof(sa_family_t)) {
         return nullptr;
     }
@@ -29,18 +29,16 @@ std::shared_ptr<Reachability> Reachability::reachabilityWithAddress(const sockad
     if (!whole) {
         return nullptr;
     }
-    return reachabilityWithSource(std::make_shared<NetlinkReachabilitySource>());
+    return withSource(std::make_shared<NetlinkReachabilitySource>());
 }
 
 std::shared_ptr<Reachability> Reachability::reachabilityForInternetConnection() {
     sockaddr_in zeroAddress{};
     zeroAddress.sin_family = AF_INET;
-    return reachabilityWithAddress(reinterpret_cast<const sockaddr*>(&zeroAddress),
-                                   sizeof zeroAddress);
+    return forAddress(reinterpret_cast<const sockaddr*>(&zeroAddress), sizeof zeroAddress);
 }
 
-std::shared_ptr<Reachability> Reachability::reachabilityWithSource(
-    std::shared_ptr<ReachabilitySource> source) {
+std::shared_ptr<Reachability> Reachability::withSource(std::shared_ptr<ReachabilitySource> source) {
     if (!source) {
         return nullptr;
     }

@@ -65,16 +65,15 @@ public:
     using ObserverId = uint64_t;
 
     // A watcher for a host name; none for an empty name.
-    static std::shared_ptr<Reachability> reachabilityWithHostName(const std::string& hostName);
+    static std::shared_ptr<Reachability> forHostName(const std::string& hostName);
     // A watcher for a socket address of `addressLength` bytes; none unless it is a whole IPv4 or
     // IPv6 socket address.
-    static std::shared_ptr<Reachability> reachabilityWithAddress(const sockaddr* hostAddress,
-                                                                 socklen_t addressLength);
+    static std::shared_ptr<Reachability> forAddress(const sockaddr* hostAddress,
+                                                    socklen_t addressLength);
     // A watcher for the zero IPv4 address: the network in general.
     static std::shared_ptr<Reachability> reachabilityForInternetConnection();
     // A watcher over a source of the caller's choosing (ManualReachabilitySource in tests).
-    static std::shared_ptr<Reachability> reachabilityWithSource(
-        std::shared_ptr<ReachabilitySource> source);
+    static std::shared_ptr<Reachability> withSource(std::shared_ptr<ReachabilitySource> source);
 
     Reachability(Private, std::shared_ptr<ReachabilitySource> source);
     ~Reachability();

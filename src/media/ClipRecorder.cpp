@@ -107,7 +107,7 @@ void ClipRecorder::setClipSeconds(double secondsBefore, double secondsAfter) {
 }
 
 void ClipRecorder::parameterSets(ByteView sps, ByteView pps) {
-    auto format = H264FormatDescription::create(withoutPrefix(sps), withoutPrefix(pps));
+    auto format = H264ParameterSets::create(withoutPrefix(sps), withoutPrefix(pps));
     if (format) {
         format_ = std::move(format);
     }

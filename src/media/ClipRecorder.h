@@ -110,9 +110,9 @@ private:
     std::shared_ptr<const Sinks> sinks_;
 
     // Caller's thread only.
-    std::shared_ptr<const H264FormatDescription> format_;
+    std::shared_ptr<const H264ParameterSets> format_;
     // The parameter sets of the file being written.
-    std::shared_ptr<const H264FormatDescription> recordingFormat_;
+    std::shared_ptr<const H264ParameterSets> recordingFormat_;
     std::optional<PreEventRing> ring_;
     AlarmClip clip_;
     bool alarmClip_ = false;

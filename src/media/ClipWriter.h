@@ -87,7 +87,7 @@ private:
     };
     std::unique_ptr<AVFormatContext, FormatDeleter> format_;
     std::unique_ptr<AVIOContext, IoDeleter> io_;
-    std::shared_ptr<const H264FormatDescription> description_;
+    std::shared_ptr<const H264ParameterSets> description_;
     bool headerWritten_ = false;
     bool finished_ = false;
     std::string failure_;

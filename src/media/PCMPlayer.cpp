@@ -33,9 +33,9 @@ double secondsSince1970() {
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-buffer_chain makeNode() {
-    buffer_chain node;
-    node.mData = std::make_unique<uint8_t[]>(PCMPlayer::kNodeBytes);
+PlaybackBuffer makeNode() {
+    PlaybackBuffer node;
+    node.data = std::make_unique<uint8_t[]>(PCMPlayer::kNodeBytes);
     node.capacity = PCMPlayer::kNodeBytes;
     return node;
 }
@@ -115,7 +115,7 @@ void PCMPlayer::stop() {
     std::lock_guard guard(condLock_);
     chain_end = chain_begin;
     for (auto& node : ring_) {
-        node.mDataByteSize = 0;
+        node.byteSize = 0;
     }
 }
 
@@ -136,19 +136,19 @@ void PCMPlayer::playData(const uint8_t* data, uint64_t length) {
     }
 
     std::lock_guard guard(condLock_);
-    buffer_chain& node = *chain_end;
+    PlaybackBuffer& node = *chain_end;
     if (node.capacity < length) {
-        node.mData.reset();
+        node.data.reset();
         node.capacity = 0;
-        node.mDataByteSize = 0;
+        node.byteSize = 0;
         if (length <= UINT32_MAX) {
-            node.mData.reset(new (std::nothrow) uint8_t[length]);
+            node.data.reset(new (std::nothrow) uint8_t[length]);
         }
-        if (node.mData) {
+        if (node.data) {
             node.capacity = length;
         }
     }
-    if (!node.mData) {
+    if (!node.data) {
         bError = true;
         return;
     }
@@ -156,12 +156,12 @@ void PCMPlayer::playData(const uint8_t* data, uint64_t length) {
         // Full: the oldest queued block gives way.
         chain_begin = nextNode(chain_begin);
     }
-    std::memcpy(node.mData.get(), data, length);
+    std::memcpy(node.data.get(), data, length);
     if (Volume < 1.0f) {
         Volume = static_cast<float>(static_cast<double>(Volume) * kFadeStep);
-        scaleSamples(node.mData.get(), length, Volume);
+        scaleSamples(node.data.get(), length, Volume);
     }
-    node.mDataByteSize = static_cast<uint32_t>(length);
+    node.byteSize = static_cast<uint32_t>(length);
     chain_end = nextNode(chain_end);
     if (bPlayback) {
         cond.notify_one();
@@ -212,7 +212,7 @@ PCMPlayer::Node PCMPlayer::nextNode(Node node) {
 }
 
 bool PCMPlayer::ringIsEmpty() const {
-    return chain_begin == chain_end && chain_begin->mDataByteSize == 0;
+    return chain_begin == chain_end && chain_begin->byteSize == 0;
 }
 
 void PCMPlayer::recordUnderrun() {
@@ -248,18 +248,18 @@ void PCMPlayer::shrinkRing() {
 
 size_t PCMPlayer::copyQueuedBlocks(uint8_t* stream, size_t length) {
     size_t written = 0;
-    if (chain_begin->mDataByteSize == 0) {
+    if (chain_begin->byteSize == 0) {
         return written;
     }
     while (true) {
-        buffer_chain& node = *chain_begin;
+        PlaybackBuffer& node = *chain_begin;
         // The first block goes in whole when it fits; a longer one is cut at the buffer's end.
-        const size_t taken = std::min<size_t>(node.mDataByteSize, length - written);
-        std::memcpy(stream + written, node.mData.get(), taken);
+        const size_t taken = std::min<size_t>(node.byteSize, length - written);
+        std::memcpy(stream + written, node.data.get(), taken);
         written += taken;
-        node.mDataByteSize = 0;
+        node.byteSize = 0;
         chain_begin = nextNode(chain_begin);
-        const uint32_t following = chain_begin->mDataByteSize;
+        const uint32_t following = chain_begin->byteSize;
         if (following == 0 || following > length - written) {
             return written;
         }
@@ -270,14 +270,14 @@ PCMPlayer::RingState PCMPlayer::ringState() const {
     std::lock_guard guard(condLock_);
     RingState state;
     state.nodes = ring_.size();
-    for (std::list<buffer_chain>::const_iterator node = chain_begin; node != chain_end;) {
+    for (std::list<PlaybackBuffer>::const_iterator node = chain_begin; node != chain_end;) {
         ++state.queuedBlocks;
         if (++node == ring_.end()) {
             node = ring_.begin();
         }
     }
     state.additionalChainNumber = additionalChainNumber;
-    state.empty = chain_begin == chain_end && chain_begin->mDataByteSize == 0;
+    state.empty = chain_begin == chain_end && chain_begin->byteSize == 0;
     state.bError = bError;
     return state;
 }

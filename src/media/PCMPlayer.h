@@ -14,12 +14,12 @@ namespace vistamo {
 class SDLAudioDevice;
 
 // One node of the player's ring.
-struct buffer_chain {
-    uint32_t mNumberChannels = 1;
+struct PlaybackBuffer {
+    uint32_t channels = 1;
     // Queued bytes; 0 means the node is free.
-    uint32_t mDataByteSize = 0;
-    std::unique_ptr<uint8_t[]> mData;
-    // Bytes allocated at `mData` (0 when it has none).
+    uint32_t byteSize = 0;
+    std::unique_ptr<uint8_t[]> data;
+    // Bytes allocated at `data` (0 when it has none).
     uint64_t capacity = 0;
 };
 
@@ -100,7 +100,7 @@ private:
     // Tests reach the counters, the clock and the starvation wait through it.
     friend class PCMPlayerTestAccess;
 
-    using Node = std::list<buffer_chain>::iterator;
+    using Node = std::list<PlaybackBuffer>::iterator;
 
     // The following run with `condLock_` held.
     Node nextNode(Node node);
@@ -129,7 +129,7 @@ private:
     // a block arrives or playback stops.
     mutable std::mutex condLock_;
     std::condition_variable cond;
-    std::list<buffer_chain> ring_;
+    std::list<PlaybackBuffer> ring_;
     Node chain_begin;
     Node chain_end;
     uint64_t additionalChainNumber = 0;

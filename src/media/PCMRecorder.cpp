@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "media/ISSoundAdditions.h"
+#include "media/MicrophoneSettings.h"
 #include "media/SDLAudio.h"
 #include "media/SDLAudioDevice.h"
 #include "platform/Log.h"
@@ -38,7 +38,7 @@ PCMRecorder::PCMRecorder(AudioEndpoint input) : ring_(std::make_shared<Ring>()) 
     }
     // The subsystem reference comes first: the device questions need SDL's audio running.
     audio_ = std::make_unique<SDLAudio>();
-    inputID_ = ISSoundAdditions::defaultInputDevice();
+    inputID_ = MicrophoneSettings::defaultInputDevice();
     setupAudioUnit();
 }
 
@@ -72,8 +72,8 @@ void PCMRecorder::setupAudioUnit() {
     }
     // SDL gives a device its buffer size and rate as it opens it, so these come first.
     AudioInputDevice device{inputID_, 0, kSampleRate};
-    ISSoundAdditions::setCurrentIOBufferFrameSizeWithInputDeviceID(device, kBufferFrames);
-    ISSoundAdditions::setSampleRateForDeviceID(device, {kSampleRate, kSampleRate});
+    MicrophoneSettings::setInputBufferFrames(device, kBufferFrames);
+    MicrophoneSettings::setSampleRateForDeviceID(device, {kSampleRate, kSampleRate});
 
     SDL_AudioSpec desired{};
     desired.freq = static_cast<int>(device.sampleRate);
@@ -152,12 +152,12 @@ void PCMRecorder::recordingTrampoline(void* userdata, uint8_t* stream, int lengt
 void PCMRecorder::capture(Ring& ring, const uint8_t* captured, int length) {
     std::lock_guard guard(ring.lock);
     // The producer does not look whether this node still waits for delivery.
-    pcm_chain& node = ring.nodes[ring.chain_end];
-    node.mData.fill(0);
+    CaptureChunk& node = ring.nodes[ring.chain_end];
+    node.data.fill(0);
     const bool rendered = captured != nullptr && length > 0;
     if (rendered) {
-        std::memcpy(node.mData.data(), captured,
-                    std::min<size_t>(static_cast<size_t>(length), node.mData.size()));
+        std::memcpy(node.data.data(), captured,
+                    std::min<size_t>(static_cast<size_t>(length), node.data.size()));
     }
     if (rendered && ring.bRecording) {
         node.ready = 1;
@@ -176,8 +176,8 @@ void PCMRecorder::sendPCMData(std::shared_ptr<Ring> ring) {
         if (ring->bQuit) {
             return;
         }
-        auto take = [&](pcm_chain& node) {
-            chunks.emplace_back(node.mData.begin(), node.mData.begin() + node.mDataByteSize);
+        auto take = [&](CaptureChunk& node) {
+            chunks.emplace_back(node.data.begin(), node.data.begin() + node.byteSize);
             node.ready = 0;
         };
         while (ring->chain_begin != ring->chain_end) {

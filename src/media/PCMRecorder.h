@@ -18,13 +18,13 @@ class SDLAudio;
 class SDLAudioDevice;
 
 // One node of the recorder's ring.
-struct pcm_chain {
+struct CaptureChunk {
     static constexpr uint32_t kBytes = 1024;
 
-    uint32_t mNumberChannels = 1;
+    uint32_t channels = 1;
     // Fixed: every delivered chunk is a whole node.
-    uint32_t mDataByteSize = kBytes;
-    std::array<uint8_t, kBytes> mData{};
+    uint32_t byteSize = kBytes;
+    std::array<uint8_t, kBytes> data{};
     // 1 while the node holds captured samples not yet delivered.
     uint8_t ready = 0;
 };
@@ -78,7 +78,7 @@ private:
         // the thread is to end.
         std::mutex lock;
         std::condition_variable dataReady;
-        std::array<pcm_chain, kRingNodes> nodes;
+        std::array<CaptureChunk, kRingNodes> nodes;
         size_t chain_begin = 0;
         size_t chain_end = 0;
         bool bRecording = false;

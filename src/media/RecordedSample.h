@@ -3,7 +3,7 @@
 #include <memory>
 #include <optional>
 
-#include "media/H264FormatDescription.h"
+#include "media/H264ParameterSets.h"
 #include "platform/Bytes.h"
 
 namespace vistamo {
@@ -24,7 +24,7 @@ struct RecordedSample {
     // Video only: the camera's presentation time of the picture, when it sent one.
     std::optional<double> cameraSeconds;
     // Key frames only: the parameter sets in force.
-    std::shared_ptr<const H264FormatDescription> format;
+    std::shared_ptr<const H264ParameterSets> format;
 
     size_t cost() const { return data.size() + sizeof(RecordedSample); }
 };

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "media/opusCodecDelegate.h"
+#include "media/OpusPacketSink.h"
 #include "platform/Bytes.h"
 
 namespace vistamo {
@@ -14,7 +14,7 @@ class SessionAudioCodec {
 public:
     virtual ~SessionAudioCodec() = default;
 
-    virtual void setDelegate(std::weak_ptr<opusCodecDelegate> delegate) = 0;
+    virtual void setDelegate(std::weak_ptr<OpusPacketSink> delegate) = 0;
     virtual void startPlay() = 0;
     virtual void stopPlay() = 0;
     // One Opus packet; valid only during the call.

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "media/ZH264DecoderDelegate.h"
+#include "media/PictureSink.h"
 #include "platform/Bytes.h"
 
 namespace vistamo {
@@ -27,14 +27,14 @@ class SessionDecoder {
 public:
     virtual ~SessionDecoder() = default;
 
-    virtual void setDelegate(std::weak_ptr<ZH264DecoderDelegate> delegate) = 0;
+    virtual void setDelegate(std::weak_ptr<PictureSink> delegate) = 0;
     virtual void start() = 0;
     // Parameter sets, each with its 4-byte prefix.
     virtual void createFormatDesc(ByteView sps, ByteView pps) = 0;
     // One NAL unit with its 4-byte prefix: a whole picture.
-    virtual void decompressFrame(ByteView data) = 0;
+    virtual void decodeFrame(ByteView data) = 0;
     // One of the two slices of a picture sent in two messages.
-    virtual void decodeFrameWidthMultipleSlice(ByteView data) = 0;
+    virtual void decodeTwoSlicePicture(ByteView data) = 0;
     // Saves the next displayed frame as snapshot number `pictureId`.
     virtual void takePicture(long pictureId) = 0;
     // Any thread.

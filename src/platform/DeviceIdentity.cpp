@@ -44,13 +44,13 @@ std::string machineIdentityFromText(std::string_view text) {
     return identity;
 }
 
-std::string getDeviceUUID() {
+std::string machineIdentity() {
     static const std::array<std::filesystem::path, 2> kCandidates = {"/etc/machine-id",
                                                                      "/var/lib/dbus/machine-id"};
-    return getDeviceUUID(kCandidates);
+    return machineIdentity(kCandidates);
 }
 
-std::string getDeviceUUID(std::span<const std::filesystem::path> candidates) {
+std::string machineIdentity(std::span<const std::filesystem::path> candidates) {
     // A machine-id file is 33 bytes; anything much larger is not one.
     constexpr size_t kMaxFileBytes = 4096;
     for (const auto& path : candidates) {

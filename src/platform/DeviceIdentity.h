@@ -19,9 +19,9 @@ std::string machineIdentityFromText(std::string_view text);
 
 // This machine's identity, 32 lowercase hexadecimal characters: read afresh on every call from
 // /etc/machine-id, else /var/lib/dbus/machine-id. Empty when neither holds a valid identity.
-std::string getDeviceUUID();
+std::string machineIdentity();
 
 // The same from the first of `candidates` that holds a valid identity.
-std::string getDeviceUUID(std::span<const std::filesystem::path> candidates);
+std::string machineIdentity(std::span<const std::filesystem::path> candidates);
 
 }  // namespace vistamo

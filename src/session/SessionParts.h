@@ -31,7 +31,7 @@ struct SessionParts {
     // Local addresses of the first usable interface, then of the second: the session makes its
     // socket only when one of them has an address. Empty: the computer's own addresses.
     std::function<bool()> hasLocalAddress;
-    // The machine's identity for the client's challenge. Empty: getDeviceUUID.
+    // The machine's identity for the client's challenge. Empty: machineIdentity.
     std::function<std::string()> deviceIdentity;
     // For measuring (the application leaves it empty): called on "Client Queue" as the session
     // begins handling a video message, before its slice goes to the decoder, with the time the

@@ -6,9 +6,9 @@
 
 namespace vistamo {
 
-class clientSocket;
-class ZConfig;
-class ZDeviceInfo;
+class CameraSession;
+class PasswordStore;
+class CameraRecord;
 class SoundPlayer;
 
 // What a session needs of the scanner that owns it. The session holds it weakly. Every
@@ -27,7 +27,7 @@ public:
 
     // The connection of `device` (none for a typed address) has ended. Called on the session's
     // "Client Queue". Default: nothing.
-    virtual void deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>& /*device*/) {}
+    virtual void cameraWentDown(const std::shared_ptr<CameraRecord>& /*device*/) {}
 
     // The alarm actions for one alarm event: launch, quit or raise the chosen applications and
     // play `alarmSound` (none when the session has no sound). Main thread. Default: nothing.
@@ -35,7 +35,7 @@ public:
     // The same, naming the session whose camera reported the alarm. Weak, and best compared
     // by owner: a reference taken on the main thread could make it the session's last owner,
     // which must not be destroyed there. Main thread. Default: runAlarmActions.
-    virtual void runAlarmActionsFor(const std::weak_ptr<clientSocket>& /*session*/,
+    virtual void runAlarmActionsFor(const std::weak_ptr<CameraSession>& /*session*/,
                                     const std::shared_ptr<SoundPlayer>& alarmSound) {
         runAlarmActions(alarmSound);
     }
@@ -45,7 +45,7 @@ public:
     virtual std::optional<std::string> serviceName() const { return std::nullopt; }
 
     // The store of accepted passwords. Main thread. Default: none (nothing is stored).
-    virtual ZConfig* config() { return nullptr; }
+    virtual PasswordStore* config() { return nullptr; }
 };
 
 }  // namespace vistamo

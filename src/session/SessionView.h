@@ -43,7 +43,7 @@ public:
 
     // A decoded frame to draw. Called on the decoder's thread, which it must not make wait for
     // the main thread; the renderer may keep the reference as long as it needs.
-    virtual void getframeWithVideoframe(const PixelBuffer& /*frame*/) {}
+    virtual void showPicture(const PixelBuffer& /*frame*/) {}
 };
 
 // The OpenGL view of a camera's window, as its session sees it. Main thread.

@@ -27,7 +27,7 @@ uint64_t readBigEndian(ByteView data, size_t offset, size_t width) {
 
 void setError(Error* error, std::string description) {
     if (error != nullptr) {
-        *error = Error{kUrlErrorDomain, kCannotDecodeRawData, std::move(description), {}};
+        *error = Error{kByteFieldErrorDomain, kCannotDecodeRawData, std::move(description), {}};
     }
 }
 

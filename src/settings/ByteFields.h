@@ -40,7 +40,7 @@ std::optional<int64_t> getInt(ByteView data, size_t offset);
 // The 8 bytes at `offset` as a signed 64-bit integer.
 std::optional<int64_t> getLong(ByteView data, size_t offset);
 
-inline constexpr const char* kUrlErrorDomain = "NSURLErrorDomain";
+inline constexpr const char* kByteFieldErrorDomain = "NSURLErrorDomain";
 // "Cannot decode raw data": the only error getString reports.
 inline constexpr long kCannotDecodeRawData = -3001;
 
@@ -52,7 +52,7 @@ struct DecodedString {
 };
 
 // The length-prefixed string at `location`. Fails (no value; `*error`, when given, is set to
-// an error of kUrlErrorDomain with code kCannotDecodeRawData) when the count field does not
+// an error of kByteFieldErrorDomain with code kCannotDecodeRawData) when the count field does not
 // fit in the data, the count is negative, the count runs past the end of the data, or the
 // bytes are not valid UTF-8. The description says which.
 std::optional<DecodedString> getString(ByteView data, size_t location = 0, Error* error = nullptr);

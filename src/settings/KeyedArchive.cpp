@@ -21,7 +21,7 @@ static_assert(std::is_same_v<std::variant_alternative_t<0, ArchiveValue>, std::m
 
 std::nullopt_t corrupt(Error* error, std::string description) {
     if (error != nullptr) {
-        *error = Error{kCocoaErrorDomain, kCoderReadCorruptError, std::move(description), {}};
+        *error = Error{kArchiveErrorDomain, kCoderReadCorruptError, std::move(description), {}};
     }
     return std::nullopt;
 }

@@ -31,7 +31,7 @@ namespace vistamo {
 using ArchiveValue = std::variant<std::monostate, bool, int64_t, std::string>;
 
 // The error of an archive that cannot be read.
-inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
+inline constexpr const char* kArchiveErrorDomain = "NSCocoaErrorDomain";
 inline constexpr long kCoderReadCorruptError = 4864;
 
 class KeyedArchiver {
@@ -54,7 +54,7 @@ public:
     // The archive in `data`, or none when the bytes are not one: a wrong magic, a truncated
     // field, a negative count, an unknown tag, a boolean byte other than 0 or 1, text that is
     // not UTF-8, a repeated key, or bytes after the last entry. `*error` (when given) is then
-    // kCoderReadCorruptError of kCocoaErrorDomain with a description of the fault.
+    // kCoderReadCorruptError of kArchiveErrorDomain with a description of the fault.
     static std::optional<KeyedUnarchiver> unarchive(ByteView data, Error* error = nullptr);
 
     // A key that is missing, or holds a value of another type, reads as false, 0 or none.

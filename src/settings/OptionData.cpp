@@ -182,7 +182,7 @@ Bytes setOptionData(const AlarmOptions& options) {
     return data;
 }
 
-void getOptionDataWithData(AlarmOptions& options, ByteView data) {
+void readOptionRecord(AlarmOptions& options, ByteView data) {
     if (data.empty()) {
         setEmptyRecordDefaults(options);
         return;
@@ -200,7 +200,7 @@ void getOptionDataWithData(AlarmOptions& options, ByteView data) {
 
 Bytes loadOptions() { return readAppFile(kOptionsFileName); }
 
-bool saveOptionsWithData(ByteView data) {
+bool saveOptionRecord(ByteView data) {
     // What an in-place write leaves: the new bytes, then whatever an older, longer file held
     // beyond them.
     Bytes contents(data.begin(), data.end());
@@ -212,19 +212,19 @@ bool saveOptionsWithData(ByteView data) {
     return writeAppFile(kOptionsFileName, contents);
 }
 
-bool savePasswordWithData(ByteView data) {
+bool savePasswordRecord(ByteView data) {
     Bytes contents = readAppFile(kOptionsFileName);
     contents.insert(contents.end(), data.begin(), data.end());
     return writeAppFile(kOptionsFileName, contents);
 }
 
-bool saveActiveProgramWithFileName(const std::string& text) {
+bool saveActiveProgram(const std::string& text) {
     return writeAppFile(kActiveProgramFileName, bytesOf(text));
 }
 
 std::string getActiveProgram() { return readTextFile(kActiveProgramFileName); }
 
-bool saveTerminateProgramsWithFileName(const std::string& text) {
+bool saveTerminatePrograms(const std::string& text) {
     return writeAppFile(kTerminateProgramsFileName, bytesOf(text));
 }
 
@@ -232,7 +232,7 @@ std::string getTerminatePrograms() { return readTextFile(kTerminateProgramsFileN
 
 void loadOrCreateOptions(AlarmOptions& options) {
     if (isExisted(kAppFolderName) != ExistedState::IT_IS_NONE) {
-        getOptionDataWithData(options, loadOptions());
+        readOptionRecord(options, loadOptions());
         return;
     }
     options.bEnableSound = true;
@@ -248,7 +248,7 @@ void loadOrCreateOptions(AlarmOptions& options) {
         std::filesystem::create_directories(*library, ignored);
     }
     if (createSubFolder(kAppFolderName, false)) {
-        saveOptionsWithData(setOptionData(options));
+        saveOptionRecord(setOptionData(options));
     }
 }
 

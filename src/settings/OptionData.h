@@ -72,7 +72,7 @@ Bytes setOptionData(const AlarmOptions& options);
 // A malformed record (a text that is not UTF-8, a length or field running past the end, a cut
 // picID or version field) is logged and gives the defaults of the empty record. mVersion is
 // never changed. Any bytes are safe.
-void getOptionDataWithData(AlarmOptions& options, ByteView data);
+void readOptionRecord(AlarmOptions& options, ByteView data);
 
 // The contents of the options file; empty when it is missing, unreadable, not a regular file,
 // larger than kMaxOptionsFileBytes, or when there is no Library folder.
@@ -82,21 +82,21 @@ Bytes loadOptions();
 // tail (the reader ignores it), so the result is byte for byte what an in-place write gives.
 // The file is replaced atomically (readable and writable by its owner only). The app folder
 // is not created here. False, with a log line, when the file cannot be written.
-bool saveOptionsWithData(ByteView data);
+bool saveOptionRecord(ByteView data);
 
 // Appends `data` to the options file (creating it), atomically. False, with a log line, when
 // the file cannot be written.
-bool savePasswordWithData(ByteView data);
+bool savePasswordRecord(ByteView data);
 
 // The program-name files: one UTF-8 text each, replaced atomically. The getters give "" when
 // the file is missing, unreadable or not UTF-8.
-bool saveActiveProgramWithFileName(const std::string& text);
+bool saveActiveProgram(const std::string& text);
 std::string getActiveProgram();
-bool saveTerminateProgramsWithFileName(const std::string& text);
+bool saveTerminatePrograms(const std::string& text);
 std::string getTerminatePrograms();
 
 // The options at start-up: when the app folder exists, the options file is read and applied
-// (getOptionDataWithData); otherwise this is the first start: sound and active on, terminate
+// (readOptionRecord); otherwise this is the first start: sound and active on, terminate
 // off, active program "Safari", terminate program "", picID 0; the app folder is created and,
 // when that succeeded, the options are written. Main thread.
 void loadOrCreateOptions(AlarmOptions& options);

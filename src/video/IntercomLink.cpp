@@ -1,12 +1,12 @@
 #include "video/IntercomLink.h"
 
+#include "media/OpusCodec.h"
 #include "media/PCMRecorder.h"
-#include "media/opusCodec.h"
-#include "session/clientSocket.h"
+#include "session/CameraSession.h"
 
 namespace vistamo {
 
-IntercomLink::IntercomLink() : opus(std::make_shared<opusCodec>(AudioEndpoint::none)) {}
+IntercomLink::IntercomLink() : opus(std::make_shared<OpusCodec>(AudioEndpoint::none)) {}
 
 IntercomLink::~IntercomLink() = default;
 
@@ -15,12 +15,12 @@ void IntercomLink::attach(const std::shared_ptr<IntercomLink>& link, PCMRecorder
     link->opus->setDelegate(link);
 }
 
-void IntercomLink::setSocket(std::weak_ptr<clientSocket> session) {
+void IntercomLink::setSocket(std::weak_ptr<CameraSession> session) {
     std::lock_guard guard(lock_);
     socket_ = std::move(session);
 }
 
-std::shared_ptr<clientSocket> IntercomLink::socket() const {
+std::shared_ptr<CameraSession> IntercomLink::socket() const {
     std::lock_guard guard(lock_);
     return socket_.lock();
 }

@@ -3,13 +3,13 @@
 #include <memory>
 #include <mutex>
 
+#include "media/OpusPacketSink.h"
 #include "media/PCMRecorderDelegate.h"
-#include "media/opusCodecDelegate.h"
 
 namespace vistamo {
 
-class clientSocket;
-class opusCodec;
+class CameraSession;
+class OpusCodec;
 class PCMRecorder;
 
 // The intercom's path from the microphone to the camera: each recorder chunk goes to the Opus
@@ -22,7 +22,7 @@ class PCMRecorder;
 //
 // Its source includes no Qt header: the encoder declares a member named `emit`, which Qt
 // defines as a macro.
-class IntercomLink final : public PCMRecorderDelegate, public opusCodecDelegate {
+class IntercomLink final : public PCMRecorderDelegate, public OpusPacketSink {
 public:
     // The encoder only encodes: it opens no output device.
     IntercomLink();
@@ -31,18 +31,18 @@ public:
     // Makes `link` the delegate of `recorder` and of its own encoder.
     static void attach(const std::shared_ptr<IntercomLink>& link, PCMRecorder& recorder);
 
-    void setSocket(std::weak_ptr<clientSocket> session);
-    std::shared_ptr<clientSocket> socket() const;
+    void setSocket(std::weak_ptr<CameraSession> session);
+    std::shared_ptr<CameraSession> socket() const;
 
     void getPCMData(Bytes chunk) override;
     void getOpusData(Bytes packet) override;
 
 private:
     // Set once at construction; encodes on the delivery thread only.
-    const std::shared_ptr<opusCodec> opus;
+    const std::shared_ptr<OpusCodec> opus;
 
     mutable std::mutex lock_;
-    std::weak_ptr<clientSocket> socket_;  // guarded by lock_
+    std::weak_ptr<CameraSession> socket_;  // guarded by lock_
 };
 
 }  // namespace vistamo

@@ -2,9 +2,9 @@
 
 #include "dispatch/MainQueue.h"
 #include "media/ClipRecorder.h"
+#include "media/H264Decoder.h"
 #include "media/MixerSound.h"
-#include "media/ZH264Decoder.h"
-#include "media/opusCodec.h"
+#include "media/OpusCodec.h"
 #include "platform/Log.h"
 #include "platform/Resources.h"
 #include "video/QtSessionDialogs.h"
@@ -29,8 +29,8 @@ public:
 
 SessionParts makeSessionParts(DialogRunner runner) {
     SessionParts parts;
-    parts.makeDecoder = [] { return std::make_shared<ZH264Decoder>(); };
-    parts.makeCodec = [] { return std::make_shared<opusCodec>(); };
+    parts.makeDecoder = [] { return std::make_shared<H264Decoder>(); };
+    parts.makeCodec = [] { return std::make_shared<OpusCodec>(); };
     parts.makeAlarmPlayer = []() -> std::shared_ptr<SoundPlayer> {
         auto sound = loadSound(resourcePath("alarm.mp3"));
         if (!sound) {

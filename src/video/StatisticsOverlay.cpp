@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "video/GLFunctions.h"
+#include "video/ShaderProgram.h"
 #include "video/Vertex.h"
-#include "video/ZShaderProgram.h"
 
 namespace vistamo {
 
@@ -21,7 +21,7 @@ constexpr int kPaddingPoints = 6;
 }  // namespace
 
 StatisticsOverlay::StatisticsOverlay(QOpenGLWidget* view)
-    : view_(view), program_(std::make_unique<ZShaderProgram>("shader.vsh", "buttonshader.fsh")) {
+    : view_(view), program_(std::make_unique<ShaderProgram>("shader.vsh", "buttonshader.fsh")) {
     QOpenGLFunctions_3_2_Core* gl = currentGL();
     if (gl == nullptr) {
         return;

@@ -12,7 +12,7 @@ class QOpenGLWidget;
 
 namespace vistamo {
 
-class ZShaderProgram;
+class ShaderProgram;
 
 // A panel of text lines drawn over the video's top left corner the way the control bar draws
 // its buttons: the text is painted into an image once when it changes, uploaded as a texture,
@@ -40,7 +40,7 @@ public:
 
 private:
     QPointer<QOpenGLWidget> view_;
-    std::unique_ptr<ZShaderProgram> program_;
+    std::unique_ptr<ShaderProgram> program_;
     GLuint vao_ = 0;
     GLuint vbo_ = 0;
     GLuint texture_ = 0;

@@ -5,9 +5,9 @@
 
 namespace vistamo {
 
-class clientSocket;
-class videoWindow;
-class ZDeviceInfo;
+class CameraSession;
+class CameraWindowController;
+class CameraRecord;
 
 // What a camera window and its video view controller need of the scanner controller that
 // opened them. They hold it weakly. Every operation runs on the main thread and has a safe
@@ -27,14 +27,14 @@ public:
     virtual void setIsConnected(bool /*connected*/) {}
 
     // Takes `wc` out of the list of open camera windows; nothing when it is not there.
-    virtual void removeVideoWindow(const videoWindow& /*wc*/) {}
+    virtual void removeVideoWindow(const CameraWindowController& /*wc*/) {}
 
     // Makes the scanner's own window visible again.
     virtual void showScannerWindow() {}
 
     // Removes `wc` from the list (again) and drops its session; the window controller
     // schedules it 0.3 s after closing.
-    virtual void destroyWindowWithWc(const std::shared_ptr<videoWindow>& /*wc*/) {}
+    virtual void destroyWindow(const std::shared_ptr<CameraWindowController>& /*wc*/) {}
 
     // The address of the session opened by the last connect by address, or "" when the
     // scanner holds none; titles a window that has no camera record.
@@ -43,13 +43,13 @@ public:
     // A new session, not yet connected, made as the scanner makes the sessions of the windows
     // it opens; a window that lost its camera connects again with it. Default: none, so such a
     // window closes instead.
-    virtual std::shared_ptr<clientSocket> makeSession() { return nullptr; }
+    virtual std::shared_ptr<CameraSession> makeSession() { return nullptr; }
 
     // The camera's record as discovery knows it now, to connect to its current address: the
     // record `known` or one of the same `identity`, while discovery lists it. None when
     // discovery no longer lists the camera (it said it leaves). Default: `known`.
-    virtual std::shared_ptr<ZDeviceInfo> currentRecordOf(const std::shared_ptr<ZDeviceInfo>& known,
-                                                         const std::string& /*identity*/) {
+    virtual std::shared_ptr<CameraRecord> currentRecordOf(
+        const std::shared_ptr<CameraRecord>& known, const std::string& /*identity*/) {
         return known;
     }
 

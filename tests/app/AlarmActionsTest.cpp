@@ -138,7 +138,7 @@ TEST_F(AlarmActionsTest, OnePassLaunchesOnceAndActsOnMatchingApplicationsInOrder
 
 TEST_F(AlarmActionsTest, DelayedTerminationEndsTheApplicationLater) {
     const RunningApplication app{21, "Mail", 5};
-    terminateAppWithApp(workspace_, app);
+    forceTerminateApplication(workspace_, app);
     EXPECT_TRUE(workspace_->calls.empty());
     ASSERT_TRUE(waitProcessingEvents([&] { return workspace_->calls.size() == 2; }));
     EXPECT_EQ(workspace_->calls, (std::vector<std::string>{"force 21", "terminate 21"}));
@@ -153,7 +153,7 @@ TEST(ScannerSessionHostTest, SessionsSeeThePublishedAlarmModeAndTheScannersOptio
     std::vector<std::string> asked;
     ScannerSessionHost::Hooks hooks;
     hooks.bringWindowsForward = [&] { asked.push_back("front"); };
-    hooks.windowOf = [&](const std::weak_ptr<clientSocket>& session) {
+    hooks.windowOf = [&](const std::weak_ptr<CameraSession>& session) {
         asked.push_back(session.expired() ? "window of none" : "window of a session");
         return std::optional<ScannerSessionHost::AlarmedWindow>();
     };
@@ -178,7 +178,7 @@ TEST(ScannerSessionHostTest, SessionsSeeThePublishedAlarmModeAndTheScannersOptio
     // An alarm brings the viewer's windows forward, then the application the options name.
     options.bEnableActive = true;
     options.activeProgram = "editor";
-    host.runAlarmActionsFor(std::weak_ptr<clientSocket>(), nullptr);
+    host.runAlarmActionsFor(std::weak_ptr<CameraSession>(), nullptr);
     EXPECT_EQ(asked, (std::vector<std::string>{"front", "window of none"}));
     ASSERT_FALSE(workspace->calls.empty());
     EXPECT_EQ(workspace->calls.front(), "activate " + std::to_string(::getpid()));

@@ -345,7 +345,7 @@ protected:
             return std::nullopt;
         }
         AlarmOptions options;
-        getOptionDataWithData(options, *bytes);
+        readOptionRecord(options, *bytes);
         return options;
     }
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "app/AddCameraDialog.h"
+#include "app/OptionsDialog.h"
 #include "app/ScannerDialogHost.h"
-#include "app/ZOptionVC.h"
-#include "app/addDeviceVC.h"
 #include "discovery/DiscoveryDoubles.h"
 #include "settings/ClipSettings.h"
 #include "settings/OptionData.h"
@@ -44,7 +44,7 @@ public:
         }
         return true;
     }
-    void connectToServerWithIp(const std::string& address) override {
+    void connectToAddress(const std::string& address) override {
         calls.push_back("connect " + address);
         connected = true;
     }
@@ -71,9 +71,9 @@ bool closed(const QPointer<QWidget>& dialog) {
 }
 
 // In a home of its own: OK writes the clip settings file.
-class ZOptionVCTest : public test::TempHomeTest {};
+class OptionsDialogTest : public test::TempHomeTest {};
 
-TEST_F(ZOptionVCTest, ShowsTheOptionsAndOkSavesTheEditedValues) {
+TEST_F(OptionsDialogTest, ShowsTheOptionsAndOkSavesTheEditedValues) {
     ASSERT_TRUE(saveClipSettings(ClipSettings{false, 30, 4}));
     auto host = std::make_shared<HostDouble>();
     host->options.bEnableActive = true;
@@ -95,14 +95,14 @@ TEST_F(ZOptionVCTest, ShowsTheOptionsAndOkSavesTheEditedValues) {
 
     QPointer<QWidget> guard;
     {
-        auto* dialog = new ZOptionVC(host);
+        auto* dialog = new OptionsDialog(host);
         guard = dialog;
         dialog->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
         EXPECT_EQ(dialog->windowTitle(), "Options");
         EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize()) << "the dialog is not resizable";
-        EXPECT_EQ(dialog->activePragram()->text(), "firefox");
-        EXPECT_EQ(dialog->terminatePragram()->text(), "xterm");
+        EXPECT_EQ(dialog->activeProgramField()->text(), "firefox");
+        EXPECT_EQ(dialog->terminateProgramField()->text(), "xterm");
         EXPECT_EQ(dialog->newAPP()->text(), "Recorder.app");
         EXPECT_TRUE(dialog->activeButton()->isChecked());
         EXPECT_TRUE(dialog->terminateButton()->isChecked());
@@ -112,7 +112,7 @@ TEST_F(ZOptionVCTest, ShowsTheOptionsAndOkSavesTheEditedValues) {
         saveScreenshot(*dialog, "options.png");
 
         dialog->activeButton()->setChecked(false);
-        dialog->terminatePragram()->setText("");
+        dialog->terminateProgramField()->setText("");
         dialog->soundButton()->setChecked(true);
         dialog->onceAlarm()->setChecked(true);
         dialog->newAPP()->setText("vlc");
@@ -147,13 +147,13 @@ TEST(DialogsTest, CancelChangesNothingAndKeepsTheScannerHiddenWhileConnected) {
             QPointer<QWidget> guard;
             QPushButton* cancel = nullptr;
             if (options) {
-                auto* dialog = new ZOptionVC(host);
+                auto* dialog = new OptionsDialog(host);
                 guard = dialog;
-                dialog->activePragram()->setText("other");
+                dialog->activeProgramField()->setText("other");
                 dialog->activeButton()->setChecked(!host->options.bEnableActive);
                 cancel = dialog->cancelButton();
             } else {
-                auto* dialog = new addDeviceVC(host);
+                auto* dialog = new AddCameraDialog(host);
                 guard = dialog;
                 dialog->ipText()->setText("192.168.1.20");
                 cancel = dialog->cancelButton();
@@ -197,7 +197,7 @@ struct AlertLog {
 TEST(addDeviceVCTest, RejectsAnythingButDottedIPv4WithAnAlertAndAddsNothing) {
     auto host = std::make_shared<HostDouble>();
     AlertLog log;
-    auto* dialog = new addDeviceVC(host, nullptr, log.runner());
+    auto* dialog = new AddCameraDialog(host, nullptr, log.runner());
     QPointer<QWidget> guard(dialog);
     dialog->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
@@ -237,7 +237,7 @@ TEST(addDeviceVCTest, RejectsAnythingButDottedIPv4WithAnAlertAndAddsNothing) {
 TEST(addDeviceVCTest, AValidAddressIsAddedThenConnectedAndTheDialogCloses) {
     auto host = std::make_shared<HostDouble>();
     AlertLog log;
-    auto* dialog = new addDeviceVC(host, nullptr, log.runner());
+    auto* dialog = new AddCameraDialog(host, nullptr, log.runner());
     QPointer<QWidget> guard(dialog);
     dialog->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog));
@@ -254,11 +254,11 @@ TEST(addDeviceVCTest, AValidAddressIsAddedThenConnectedAndTheDialogCloses) {
 
     // A dialog whose scanner is gone closes on OK and does nothing else.
     std::weak_ptr<ScannerDialogHost> gone = std::make_shared<HostDouble>();
-    auto* orphan = new addDeviceVC(gone, nullptr, log.runner());
+    auto* orphan = new AddCameraDialog(gone, nullptr, log.runner());
     QPointer<QWidget> orphanGuard(orphan);
     orphan->show();
     orphan->ipText()->setText("10.0.0.1");
-    orphan->pressOKWithId();
+    orphan->acceptAddress();
     EXPECT_TRUE(closed(orphanGuard));
     EXPECT_TRUE(log.alerts.empty());
 }

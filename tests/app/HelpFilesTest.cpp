@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "app/HelpFiles.h"
-#include "app/ZHelpVC.h"
+#include "app/HelpWindow.h"
 #include "support/TempHome.h"
 
 namespace vistamo {
@@ -32,7 +32,7 @@ TEST_F(HelpFilesTest, RefusesWhatIsNotALocalFileUrl) {
                             "file:help.html", "file://server/help.html", "file:///a%2",
                             "file:///a%00b", "mailto:someone@example.com"}) {
         Error error;
-        EXPECT_FALSE(fileURLForBuggyWKWebView8WithFileURL(url, &error)) << url;
+        EXPECT_FALSE(helpFileUrl(url, &error)) << url;
         EXPECT_EQ(error.domain, "BuggyWKWebViewDomain") << url;
         EXPECT_EQ(error.code, 1001) << url;
         EXPECT_EQ(error.description, "URL must be a file URL.") << url;
@@ -47,8 +47,7 @@ TEST_F(HelpFilesTest, CopiesIntoWwwReplacingWhatWasThere) {
     fs::create_directories(tmp_ / "www" / "my help.html" / "stale");
 
     Error error;
-    const auto url = fileURLForBuggyWKWebView8WithFileURL(
-        "FILE://localhost" + fileUrlFromPath(source).substr(7), &error);
+    const auto url = helpFileUrl("FILE://localhost" + fileUrlFromPath(source).substr(7), &error);
     ASSERT_TRUE(url) << error.description << " " << error.reason;
     EXPECT_EQ(*url, "file://" + tmp_.string() + "/www/my%20help.html");
     const auto copy = pathFromFileUrl(*url);
@@ -57,7 +56,7 @@ TEST_F(HelpFilesTest, CopiesIntoWwwReplacingWhatWasThere) {
     EXPECT_EQ(readText(source), "<p>new</p>");
 
     // Asking again for the copy itself keeps it.
-    const auto again = fileURLForBuggyWKWebView8WithFileURL(*url, &error);
+    const auto again = helpFileUrl(*url, &error);
     ASSERT_TRUE(again);
     EXPECT_EQ(*again, *url);
     EXPECT_EQ(readText(*copy), "<p>new</p>");
@@ -65,18 +64,17 @@ TEST_F(HelpFilesTest, CopiesIntoWwwReplacingWhatWasThere) {
 
 TEST_F(HelpFilesTest, ReportsTheStepThatFailed) {
     Error error;
-    EXPECT_FALSE(
-        fileURLForBuggyWKWebView8WithFileURL(fileUrlFromPath(home_ / "missing.html"), &error));
+    EXPECT_FALSE(helpFileUrl(fileUrlFromPath(home_ / "missing.html"), &error));
     EXPECT_EQ(error.domain, kPosixErrorDomain);
     EXPECT_EQ(error.code, ENOENT);
     EXPECT_NE(error.reason.find("copy"), std::string::npos) << error.reason;
 
     // A folder that holds the temporary directory cannot be copied into it.
-    EXPECT_FALSE(fileURLForBuggyWKWebView8WithFileURL(fileUrlFromPath(home_), &error));
+    EXPECT_FALSE(helpFileUrl(fileUrlFromPath(home_), &error));
     EXPECT_EQ(error.code, EINVAL);
     EXPECT_FALSE(fs::exists(tmp_ / "www" / home_.filename()));
     // Nor can a URL that names no file.
-    EXPECT_FALSE(fileURLForBuggyWKWebView8WithFileURL("file:///", &error));
+    EXPECT_FALSE(helpFileUrl("file:///", &error));
     EXPECT_EQ(error.code, EINVAL);
 
     // "www" cannot be made where a file stands in its way.
@@ -84,14 +82,14 @@ TEST_F(HelpFilesTest, ReportsTheStepThatFailed) {
     writeText(page, "x");
     fs::remove_all(tmp_ / "www");
     writeText(tmp_ / "www", "in the way");
-    EXPECT_FALSE(fileURLForBuggyWKWebView8WithFileURL(fileUrlFromPath(page), &error));
+    EXPECT_FALSE(helpFileUrl(fileUrlFromPath(page), &error));
     EXPECT_EQ(error.domain, kPosixErrorDomain);
     EXPECT_NE(error.reason.find("www"), std::string::npos) << error.reason;
 }
 
 TEST_F(HelpFilesTest, HelpWindowShowsAPageAndStaysUsableWithout) {
-    ZHelpVC help;
-    EXPECT_EQ(fs::exists(ZHelpVC::helpPagePath()), !help.web()->toPlainText().isEmpty())
+    HelpWindow help;
+    EXPECT_EQ(fs::exists(HelpWindow::helpPagePath()), !help.web()->toPlainText().isEmpty())
         << "the window opens on our help page";
     const fs::path page = home_ / "help.html";
     writeText(page, "<h1>Finding cameras</h1><p><a href=\"https://example.com/\">site</a></p>");

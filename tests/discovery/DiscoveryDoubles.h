@@ -5,11 +5,11 @@
 #include <utility>
 #include <vector>
 
+#include "discovery/CameraFinder.h"
+#include "discovery/CameraRecord.h"
 #include "discovery/DeviceButton.h"
 #include "discovery/DiscoveryHost.h"
 #include "discovery/NewDeviceReceiver.h"
-#include "discovery/ZDeviceInfo.h"
-#include "discovery/ZUDPScanner.h"
 #include "dispatch/MainQueue.h"
 #include "platform/Bytes.h"
 #include "support/DatagramSocket.h"
@@ -31,8 +31,8 @@ public:
     int64_t tag() const override { return tag_; }
     void setTag(int64_t tag) override { tag_ = tag; }
     bool isHidden() const override { return hidden_; }
-    void setHidden(bool hidden) override { hidden_ = hidden; }
-    void removeFromSuperview() override { removed = true; }
+    void setButtonHidden(bool hidden) override { hidden_ = hidden; }
+    void remove() override { removed = true; }
 
     const std::string title;
     bool removed = false;
@@ -56,10 +56,10 @@ public:
     void showStatus(DiscoveryStatus shown) override {
         status.push_back(shown == DiscoveryStatus::CamerasFound ? "found" : "searching");
     }
-    ZConfig* config() override { return store; }
+    PasswordStore* config() override { return store; }
 
     bool makesButtons = true;
-    ZConfig* store = nullptr;
+    PasswordStore* store = nullptr;
     std::vector<std::shared_ptr<RecordingButton>> buttons;
     std::vector<std::string> status;
 };
@@ -72,7 +72,7 @@ public:
     std::vector<std::shared_ptr<DeviceButton>> handed;  // main thread only
 };
 
-inline std::shared_ptr<RecordingButton> buttonOf(const std::shared_ptr<ZDeviceInfo>& record) {
+inline std::shared_ptr<RecordingButton> buttonOf(const std::shared_ptr<CameraRecord>& record) {
     return std::dynamic_pointer_cast<RecordingButton>(record->button().lock());
 }
 
@@ -80,19 +80,19 @@ inline std::shared_ptr<RecordingButton> buttonOf(const std::shared_ptr<ZDeviceIn
 // queue and is read there.
 struct ScannerDriver {
     // Takes `made` as the test's scanner, its window `host`, with the network up.
-    void attach(std::shared_ptr<ZUDPScanner> made) {
+    void attach(std::shared_ptr<CameraFinder> made) {
         scanner = std::move(made);
         onMain([&] {
-            scanner->setMScanner(host);
+            scanner->setScanner(host);
             scanner->setNetStatus(1);
         });
     }
-    std::vector<std::shared_ptr<ZDeviceInfo>> list() const {
-        return onMain([&] { return scanner->mDeviceList(); });
+    std::vector<std::shared_ptr<CameraRecord>> list() const {
+        return onMain([&] { return scanner->records(); });
     }
-    std::shared_ptr<ZDeviceInfo> find(const std::string& uuid) const {
+    std::shared_ptr<CameraRecord> find(const std::string& uuid) const {
         for (const auto& record : list()) {
-            if (record->mUUID() == uuid) {
+            if (record->uuid() == uuid) {
                 return record;
             }
         }
@@ -104,13 +104,13 @@ struct ScannerDriver {
     // "address port name" of the record for `uuid`.
     std::string shown(const std::string& uuid) const {
         const auto record = find(uuid);
-        return record ? record->mDeviceIP().value_or("?") + " " + std::to_string(record->mPort()) +
-                            " " + record->mDeviceName().value_or("?")
+        return record ? record->address().value_or("?") + " " + std::to_string(record->port()) +
+                            " " + record->name().value_or("?")
                       : "none";
     }
 
     std::shared_ptr<RecordingHost> host = std::make_shared<RecordingHost>();
-    std::shared_ptr<ZUDPScanner> scanner;
+    std::shared_ptr<CameraFinder> scanner;
 };
 
 }  // namespace vistamo::test

@@ -131,7 +131,7 @@ TEST_F(ReachabilityTest, StatusFromFlagsAndFlagsFromTheKernelsState) {
 
 TEST_F(ReachabilityTest, PostsEachChangeOfFlagsToObserversOnTheMainQueueWhileStarted) {
     const auto source = std::make_shared<ManualReachabilitySource>(kReachable);
-    const auto watcher = Reachability::reachabilityWithSource(source);
+    const auto watcher = Reachability::withSource(source);
     Recorder recorder(watcher);
     EXPECT_EQ(watcher->currentReachabilityStatus(), Reachable);
     ASSERT_TRUE(watcher->startNotifier());
@@ -202,7 +202,7 @@ TEST_F(ReachabilityTest, ObserversRemovedOrGoneAreNotCalledAndNothingStaysBehind
     int thirdCalls = 0;
     {
         const auto source = std::make_shared<ManualReachabilitySource>(kReachable);
-        auto watcher = Reachability::reachabilityWithSource(source);
+        auto watcher = Reachability::withSource(source);
         // Observers removed during a delivery are not called.
         Reachability::ObserverId second = 0;
         watcher->addObserver([&](const ReachabilityNotification&) {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "discovery/ZDeviceInfo.h"
-#include "media/ZH264Decoder.h"
+#include "discovery/CameraRecord.h"
+#include "media/H264Decoder.h"
+#include "session/CameraSession.h"
 #include "session/SessionDoubles.h"
-#include "session/clientSocket.h"
 #include "support/CameraProcess.h"
 #include "support/CountingCodec.h"
 #include "support/DiskSound.h"
@@ -56,7 +56,7 @@ public:
     void connect(AudioEndpoint sound = AudioEndpoint::systemDefault) {
         SessionParts parts;
         parts.streamSilenceSeconds = silenceSeconds_;
-        parts.makeDecoder = [this] { return decoder = std::make_shared<ZH264Decoder>(); };
+        parts.makeDecoder = [this] { return decoder = std::make_shared<H264Decoder>(); };
         parts.makeCodec = [this, sound] { return codec = std::make_shared<CountingCodec>(sound); };
         renderer = std::make_shared<NumberingRenderer>();
         scanner = std::make_shared<RecordingScanner>();
@@ -90,13 +90,13 @@ public:
 
     std::unique_ptr<CameraProcess> camera;
     std::unique_ptr<FaultRelay> relay;
-    std::shared_ptr<clientSocket> session;
-    std::shared_ptr<ZH264Decoder> decoder;
+    std::shared_ptr<CameraSession> session;
+    std::shared_ptr<H264Decoder> decoder;
     std::shared_ptr<CountingCodec> codec;
     std::shared_ptr<NumberingRenderer> renderer;
     std::shared_ptr<RecordingScanner> scanner;
     std::shared_ptr<RecordingView> view;
-    std::shared_ptr<ZDeviceInfo> device;
+    std::shared_ptr<CameraRecord> device;
 
 private:
     double silenceSeconds_;

@@ -192,7 +192,7 @@ TEST_F(SessionFaultTest, ResetAndOrderlyCloseEachEndTheSessionOnce) {
         ASSERT_TRUE(waitUntil([&] { return link->scanner->devicesDown > 0; }));
         ASSERT_TRUE(waitUntil([&] { return link->view->closes > 0; }));
         // The sound is let go once the end has been handled.
-        ASSERT_TRUE(waitUntil([&] { return !link->session->OpusCodec(); }));
+        ASSERT_TRUE(waitUntil([&] { return !link->session->audioCodec(); }));
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(link->scanner->devicesDown, 1);
         EXPECT_EQ(link->view->closes, 1);
@@ -201,7 +201,7 @@ TEST_F(SessionFaultTest, ResetAndOrderlyCloseEachEndTheSessionOnce) {
         link->session->disconnect();
         std::this_thread::sleep_for(100ms);
         EXPECT_EQ(link->scanner->devicesDown, 1);
-        std::weak_ptr<clientSocket> gone = link->session;
+        std::weak_ptr<CameraSession> gone = link->session;
         link->release();
         EXPECT_TRUE(waitUntil([&] { return gone.expired(); })) << "the session is let go";
     }

@@ -7,9 +7,9 @@
 
 #include <thread>
 
-#include "media/ISSoundAdditions.h"
+#include "media/MicrophoneSettings.h"
+#include "media/OpusCodec.h"
 #include "media/PCMRecorder.h"
-#include "media/opusCodec.h"
 #include "support/DiskSound.h"
 
 namespace vistamo {
@@ -37,7 +37,7 @@ TEST_F(DiskAudioTest, PlayersAndRecordersComeAndGoOnSeveralThreads) {
     for (int thread = 0; thread < 3; ++thread) {
         threads.emplace_back([] {
             for (int round = 0; round < 4; ++round) {
-                opusCodec codec;
+                OpusCodec codec;
                 codec.startPlay();
                 PCMRecorder recorder;
                 recorder.start();
@@ -57,12 +57,12 @@ TEST_F(DiskAudioTest, WithoutAnyAudioDriverEverythingCarriesOnQuietly) {
     setVariable("SDL_AUDIODRIVER", "no-such-driver");
     {
         // The first ones may say that there is no device.
-        opusCodec codec;
+        OpusCodec codec;
         PCMRecorder recorder;
     }
     testing::internal::CaptureStderr();
     {
-        opusCodec codec;
+        OpusCodec codec;
         codec.startPlay();
         for (int i = 0; i < 40; ++i) {
             codec.decodeOpusData(tenMilliseconds());
@@ -76,7 +76,7 @@ TEST_F(DiskAudioTest, WithoutAnyAudioDriverEverythingCarriesOnQuietly) {
         EXPECT_FALSE(recorder.isRecording());
 
         AudioInputDevice device;
-        EXPECT_LT(ISSoundAdditions::setSampleRateForDeviceID(device, {48000.0, 48000.0}), 0);
+        EXPECT_LT(MicrophoneSettings::setSampleRateForDeviceID(device, {48000.0, 48000.0}), 0);
     }
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(said.find("could not get default audio output device"), std::string::npos) << said;
@@ -90,7 +90,7 @@ TEST_F(DiskAudioTest, LeavesTheApplicationsSignalsAlone) {
     struct sigaction during {};
     ::sigaction(SIGINT, nullptr, &before);
     {
-        opusCodec codec;
+        OpusCodec codec;
         ::sigaction(SIGINT, nullptr, &during);
     }
     EXPECT_EQ(during.sa_handler, before.sa_handler);

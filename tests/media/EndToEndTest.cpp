@@ -7,16 +7,16 @@
 #include <mutex>
 #include <thread>
 
-#include "discovery/ZDeviceInfo.h"
+#include "discovery/CameraRecord.h"
 #include "dispatch/MainQueue.h"
 #include "media/AudioSignals.h"
 #include "media/DecodedFrame.h"
 #include "media/FrameMailbox.h"
+#include "media/H264Decoder.h"
+#include "media/OpusCodec.h"
 #include "media/PCMRecorder.h"
-#include "media/ZH264Decoder.h"
-#include "media/opusCodec.h"
+#include "session/CameraSession.h"
 #include "session/SessionDoubles.h"
-#include "session/clientSocket.h"
 #include "support/CameraProcess.h"
 #include "support/CountingCodec.h"
 #include "support/DiskSound.h"
@@ -57,16 +57,16 @@ protected:
     }
 
     std::unique_ptr<test::CameraProcess> camera;
-    std::shared_ptr<clientSocket> session;
+    std::shared_ptr<CameraSession> session;
     std::shared_ptr<test::NumberingRenderer> renderer = std::make_shared<test::NumberingRenderer>();
     std::shared_ptr<test::RecordingScanner> scanner = std::make_shared<test::RecordingScanner>();
-    std::vector<std::shared_ptr<ZDeviceInfo>> devices_;
+    std::vector<std::shared_ptr<CameraRecord>> devices_;
 };
 
 TEST_F(EndToEnd, CameraVideoArrivesInDisplayOrder) {
-    std::shared_ptr<ZH264Decoder> decoder;
+    std::shared_ptr<H264Decoder> decoder;
     SessionParts parts;
-    parts.makeDecoder = [&] { return decoder = std::make_shared<ZH264Decoder>(); };
+    parts.makeDecoder = [&] { return decoder = std::make_shared<H264Decoder>(); };
     connect({"--no-audio", "--bframes", "--two-slices", "--fps", "60", "--gop", "25"}, parts);
     ASSERT_TRUE(
         waitUntil([&] { return renderer->numbers().size() >= 300; }, std::chrono::seconds(60)));
@@ -86,9 +86,9 @@ TEST_F(EndToEnd, CameraVideoArrivesInDisplayOrder) {
 }
 
 TEST_F(EndToEnd, LoopingCameraRepeatsItsStoredPicturesWholeAndInOrder) {
-    std::shared_ptr<ZH264Decoder> decoder;
+    std::shared_ptr<H264Decoder> decoder;
     SessionParts parts;
-    parts.makeDecoder = [&] { return decoder = std::make_shared<ZH264Decoder>(); };
+    parts.makeDecoder = [&] { return decoder = std::make_shared<H264Decoder>(); };
     // One second at 50 pictures per second is two groups of 25: 50 stored pictures.
     connect({"--no-audio", "--bframes", "--fps", "50", "--gop", "25", "--loop", "1"}, parts);
     ASSERT_TRUE(
@@ -110,19 +110,18 @@ TEST_F(EndToEnd, LoopingCameraRepeatsItsStoredPicturesWholeAndInOrder) {
 // Draws on the main thread through a one-picture mailbox, as the camera window's renderer does.
 class MainThreadRenderer : public SessionRenderer {
 public:
-    void getframeWithVideoframe(const PixelBuffer& frame) override { mailbox->post(frame); }
+    void showPicture(const PixelBuffer& frame) override { mailbox->post(frame); }
 
     std::shared_ptr<FrameMailbox> mailbox = FrameMailbox::create(
-        dispatch::mainQueue(),
-        [this](const PixelBuffer& frame) { drawn.getframeWithVideoframe(frame); });
+        dispatch::mainQueue(), [this](const PixelBuffer& frame) { drawn.showPicture(frame); });
     test::NumberingRenderer drawn;
 };
 
 TEST_F(EndToEnd, BlockedMainThreadStallsNeitherSoundNorStatusNorAlarms) {
     auto codec = std::make_shared<CountingCodec>();
-    std::shared_ptr<ZH264Decoder> decoder;
+    std::shared_ptr<H264Decoder> decoder;
     SessionParts parts;
-    parts.makeDecoder = [&] { return decoder = std::make_shared<ZH264Decoder>(); };
+    parts.makeDecoder = [&] { return decoder = std::make_shared<H264Decoder>(); };
     parts.makeCodec = [codec] { return codec; };
     auto video = std::make_shared<MainThreadRenderer>();
     connect({"--bframes", "--fps", "30", "--gop", "15", "--alarm-every", "0.3"}, parts, video);
@@ -175,7 +174,7 @@ TEST_F(EndToEnd, BlockedMainThreadStallsNeitherSoundNorStatusNorAlarms) {
 
 TEST_F(EndToEnd, CameraToneIsPlayed) {
     SessionParts parts;
-    parts.makeCodec = [] { return std::make_shared<opusCodec>(); };
+    parts.makeCodec = [] { return std::make_shared<OpusCodec>(); };
     connect({"--no-video", "--tone", "1000"}, parts);
     ASSERT_TRUE(camera->waitForLine("stream started"));
     // Three seconds of the camera's sound.
@@ -184,7 +183,7 @@ TEST_F(EndToEnd, CameraToneIsPlayed) {
     }
     session->disconnect();
     // Releasing the codec closes the output device, which completes the file.
-    ASSERT_TRUE(waitUntil([&] { return !session->OpusCodec(); }));
+    ASSERT_TRUE(waitUntil([&] { return !session->audioCodec(); }));
     session.reset();
 
     const auto samples = test::samplesOf(bytesOf(readText(played())));
@@ -200,19 +199,19 @@ TEST_F(EndToEnd, MicrophoneToneReachesTheCamera) {
     connect({"--no-video", "--no-audio", "--intercom-wav", wav.string()}, SessionParts{});
 
     // Microphone → encoder → the session, as the video controller wires them.
-    struct Encoder : PCMRecorderDelegate, opusCodecDelegate {
+    struct Encoder : PCMRecorderDelegate, OpusPacketSink {
         void getPCMData(Bytes chunk) override { codec->encodePCMData(chunk); }
         void getOpusData(Bytes packet) override {
             if (auto target = session.lock()) {
                 target->sendOpus(packet);
             }
         }
-        std::shared_ptr<opusCodec> codec = std::make_shared<opusCodec>(AudioEndpoint::none);
-        std::weak_ptr<clientSocket> session;
+        std::shared_ptr<OpusCodec> codec = std::make_shared<OpusCodec>(AudioEndpoint::none);
+        std::weak_ptr<CameraSession> session;
     };
     auto encoder = std::make_shared<Encoder>();
     encoder->session = session;
-    encoder->codec->setDelegate(std::static_pointer_cast<opusCodecDelegate>(encoder));
+    encoder->codec->setDelegate(std::static_pointer_cast<OpusPacketSink>(encoder));
     {
         PCMRecorder recorder;
         recorder.setDelegate(std::static_pointer_cast<PCMRecorderDelegate>(encoder));

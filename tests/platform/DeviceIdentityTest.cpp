@@ -47,13 +47,13 @@ using DeviceIdentityFiles = test::TempHomeTest;
 TEST_F(DeviceIdentityFiles, ReadsTheFirstValidCandidateOnEveryCall) {
     const std::vector<fs::path> candidates{home_ / "etc-machine-id", home_ / "dbus-machine-id"};
 
-    EXPECT_EQ(getDeviceUUID(candidates), "");
+    EXPECT_EQ(machineIdentity(candidates), "");
     writeText(candidates[1], "ffffffffffffffffffffffffffffffff\n");
-    EXPECT_EQ(getDeviceUUID(candidates), "ffffffffffffffffffffffffffffffff");
+    EXPECT_EQ(machineIdentity(candidates), "ffffffffffffffffffffffffffffffff");
     writeText(candidates[0], "\n");  // empty, as on a system not yet booted
-    EXPECT_EQ(getDeviceUUID(candidates), "ffffffffffffffffffffffffffffffff");
+    EXPECT_EQ(machineIdentity(candidates), "ffffffffffffffffffffffffffffffff");
     writeText(candidates[0], "00000000000000000000000000000001\n");
-    EXPECT_EQ(getDeviceUUID(candidates), "00000000000000000000000000000001");
+    EXPECT_EQ(machineIdentity(candidates), "00000000000000000000000000000001");
 }
 
 }  // namespace

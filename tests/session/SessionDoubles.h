@@ -16,7 +16,7 @@
 #include "session/SessionDialogs.h"
 #include "session/SessionScanner.h"
 #include "session/SessionView.h"
-#include "settings/ZConfig.h"
+#include "settings/PasswordStore.h"
 
 namespace vistamo::test {
 
@@ -31,15 +31,15 @@ public:
         Bytes second;
         long id = 0;
     };
-    void setDelegate(std::weak_ptr<ZH264DecoderDelegate>) override {}
+    void setDelegate(std::weak_ptr<PictureSink>) override {}
     void start() override { record({"start", {}, {}, 0}); }
     void createFormatDesc(ByteView sps, ByteView pps) override {
         record({"format", Bytes(sps.begin(), sps.end()), Bytes(pps.begin(), pps.end()), 0});
     }
-    void decompressFrame(ByteView data) override {
+    void decodeFrame(ByteView data) override {
         record({"frame", Bytes(data.begin(), data.end()), {}, 0});
     }
-    void decodeFrameWidthMultipleSlice(ByteView data) override {
+    void decodeTwoSlicePicture(ByteView data) override {
         record({"slice", Bytes(data.begin(), data.end()), {}, 0});
     }
     void takePicture(long id) override { record({"picture", {}, {}, id}); }
@@ -59,7 +59,7 @@ private:
 
 class RecordingCodec : public SessionAudioCodec {
 public:
-    void setDelegate(std::weak_ptr<opusCodecDelegate>) override {}
+    void setDelegate(std::weak_ptr<OpusPacketSink>) override {}
     void startPlay() override {}
     void stopPlay() override {}
     void decodeOpusData(ByteView) override { ++packets; }
@@ -111,15 +111,15 @@ public:
     long picID() const override { return picID_; }
     void setPicID(long id) override { picID_ = id; }
     bool bOnceAlarm() const override { return onceAlarm; }
-    void deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>&) override { ++devicesDown; }
+    void cameraWentDown(const std::shared_ptr<CameraRecord>&) override { ++devicesDown; }
     void runAlarmActions(const std::shared_ptr<SoundPlayer>&) override { ++alarmPasses; }
-    ZConfig* config() override { return store.get(); }
+    PasswordStore* config() override { return store.get(); }
 
     std::atomic<long> picID_{0};
     std::atomic<bool> onceAlarm{false};
     std::atomic<int> devicesDown{0};
     std::atomic<int> alarmPasses{0};
-    std::shared_ptr<ZConfig> store;
+    std::shared_ptr<PasswordStore> store;
 };
 
 class RecordingRenderer : public SessionRenderer {

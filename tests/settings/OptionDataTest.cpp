@@ -62,7 +62,7 @@ TEST(OptionDataTest, RecordLayoutAndRoundTrip) {
     // Read back by the same version, every field returns, bHit included.
     AlarmOptions read;
     read.mVersion = options.mVersion;
-    getOptionDataWithData(read, data);
+    readOptionRecord(read, data);
     EXPECT_EQ(setOptionData(read), data);
     EXPECT_FALSE(read.bHit);
 }
@@ -71,7 +71,7 @@ TEST(OptionDataTest, ShortRecordsAndOtherVersions) {
     // 12 bytes: both texts empty, ending after bOnceAlarm.
     const Bytes twelve = {0x01, 0, 0, 0, 0, 0x00, 0, 0, 0, 0, 0x01, 0x00};
     AlarmOptions options = customOptions();
-    getOptionDataWithData(options, twelve);
+    readOptionRecord(options, twelve);
     EXPECT_TRUE(options.bEnableActive);
     EXPECT_EQ(options.activeProgram, "");
     EXPECT_TRUE(options.bEnableSound);
@@ -85,7 +85,7 @@ TEST(OptionDataTest, ShortRecordsAndOtherVersions) {
     AlarmOptions written = customOptions();
     written.mVersion = "V.0.0.9 (build1";
     AlarmOptions read;
-    getOptionDataWithData(read, setOptionData(written));
+    readOptionRecord(read, setOptionData(written));
     EXPECT_EQ(read.picID, 9999);
     EXPECT_EQ(read.runProgram, "Recorder.app");
     EXPECT_TRUE(read.bHit);
@@ -95,12 +95,12 @@ TEST(OptionDataTest, ShortRecordsAndOtherVersions) {
     // A record that ends after bHit (no version) or after runProgram.
     Bytes cut = setOptionData(customOptions());
     cut.resize(cut.size() - 4 - currentVersionText().size());
-    getOptionDataWithData(read, cut);
+    readOptionRecord(read, cut);
     EXPECT_EQ(read.picID, 9999);
     EXPECT_TRUE(read.bHit);
     cut.resize(cut.size() - 5);
     read.picID = 5;
-    getOptionDataWithData(read, cut);
+    readOptionRecord(read, cut);
     EXPECT_EQ(read.picID, 0);
     EXPECT_TRUE(read.bEnableRun);
 }
@@ -121,13 +121,13 @@ TEST(OptionDataTest, MalformedRecordsGiveTheDefaults) {
     for (const auto& [name, data] : cases) {
         AlarmOptions options = customOptions();
         options.mVersion = "running";
-        getOptionDataWithData(options, data);
+        readOptionRecord(options, data);
         SCOPED_TRACE(name);
         expectEmptyRecordDefaults(options);
         EXPECT_EQ(options.mVersion, "running");
     }
     AlarmOptions empty = customOptions();
-    getOptionDataWithData(empty, {});
+    readOptionRecord(empty, {});
     expectEmptyRecordDefaults(empty);
 }
 
@@ -150,14 +150,14 @@ TEST_F(OptionFilesTest, FirstStartWritesDefaultsAndLaterStartsReadThem) {
 
     options.runProgram = "Editor";
     options.picID = 12;
-    ASSERT_TRUE(saveOptionsWithData(setOptionData(options)));
+    ASSERT_TRUE(saveOptionRecord(setOptionData(options)));
     AlarmOptions next;
     loadOrCreateOptions(next);
     EXPECT_EQ(next.runProgram, "Editor");
     EXPECT_EQ(next.picID, 12);
 
     // An empty file reads like a missing one.
-    ASSERT_TRUE(saveOptionsWithData({}));
+    ASSERT_TRUE(saveOptionRecord({}));
     writeText(folder() / ".config", "");
     AlarmOptions fromEmpty = customOptions();
     loadOrCreateOptions(fromEmpty);
@@ -169,7 +169,7 @@ TEST_F(OptionFilesTest, WritesKeepAnOlderLongerTailAndAreAtomic) {
     const std::string old(100, 'x');
     writeText(folder() / ".config", old);
     const Bytes record = setOptionData(AlarmOptions{});
-    ASSERT_TRUE(saveOptionsWithData(record));
+    ASSERT_TRUE(saveOptionRecord(record));
 
     Bytes expected = record;
     expected.insert(expected.end(), old.begin() + static_cast<ptrdiff_t>(record.size()), old.end());
@@ -180,17 +180,17 @@ TEST_F(OptionFilesTest, WritesKeepAnOlderLongerTailAndAreAtomic) {
 
     // The reader ignores the tail.
     AlarmOptions read;
-    getOptionDataWithData(read, loadOptions());
+    readOptionRecord(read, loadOptions());
     EXPECT_EQ(setOptionData(read), record);
 
-    ASSERT_TRUE(savePasswordWithData(bytesOf("tail")));
+    ASSERT_TRUE(savePasswordRecord(bytesOf("tail")));
     expected.insert(expected.end(), {'t', 'a', 'i', 'l'});
     EXPECT_EQ(fileBytes(".config"), expected);
 
     // Program-name files hold their text exactly.
     EXPECT_EQ(getActiveProgram(), "");
-    ASSERT_TRUE(saveActiveProgramWithFileName("Navigateur Web"));
-    ASSERT_TRUE(saveTerminateProgramsWithFileName("Terminal"));
+    ASSERT_TRUE(saveActiveProgram("Navigateur Web"));
+    ASSERT_TRUE(saveTerminatePrograms("Terminal"));
     EXPECT_EQ(getActiveProgram(), "Navigateur Web");
     EXPECT_EQ(getTerminatePrograms(), "Terminal");
     writeText(folder() / "terminate", "\xff\xfe");
@@ -198,7 +198,7 @@ TEST_F(OptionFilesTest, WritesKeepAnOlderLongerTailAndAreAtomic) {
 }
 
 TEST_F(OptionFilesTest, NoFolderMeansNothingWrittenAndNoCrash) {
-    EXPECT_FALSE(saveOptionsWithData(bytesOf("abc")));
+    EXPECT_FALSE(saveOptionRecord(bytesOf("abc")));
     EXPECT_FALSE(fs::exists(folder()));
     // A folder where the file should be reads as missing.
     fs::create_directories(folder() / ".config");

@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "media/AudioEndpoint.h"
+#include "media/OpusCodec.h"
 #include "media/SessionAudioCodec.h"
-#include "media/opusCodec.h"
 
 namespace vistamo::test {
 
@@ -14,8 +14,8 @@ namespace vistamo::test {
 class CountingCodec : public SessionAudioCodec {
 public:
     explicit CountingCodec(AudioEndpoint output = AudioEndpoint::none)
-        : codec(std::make_shared<opusCodec>(output)) {}
-    void setDelegate(std::weak_ptr<opusCodecDelegate> delegate) override {
+        : codec(std::make_shared<OpusCodec>(output)) {}
+    void setDelegate(std::weak_ptr<OpusPacketSink> delegate) override {
         codec->setDelegate(std::move(delegate));
     }
     void startPlay() override { codec->startPlay(); }
@@ -26,7 +26,7 @@ public:
     }
     double playbackFill() const override { return codec->playbackFill(); }
 
-    const std::shared_ptr<opusCodec> codec;
+    const std::shared_ptr<OpusCodec> codec;
     std::atomic<size_t> packets{0};
 };
 

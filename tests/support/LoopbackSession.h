@@ -4,33 +4,33 @@
 #include <memory>
 #include <string>
 
-#include "discovery/ZDeviceInfo.h"
-#include "session/clientSocket.h"
+#include "discovery/CameraRecord.h"
+#include "session/CameraSession.h"
 
 namespace vistamo::test {
 
 // The record of a camera on this machine at `port`, as discovery makes it.
-inline std::shared_ptr<ZDeviceInfo> loopbackCamera(uint16_t port, const std::string& name = {}) {
-    auto device = std::make_shared<ZDeviceInfo>();
+inline std::shared_ptr<CameraRecord> loopbackCamera(uint16_t port, const std::string& name = {}) {
+    auto device = std::make_shared<CameraRecord>();
     if (!name.empty()) {
-        device->setMDeviceName(name);
+        device->setName(name);
     }
-    device->setMDeviceIP("127.0.0.1");
-    device->setMPort(port);
+    device->setAddress("127.0.0.1");
+    device->setPort(port);
     return device;
 }
 
 // A session made of `parts` for a camera on this machine (its socket is made whatever
 // addresses this machine has), linked to the neighbours given; not yet connected.
-inline std::shared_ptr<clientSocket> makeLoopbackSession(
+inline std::shared_ptr<CameraSession> makeLoopbackSession(
     SessionParts parts, const std::shared_ptr<SessionScanner>& scanner,
     const std::shared_ptr<SessionView>& view = nullptr,
     const std::shared_ptr<SessionRenderer>& renderer = nullptr) {
     parts.hasLocalAddress = [] { return true; };
-    auto session = clientSocket::init(std::move(parts));
-    session->setMScanner(scanner);
+    auto session = CameraSession::init(std::move(parts));
+    session->setScanner(scanner);
     if (view) {
-        session->setGlv(view);
+        session->setView(view);
     }
     if (renderer) {
         session->setVideo(renderer);

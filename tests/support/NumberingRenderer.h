@@ -18,7 +18,7 @@ public:
         int number;
         Clock::time_point at;
     };
-    void getframeWithVideoframe(const PixelBuffer& frame) override {
+    void showPicture(const PixelBuffer& frame) override {
         const int number =
             readFrameNumber(frame->plane(0), frame->stride(0), frame->width(), frame->height());
         std::lock_guard guard(lock_);

@@ -15,12 +15,12 @@
 #include <iterator>
 #include <numeric>
 
-#include "discovery/ZDeviceInfo.h"
+#include "discovery/CameraRecord.h"
 #include "media/AudioSignals.h"
 #include "media/ClipFileName.h"
 #include "media/SessionAudioCodec.h"
 #include "recording/ClipProbe.h"
-#include "session/clientSocket.h"
+#include "session/CameraSession.h"
 #include "settings/ClipSettings.h"
 #include "support/CameraProcess.h"
 #include "support/DiskSound.h"
@@ -29,14 +29,14 @@
 #include "support/TestStream.h"
 #include "support/qt/FrameNumber.h"
 #include "support/qt/QtWait.h"
+#include "video/CameraViewController.h"
+#include "video/CameraWindow.h"
+#include "video/CameraWindowController.h"
+#include "video/ControlBar.h"
 #include "video/SessionPartsFactory.h"
 #include "video/TestVideoScanner.h"
-#include "video/ZControlBar.h"
-#include "video/ZGLVC.h"
-#include "video/ZGLView.h"
-#include "video/ZVideo.h"
-#include "video/ZVideoWindow.h"
-#include "video/videoWindow.h"
+#include "video/VideoRenderer.h"
+#include "video/VideoView.h"
 
 namespace vistamo::test {
 namespace {
@@ -48,7 +48,7 @@ constexpr auto kPatience = std::chrono::seconds(30);
 // The camera's sound as the session plays it: only the playback gate is of interest here.
 class GateWatchingCodec final : public SessionAudioCodec {
 public:
-    void setDelegate(std::weak_ptr<opusCodecDelegate> /*delegate*/) override {}
+    void setDelegate(std::weak_ptr<OpusPacketSink> /*delegate*/) override {}
     void startPlay() override {
         ++starts;
         playing = true;
@@ -90,9 +90,9 @@ class CameraWindowTest : public DiskSoundTest {
 protected:
     struct Camera {
         std::unique_ptr<CameraProcess> process;
-        std::shared_ptr<ZDeviceInfo> device;
-        std::weak_ptr<videoWindow> wc;
-        std::weak_ptr<clientSocket> session;
+        std::shared_ptr<CameraRecord> device;
+        std::weak_ptr<CameraWindowController> wc;
+        std::weak_ptr<CameraSession> session;
         std::shared_ptr<GateWatchingCodec> codec;
     };
 
@@ -156,7 +156,7 @@ protected:
         return camera;
     }
     // A session for `camera`, not yet connected.
-    std::shared_ptr<clientSocket> makeSession(Camera& camera) {
+    std::shared_ptr<CameraSession> makeSession(Camera& camera) {
         SessionParts parts = makeSessionParts(runner());
         parts.makeCodec = [codec = camera.codec] { return codec; };
         auto session = makeLoopbackSession(std::move(parts), scanner);
@@ -174,7 +174,7 @@ protected:
 
         // As the scanner opens a camera from its button.
         camera->device->setBOccupied(true);
-        auto wc = videoWindow::create(session, scanner, camera->device);
+        auto wc = CameraWindowController::create(session, scanner, camera->device);
         scanner->videoWindowList.push_back(wc);
         wc->number = static_cast<int32_t>(scanner->videoWindowList.size());
         session->connectToServer(nullptr, camera->device);
@@ -188,16 +188,18 @@ protected:
         return *cameras.back();
     }
 
-    static std::shared_ptr<videoWindow> controllerOf(const Camera& camera) {
+    static std::shared_ptr<CameraWindowController> controllerOf(const Camera& camera) {
         auto wc = camera.wc.lock();
         EXPECT_NE(wc, nullptr);
         return wc;
     }
-    static ZGLView& viewOf(const Camera& camera) { return *controllerOf(camera)->window()->view(); }
-    static ZGLVC& contentOf(const Camera& camera) {
-        return *controllerOf(camera)->window()->contentViewController();
+    static VideoView& viewOf(const Camera& camera) {
+        return *controllerOf(camera)->window()->view();
     }
-    static ZVideo& videoOf(const Camera& camera) { return *contentOf(camera).myVideo(); }
+    static CameraViewController& contentOf(const Camera& camera) {
+        return *controllerOf(camera)->window()->viewController();
+    }
+    static VideoRenderer& videoOf(const Camera& camera) { return *contentOf(camera).myVideo(); }
     // Whether the picture on screen stays the same while events run (no picture is on its way).
     static bool frameOnScreenStays(const Camera& camera) {
         QCoreApplication::processEvents();
@@ -228,7 +230,7 @@ protected:
     }
     // The centre of bar button `index` (0..6), in the view's coordinates.
     static QPoint buttonCentre(const Camera& camera, int index) {
-        ZGLView& view = viewOf(camera);
+        VideoView& view = viewOf(camera);
         const QRectF bound = *view.controlBar()->barBound();  // backing pixels, from the bottom
         const double sh = bound.width() / BAR_WIDTH;
         const double x = bound.x() + sh * (BUTTON_INTERVAL * (index + 1) + BUTTON_WIDTH * index +
@@ -243,7 +245,7 @@ protected:
     }
     // The video part of a grab of the view, as a frame of the stream's size.
     static QImage videoPart(const Camera& camera, const QImage& grab) {
-        const ZVideo& video = videoOf(camera);
+        const VideoRenderer& video = videoOf(camera);
         const VideoViewport& port = video.viewport();
         const QRect rect(static_cast<int>(port.x),
                          grab.height() - static_cast<int>(port.y + port.h),
@@ -416,8 +418,8 @@ TEST_F(CameraWindowTest, KeysDoWhatTheBarDoesTooltipsNameThemAndFullScreenComesA
     Camera& camera = open({"--no-audio", "--size", "320x240"}, QSize(800, 600));
     ASSERT_TRUE(waitForFrames(camera, 3));
     ASSERT_TRUE(seen(camera, "stream started"));
-    ZVideoWindow& window = *controllerOf(camera)->window();
-    ZGLView& view = viewOf(camera);
+    CameraWindow& window = *controllerOf(camera)->window();
+    VideoView& view = viewOf(camera);
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
 
@@ -496,7 +498,7 @@ TEST_F(CameraWindowTest, IntercomSendsTheMicrophoneBetween108And109) {
 TEST_F(CameraWindowTest, ShutterTakesOnePicturePerGuardPeriod) {
     Camera& camera = open({"--no-audio"});
     ASSERT_TRUE(waitForFrames(camera, 3));
-    auto now = ZGLVC::Clock::now();
+    auto now = CameraViewController::Clock::now();
     contentOf(camera).setClock([&] { return now; });
     scanner->hit = true;
     answer = [](QDialog& dialog) { clickButton(static_cast<QMessageBox&>(dialog), "Never Show"); };
@@ -545,7 +547,7 @@ TEST_F(CameraWindowTest, WideStreamShowsTheAlertInsteadOfSwitching) {
 TEST_F(CameraWindowTest, CloseButtonDropsTheConnectionWithoutGoodbye) {
     Camera& camera = open({"--no-audio"});
     ASSERT_TRUE(waitForFrames(camera, 3));
-    const QPointer<ZVideoWindow> window = controllerOf(camera)->window();
+    const QPointer<CameraWindow> window = controllerOf(camera)->window();
 
     click(camera, buttonCentre(camera, kClose));
     EXPECT_TRUE(videoOf(camera).bClosing());
@@ -597,19 +599,19 @@ TEST_F(CameraWindowTest, ASessionDetachesAndAnotherAttachesToTheSameWindow) {
     Camera& first = open({"--no-audio", "--size", "320x240"});
     ASSERT_TRUE(waitForFrames(first, 3));
     const auto wc = controllerOf(first);
-    ZGLVC* const content = wc->content();
-    ZVideo* const renderer = content->myVideo().get();
-    ZGLView* const view = wc->window()->view();
-    ZControlBar* const bar = view->controlBar().get();
+    CameraViewController* const content = wc->content();
+    VideoRenderer* const renderer = content->myVideo().get();
+    VideoView* const view = wc->window()->view();
+    ControlBar* const bar = view->controlBar().get();
 
     click(first, buttonCentre(first, kMicrophone));
     ASSERT_TRUE(seen(first, "recv CmdIntercomStart"));
 
     // Detached while still alive and streaming: the intercom stops, its pictures no longer reach
     // the window, and its end does not close the window.
-    std::shared_ptr<clientSocket> detached = first.session.lock();
+    std::shared_ptr<CameraSession> detached = first.session.lock();
     wc->detach();
-    EXPECT_EQ(wc->mClientSocket(), nullptr);
+    EXPECT_EQ(wc->session(), nullptr);
     EXPECT_EQ(content->socket(), nullptr);
     EXPECT_FALSE(content->intercomOn());
     EXPECT_TRUE(seen(first, "recv CmdIntercomStop"));
@@ -683,7 +685,7 @@ void expectPlayableWithSound(const ClipProbe& clip) {
 TEST_F(CameraWindowTest, RecordsOnRAndFinishesTheFileWhenTheWindowCloses) {
     Camera& camera = open({"--size", "640x360", "--gop", "10"}, QSize(800, 500));
     ASSERT_TRUE(waitForFrames(camera, 3));
-    ZVideoWindow& window = *controllerOf(camera)->window();
+    CameraWindow& window = *controllerOf(camera)->window();
     // Window tests running beside this one may take the focus away.
     std::shared_ptr<const SessionRecorder> recorder;
     double recorded = 0;
@@ -789,7 +791,7 @@ protected:
     Camera& openRelayed(std::vector<std::string> options) {
         auto camera = start(std::move(options));
         relay = std::make_unique<FaultRelay>(camera->process->port());
-        camera->device->setMPort(relay->port());
+        camera->device->setPort(relay->port());
         return show(std::move(camera));
     }
     // Starts the camera anew on the same port with `options`; the old one quits first.
@@ -810,13 +812,13 @@ protected:
 TEST_F(CameraReconnectTest, CutWhileStreamingStreamsAgainInTheSameWindow) {
     Camera& camera = openRelayed({"--no-audio"});
     ASSERT_TRUE(waitForFrames(camera, 5));
-    const std::shared_ptr<videoWindow> wc = controllerOf(camera);
+    const std::shared_ptr<CameraWindowController> wc = controllerOf(camera);
     click(camera, buttonCentre(camera, kFlash));
     ASSERT_TRUE(waitProcessingEvents([&] { return contentOf(camera).cameraState().flash; }));
 
     for (const FaultRelay::Cut how : {FaultRelay::Cut::reset, FaultRelay::Cut::close}) {
         SCOPED_TRACE(how == FaultRelay::Cut::reset ? "reset" : "orderly close");
-        const std::weak_ptr<clientSocket> before = camera.session;
+        const std::weak_ptr<CameraSession> before = camera.session;
         const size_t accepted = relay->connectionsAccepted();
         relay->cut(how);
         ASSERT_TRUE(waitProcessingEvents([&] { return viewOf(camera).reconnectingShown(); }));
@@ -921,8 +923,8 @@ TEST_F(CameraReconnectTest, GivesUpAfterFiveMinutesWithOneNotice) {
 TEST_F(CameraReconnectTest, CameraThatLeftClosesTheWindow) {
     Camera& camera = open({"--no-audio"});
     ASSERT_TRUE(waitForFrames(camera, 3));
-    scanner->records = [](const std::shared_ptr<ZDeviceInfo>&, const std::string&) {
-        return std::shared_ptr<ZDeviceInfo>();
+    scanner->records = [](const std::shared_ptr<CameraRecord>&, const std::string&) {
+        return std::shared_ptr<CameraRecord>();
     };
     ASSERT_TRUE(camera.process->sendControl("quit"));
     EXPECT_TRUE(waitForReleased(camera));

@@ -17,12 +17,12 @@ extern "C" {
 
 #include "media/DecodedFrame.h"
 #include "support/qt/QtWait.h"
+#include "video/ControlBar.h"
+#include "video/ImageTexture.h"
+#include "video/ShaderProgram.h"
 #include "video/TestFrames.h"
-#include "video/ZControlBar.h"
-#include "video/ZGLView.h"
-#include "video/ZShaderProgram.h"
-#include "video/ZTexture.h"
-#include "video/ZVideo.h"
+#include "video/VideoRenderer.h"
+#include "video/VideoView.h"
 
 namespace vistamo {
 namespace {
@@ -48,7 +48,7 @@ using test::Yuv;
 }
 
 // The view's pixel at (x, y) in points from the top left.
-QRgb pixelAt(const QImage& image, const ZGLView& view, double x, double y) {
+QRgb pixelAt(const QImage& image, const VideoView& view, double x, double y) {
     const double scale = view.backingScale();
     return image.pixel(static_cast<int>(x * scale), static_cast<int>(y * scale));
 }
@@ -57,16 +57,16 @@ class RendererTest : public ::testing::Test {
 protected:
     // A shown view with its renderer, wired as the view controller wires them.
     struct Shown {
-        std::unique_ptr<ZGLView> view;
-        std::shared_ptr<ZVideo> video;
+        std::unique_ptr<VideoView> view;
+        std::shared_ptr<VideoRenderer> video;
     };
 
     Shown show(int width, int height) {
         Shown shown;
-        shown.view = std::make_unique<ZGLView>();
+        shown.view = std::make_unique<VideoView>();
         shown.view->resize(width, height);
-        shown.video = std::make_shared<ZVideo>();
-        shown.video->setMyView(shown.view.get());
+        shown.video = std::make_shared<VideoRenderer>();
+        shown.video->setVideoView(shown.view.get());
         shown.view->setVideo(shown.video);
         shown.view->show();
         EXPECT_TRUE(waitProcessingEvents([&] { return shown.view->context() != nullptr; }));
@@ -74,10 +74,10 @@ protected:
     }
 
     // Delivers `frame` from another thread, as the decoder does, and waits for the upload.
-    static void deliver(ZVideo& video, const PixelBuffer& frame) {
+    static void deliver(VideoRenderer& video, const PixelBuffer& frame) {
         ASSERT_TRUE(frame);
         const uint64_t before = video.uploadedFrames();
-        std::thread decoder([&] { video.getframeWithVideoframe(frame); });
+        std::thread decoder([&] { video.showPicture(frame); });
         decoder.join();  // the decoder's thread never waits for the main thread
         ASSERT_TRUE(waitProcessingEvents([&] { return video.uploadedFrames() == before + 1; }));
     }
@@ -85,7 +85,7 @@ protected:
 
 TEST_F(RendererTest, DrawsLetterboxedFramesInTheirColourSpaceWithTexturesUpdatedInPlace) {
     Shown shown = show(640, 480);
-    ZGLView& view = *shown.view;
+    VideoView& view = *shown.view;
     deliver(*shown.video, makeFrame({}));
     EXPECT_FLOAT_EQ(view.ratio(), 320.0f / 180.0f);
 
@@ -128,7 +128,7 @@ TEST_F(RendererTest, DrawsLetterboxedFramesInTheirColourSpaceWithTexturesUpdated
 
 TEST_F(RendererTest, FirstFrameNoticeHidesTheVideoUntilTheNextFrame) {
     Shown shown = show(320, 180);
-    ZGLView& view = *shown.view;
+    VideoView& view = *shown.view;
     // Before any frame: grey; the bar exists but is neither placed nor drawn.
     EXPECT_TRUE(colourNear(pixelAt(view.grabFramebuffer(), view, 160, 90), 64, 64, 64, 2));
     ASSERT_TRUE(view.controlBar());
@@ -153,7 +153,7 @@ TEST_F(RendererTest, FramesAfterClosingNeverReachTheMainThread) {
     // would block its thread here.
     std::atomic<bool> done{false};
     std::thread decoder([&] {
-        shown.video->getframeWithVideoframe(makeFrame({}));
+        shown.video->showPicture(makeFrame({}));
         done = true;
     });
     EXPECT_TRUE(test::waitUntil([&] { return done.load(); }));
@@ -164,10 +164,10 @@ TEST_F(RendererTest, FramesAfterClosingNeverReachTheMainThread) {
 
 TEST_F(RendererTest, StatisticsPanelTogglesWithCtrlIAndLeavesTheBarUncovered) {
     Shown shown = show(640, 360);
-    ZGLView& view = *shown.view;
+    VideoView& view = *shown.view;
     deliver(*shown.video, makeFrame({}));
     const QImage plain = view.grabFramebuffer();
-    ZGLView::SessionFigures figures;
+    VideoView::SessionFigures figures;
     figures.decoder.decodeMilliseconds = 2.5;
     figures.decoder.holdPictures = 1;
     figures.playbackFill = 0.5;
@@ -192,13 +192,13 @@ TEST_F(RendererTest, StatisticsPanelTogglesWithCtrlIAndLeavesTheBarUncovered) {
 
 TEST_F(RendererTest, BarIsDrawnOverTheVideoAndShowsTheStates) {
     Shown shown = show(640, 360);
-    ZGLView& view = *shown.view;
+    VideoView& view = *shown.view;
     // The bar draws the state its source gives at each drawing.
     CameraState state;
     state.alarm = true;
     view.setCameraStateSource([&] { return state; });
     deliver(*shown.video, makeFrame({}));
-    const std::shared_ptr<ZControlBar> bar = view.controlBar();
+    const std::shared_ptr<ControlBar> bar = view.controlBar();
     ASSERT_TRUE(bar);
     ASSERT_TRUE(bar->barBound());
     EXPECT_EQ(*bar->barBound(), QRectF(-8, 10, 656, 50));
@@ -230,14 +230,14 @@ TEST_F(RendererTest, ShaderFilesThatAreMissingAreLoggedAndTheProgramStillLinks) 
     ASSERT_TRUE(shown.view->makeContextCurrent());
     ::testing::internal::CaptureStderr();
     {
-        ZShaderProgram program("shader.vsh", "shader-missing.fsh");
+        ShaderProgram program("shader.vsh", "shader-missing.fsh");
         EXPECT_TRUE(program.program());
         EXPECT_TRUE(program.linked());
         EXPECT_EQ(program.uniformVideo(), -1);
     }
     const std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("Unable to load shader-missing.fsh"), std::string::npos) << log;
-    ZShaderProgram video("shader.vsh", "shader.fsh");
+    ShaderProgram video("shader.vsh", "shader.fsh");
     EXPECT_TRUE(video.linked());
     EXPECT_NE(video.uniformVideo(), -1);
     shown.view->doneCurrent();
@@ -260,7 +260,8 @@ TEST_F(RendererTest, TexturesFromImagesOfEightTwentyFourAndThirtyTwoBitsOnly) {
         image.fill(format == QImage::Format_Indexed8 ? 1u : 0xffffffffu);
         const QString path = folder.filePath(QString::number(format) + ".png");
         ASSERT_TRUE(image.save(path, "PNG"));
-        const std::shared_ptr<ZTexture> texture = ZTexture::loadFromPath(path.toStdString());
+        const std::shared_ptr<ImageTexture> texture =
+            ImageTexture::loadFromPath(path.toStdString());
         ASSERT_EQ(texture != nullptr, expected != 0) << format;
         if (texture) {
             EXPECT_EQ(texture->format(), expected) << format;
@@ -269,18 +270,18 @@ TEST_F(RendererTest, TexturesFromImagesOfEightTwentyFourAndThirtyTwoBitsOnly) {
             EXPECT_NE(texture->textureId(), 0u);
         }
     }
-    EXPECT_FALSE(ZTexture::loadFromPath(folder.filePath("absent.png").toStdString()));
-    EXPECT_TRUE(ZTexture::loadFromFile("shutter.png"));
+    EXPECT_FALSE(ImageTexture::loadFromPath(folder.filePath("absent.png").toStdString()));
+    EXPECT_TRUE(ImageTexture::loadFromFile("shutter.png"));
     shown.view->doneCurrent();
 
     // Broken headers are refused before anything is decoded.
     const uint8_t truncated[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13};
-    EXPECT_FALSE(ZTexture::pngBitsPerPixel(truncated));
+    EXPECT_FALSE(ImageTexture::pngBitsPerPixel(truncated));
     // An indexed image whose next chunk claims more bytes than there are.
     uint8_t indexed[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0,    0,   0,   13,  'I', 'H',
                          'D',  'R', 0,   0,   0,    1,    0,    0,    0,    1,   8,   3,   0,   0,
                          0,    0,   0,   0,   0,    0xff, 0xff, 0xff, 0xff, 'P', 'L', 'T', 'E'};
-    EXPECT_EQ(ZTexture::pngBitsPerPixel(indexed), 24);
+    EXPECT_EQ(ImageTexture::pngBitsPerPixel(indexed), 24);
 }
 
 }  // namespace

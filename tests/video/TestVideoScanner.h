@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "session/SessionScanner.h"
+#include "video/CameraWindowController.h"
 #include "video/VideoScanner.h"
-#include "video/videoWindow.h"
 
 namespace vistamo::test {
 
@@ -23,19 +23,21 @@ public:
     void setBHit(bool value) override { hit = value; }
     void saveOptions() override { ++optionsSaved; }
     void setIsConnected(bool connected) override { isConnected = connected; }
-    void removeVideoWindow(const videoWindow& wc) override {
+    void removeVideoWindow(const CameraWindowController& wc) override {
         std::erase_if(videoWindowList, [&](const auto& entry) { return entry.get() == &wc; });
     }
     void showScannerWindow() override { ++scannerShown; }
-    void destroyWindowWithWc(const std::shared_ptr<videoWindow>& wc) override {
+    void destroyWindow(const std::shared_ptr<CameraWindowController>& wc) override {
         removeVideoWindow(*wc);
         wc->detach();
         ++destroyCalls;
     }
     std::string lastAddressSessionIp() const override { return lastAddress; }
-    std::shared_ptr<clientSocket> makeSession() override { return sessions ? sessions() : nullptr; }
-    std::shared_ptr<ZDeviceInfo> currentRecordOf(const std::shared_ptr<ZDeviceInfo>& known,
-                                                 const std::string& identity) override {
+    std::shared_ptr<CameraSession> makeSession() override {
+        return sessions ? sessions() : nullptr;
+    }
+    std::shared_ptr<CameraRecord> currentRecordOf(const std::shared_ptr<CameraRecord>& known,
+                                                  const std::string& identity) override {
         return records ? records(known, identity) : known;
     }
     void cameraLost(const std::string& cameraName) override { lost.push_back(cameraName); }
@@ -43,11 +45,9 @@ public:
     // ---- SessionScanner ----
     long picID() const override { return pictureNumber; }
     void setPicID(long value) override { pictureNumber = value; }
-    void deviceDownWithDevice(const std::shared_ptr<ZDeviceInfo>& /*device*/) override {
-        ++devicesDown;
-    }
+    void cameraWentDown(const std::shared_ptr<CameraRecord>& /*device*/) override { ++devicesDown; }
 
-    std::vector<std::shared_ptr<videoWindow>> videoWindowList;
+    std::vector<std::shared_ptr<CameraWindowController>> videoWindowList;
     bool hit = false;
     int optionsSaved = 0;
     bool isConnected = false;
@@ -55,9 +55,9 @@ public:
     int destroyCalls = 0;
     std::string lastAddress;
     // What makeSession and currentRecordOf answer (none: no session; the known record).
-    std::function<std::shared_ptr<clientSocket>()> sessions;
-    std::function<std::shared_ptr<ZDeviceInfo>(const std::shared_ptr<ZDeviceInfo>&,
-                                               const std::string&)>
+    std::function<std::shared_ptr<CameraSession>()> sessions;
+    std::function<std::shared_ptr<CameraRecord>(const std::shared_ptr<CameraRecord>&,
+                                                const std::string&)>
         records;
     std::vector<std::string> lost;
     long pictureNumber = 0;

@@ -5,14 +5,14 @@
 #include <cstdlib>
 #include <limits>
 
-#include "discovery/ZDeviceInfo.h"
-#include "session/clientSocket.h"
+#include "discovery/CameraRecord.h"
+#include "session/CameraSession.h"
 #include "support/qt/QtWait.h"
+#include "video/CameraViewController.h"
+#include "video/CameraWindow.h"
+#include "video/CameraWindowController.h"
 #include "video/TestVideoScanner.h"
-#include "video/ZGLVC.h"
-#include "video/ZGLView.h"
-#include "video/ZVideoWindow.h"
-#include "video/videoWindow.h"
+#include "video/VideoView.h"
 
 namespace vistamo {
 namespace {
@@ -21,13 +21,13 @@ using test::TestVideoScanner;
 using test::waitProcessingEvents;
 
 void expectFocus(QSizeF bounds, double ratio, QPointF point, double x, double y) {
-    const auto focus = ZGLVC::focusPoint(bounds, ratio, point);
+    const auto focus = CameraViewController::focusPoint(bounds, ratio, point);
     ASSERT_TRUE(focus) << point.x() << "," << point.y();
     EXPECT_DOUBLE_EQ(focus->x, x);
     EXPECT_DOUBLE_EQ(focus->y, y);
 }
 
-TEST(ZGLVCTest, FocusPointIsRelativeToTheVideoNotTheView) {
+TEST(CameraViewControllerTest, FocusPointIsRelativeToTheVideoNotTheView) {
     // 16:9 video letterboxed in a square view (points, origin at the bottom left): the video
     // is 225 high, from y = 87.5 to 312.5.
     const QSizeF square(400, 400);
@@ -37,13 +37,13 @@ TEST(ZGLVCTest, FocusPointIsRelativeToTheVideoNotTheView) {
     expectFocus(QSizeF(800, 330), 4.0 / 3, QPointF(180 + 440 * 0.75, 330 * 0.75), 0.75, 0.25);
 
     // The bands, the video's very edges, and no ratio yet: no focus.
-    EXPECT_FALSE(ZGLVC::focusPoint(square, 16.0 / 9, QPointF(200, 50)));
-    EXPECT_FALSE(ZGLVC::focusPoint(square, 16.0 / 9, QPointF(200, 87.5)));
-    EXPECT_FALSE(ZGLVC::focusPoint(square, 16.0 / 9, QPointF(0, 200)));
-    EXPECT_FALSE(ZGLVC::focusPoint(square, 0, QPointF(200, 200)));
-    EXPECT_FALSE(
-        ZGLVC::focusPoint(square, std::numeric_limits<double>::infinity(), QPointF(200, 200)));
-    EXPECT_FALSE(ZGLVC::focusPoint(QSizeF(0, 0), 1.0, QPointF(0, 0)));
+    EXPECT_FALSE(CameraViewController::focusPoint(square, 16.0 / 9, QPointF(200, 50)));
+    EXPECT_FALSE(CameraViewController::focusPoint(square, 16.0 / 9, QPointF(200, 87.5)));
+    EXPECT_FALSE(CameraViewController::focusPoint(square, 16.0 / 9, QPointF(0, 200)));
+    EXPECT_FALSE(CameraViewController::focusPoint(square, 0, QPointF(200, 200)));
+    EXPECT_FALSE(CameraViewController::focusPoint(square, std::numeric_limits<double>::infinity(),
+                                                  QPointF(200, 200)));
+    EXPECT_FALSE(CameraViewController::focusPoint(QSizeF(0, 0), 1.0, QPointF(0, 0)));
 }
 
 // The camera's name in the title is checked with a camera, in CameraWindowTest. A window opened
@@ -55,9 +55,9 @@ TEST(videoWindowTest, TitleNamesTheAddressOfItsOwnSession) {
     scanner->lastAddress = "192.0.2.99";
     SessionParts parts;
     parts.hasLocalAddress = [] { return false; };  // no socket: nothing goes anywhere
-    auto session = clientSocket::init(parts);
+    auto session = CameraSession::init(parts);
     session->setIp("192.0.2.7");
-    auto controller = videoWindow::create(session, scanner);
+    auto controller = CameraWindowController::create(session, scanner);
     scanner->videoWindowList.push_back(controller);
     controller->showWindow();
     controller->setTitle();
@@ -67,8 +67,8 @@ TEST(videoWindowTest, TitleNamesTheAddressOfItsOwnSession) {
     controller->setTitle();
     EXPECT_EQ(controller->window()->windowTitle(), "Video From 192.0.2.99");
 
-    std::weak_ptr<videoWindow> released = controller;
-    std::weak_ptr<clientSocket> releasedSession = session;
+    std::weak_ptr<CameraWindowController> released = controller;
+    std::weak_ptr<CameraSession> releasedSession = session;
     controller->window()->close();
     controller.reset();
     session.reset();

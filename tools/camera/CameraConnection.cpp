@@ -88,7 +88,7 @@ void CameraConnection::challenge() {
     if (phase_ != Phase::Open) {
         return;
     }
-    challenge_ = std::make_unique<ZUnverifiedClient>();
+    challenge_ = std::make_unique<SessionChallenge>();
     sendMessage(buildChallengeMessage(challenge_->getPlaintext(), identity_.uuid, identity_.name));
     sendMessage(makeMessage(CmdChallengeRequest, 0, 0, kTokenBody));
 }

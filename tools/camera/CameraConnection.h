@@ -8,7 +8,7 @@
 
 #include "platform/Bytes.h"
 #include "session/CommandHeader.h"
-#include "session/ZUnverifiedClient.h"
+#include "session/SessionChallenge.h"
 
 namespace vistamo::camera {
 
@@ -105,7 +105,7 @@ private:
     Phase phase_ = Phase::Open;
     bool verified_ = false;
     // The challenge this client must answer; replaced by every new challenge.
-    std::unique_ptr<ZUnverifiedClient> challenge_;
+    std::unique_ptr<SessionChallenge> challenge_;
     // The message being read, header first. Its size is what the outstanding read fills.
     Bytes readBuffer_;
     // Messages waiting to be written; the front one is being written while `writing_`.

@@ -9,8 +9,8 @@
 #include "settings/ByteFields.h"
 #include "settings/ClipSettings.h"
 #include "settings/OptionData.h"
+#include "settings/PasswordStore.h"
 #include "settings/WindowPlaces.h"
-#include "settings/ZConfig.h"
 
 namespace vistamo::test {
 
@@ -30,7 +30,7 @@ inline bool writeSettingsVersion(int version) {
     options.bEnableActive = !second;
     options.picID = second ? 4321 : 1234;
     options.activeProgram = second ? "Terminal" : "Launcher";
-    ok &= saveOptionsWithData(setOptionData(options));
+    ok &= saveOptionRecord(setOptionData(options));
 
     // The camera passwords' store in its own layout; one version much longer than the other.
     const int pairs = second ? 400 : 3;
@@ -40,10 +40,10 @@ inline bool writeSettingsVersion(int version) {
         appendString(server, "c0ffee" + std::to_string(pair));
         appendString(server, second ? "secret" : "password");
     }
-    ZConfig().save(server);
+    PasswordStore().save(server);
 
-    ok &= saveActiveProgramWithFileName(second ? std::string(3000, 'b') : "Terminal");
-    ok &= saveTerminateProgramsWithFileName(second ? "" : std::string(5000, 't'));
+    ok &= saveActiveProgram(second ? std::string(3000, 'b') : "Terminal");
+    ok &= saveTerminatePrograms(second ? "" : std::string(5000, 't'));
 
     WindowPlaces places;
     for (int camera = 0; camera < (second ? 150 : 2); ++camera) {

@@ -1,0 +1,555 @@
+#include "app/ScannerController.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QThread>
+#include <QToolButton>
+#include <algorithm>
+
+#include "app/LocalCameraPreview.h"
+#include "app/QtDeviceButton.h"
+#include "app/RadarView.h"
+#include "app/WatermarkCanvas.h"
+#include "app/WindowPlacement.h"
+#include "discovery/CameraFinder.h"
+#include "discovery/CameraRecord.h"
+#include "dispatch/MainQueue.h"
+#include "media/ClipRecorder.h"
+#include "platform/Log.h"
+#include "platform/Resources.h"
+#include "session/CameraSession.h"
+#include "settings/PasswordStore.h"
+#include "video/CameraWindow.h"
+#include "video/CameraWindowController.h"
+#include "video/SessionPartsFactory.h"
+#include "workspace/LinuxWorkspace.h"
+
+namespace vistamo {
+
+namespace {
+
+// Any well-known host serves: the watcher judges the local network as a whole.
+constexpr const char* kReachabilityHost = "www.example.com";
+constexpr int kRadarIntervalMs = 20;
+constexpr double kReleaseDelaySeconds = 0.3;
+constexpr int kStatusMargin = 20;
+constexpr int kStatusHeight = 40;
+constexpr int kCentreButtonSize = 80;
+constexpr int kControlMargin = 8;
+
+// The scanner's view: it reports its size changes so that the scanner can lay it out.
+class ScannerView final : public QWidget {
+public:
+    explicit ScannerView(std::function<void()> layout) : layout_(std::move(layout)) {}
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        if (layout_) {
+            layout_();
+        }
+    }
+
+private:
+    std::function<void()> layout_;
+};
+
+QToolButton* makeControl(QWidget* parent, const QString& text) {
+    auto* control = new QToolButton(parent);
+    control->setText(text);
+    control->setAutoRaise(true);
+    control->setFocusPolicy(Qt::NoFocus);
+    control->adjustSize();
+    return control;
+}
+
+}  // namespace
+
+std::shared_ptr<ScannerController> ScannerController::create(Environment environment) {
+    return std::shared_ptr<ScannerController>(new ScannerController(std::move(environment)));
+}
+
+ScannerController::ScannerController(Environment environment)
+    : environment_(std::move(environment)),
+      config_(std::make_unique<PasswordStore>()),
+      discoveryHost_(std::make_unique<ScannerDiscoveryHost>(
+          config_.get(), ScannerDiscoveryHost::Hooks{
+                             .clicked =
+                                 [this](QtDeviceButton& clicked) {
+                                     // Not after the host, which the scanner outlives.
+                                     connectToButton(clicked);
+                                 },
+                             .cover = [this] { return static_cast<QWidget*>(filterView_.data()); },
+                         })),
+      sessionHost_(std::make_unique<ScannerSessionHost>(
+          options_, config_.get(), std::make_shared<LinuxWorkspace>(),
+          ScannerSessionHost::Hooks{
+              .bringWindowsForward = [this] { bringWindowsForward(); },
+              .windowOf =
+                  [this](const std::weak_ptr<CameraSession>& session) {
+                      return alarmedWindowOf(session);
+                  },
+          })),
+      dialogs_(std::make_unique<ScannerDialogs>(*this)),
+      hostReachability_(Reachability::forHostName(kReachabilityHost)) {
+    radarTimer_.setInterval(kRadarIntervalMs);
+    connect(&radarTimer_, &QTimer::timeout, this, [this] { refreshRadar(); });
+}
+
+ScannerController::~ScannerController() {
+    radarTimer_.stop();
+    // The buttons' widgets belong to the view; the records must not reach them after this.
+    discoveryHost_->dropButtons();
+    finder_.reset();
+}
+
+QWidget* ScannerController::makeView() {
+    if (view_) {
+        return view_.data();
+    }
+    auto* view = new ScannerView([weakSelf = weak_from_this()] {
+        if (auto self = weakSelf.lock()) {
+            self->layOut();
+        }
+    });
+    view_ = view;
+    view->setMinimumSize(320, 240);
+
+    radia_ = new RadarView(view);
+
+    computer_ = new QPushButton(view);
+    computer_->setFlat(true);
+    computer_->setFocusPolicy(Qt::NoFocus);
+    computer_->resize(kCentreButtonSize, kCentreButtonSize);
+    // This computer, at the centre of the radar: the application's icon.
+    const QPixmap icon(QString::fromStdString(resourcePath("vistamo.png")));
+    if (!icon.isNull()) {
+        computer_->setIcon(QIcon(icon));
+        computer_->setIconSize(icon.size().scaled(kCentreButtonSize - 16, kCentreButtonSize - 16,
+                                                  Qt::KeepAspectRatio));
+    }
+    computer_->setToolTip(QStringLiteral("This computer"));
+
+    statusLine_ = new QLabel(view);
+    statusLine_->setAlignment(Qt::AlignCenter);
+    statusLine_->setTextFormat(Qt::PlainText);
+
+    addCameraButton_ = makeControl(view, QStringLiteral("Add Camera…"));
+    connect(addCameraButton_, &QToolButton::clicked, this, [this] { showAddCamera(); });
+    optionButton_ = makeControl(view, QStringLiteral("Options…"));
+    connect(optionButton_, &QToolButton::clicked, this, [this] { showOptions(); });
+    discoveryHost_->attach(view, statusLine_);
+
+    layOut();
+    return view;
+}
+
+void ScannerController::load() {
+    if (radia_) {
+        radia_->resetRadar();
+    }
+    radarTimer_.start();
+
+    loadOrCreateOptions(options_);
+    publishOptions();
+    windowPlaces_ = WindowPlaces::load();
+
+    if (hostReachability_) {
+        hostReachability_->startNotifier();
+        netState_ = hostReachability_->currentReachabilityStatus();
+    }
+    updateForReachability(hostReachability_);
+    // Discovery only when the network is there now; it is not started later.
+    if (netState_ && *netState_ != NotReachable) {
+        finder_ = CameraFinder::init();
+        finder_->setScanner(
+            std::shared_ptr<DiscoveryHost>(shared_from_this(), discoveryHost_.get()));
+        finder_->setNetStatus(*netState_);
+    } else {
+        logLine("the network is not reachable: cameras are not searched for");
+    }
+
+    if (environment_.registerAsMainWindow) {
+        environment_.registerAsMainWindow(shared_from_this());
+    }
+}
+
+void ScannerController::wasShown() {
+    // Reset on every return, with or without the local camera preview over it.
+    if (radia_) {
+        radia_->resetRadar();
+    }
+    if (finder_) {
+        finder_->startScan();
+    }
+}
+
+void ScannerController::aboutToHide() { debugLine("disppear"); }
+
+void ScannerController::layOut() {
+    if (!view_) {
+        return;
+    }
+    const int width = view_->width();
+    const int height = view_->height();
+    if (filterView_) {
+        filterView_->setGeometry(0, 0, width, height);
+    }
+    if (radia_) {
+        radia_->setGeometry(0, 0, width, height);
+    }
+    if (computer_) {
+        computer_->move((width - computer_->width()) / 2, (height - computer_->height()) / 2);
+    }
+    if (statusLine_) {
+        // (20, 20, width - 40, 40) from the bottom left.
+        statusLine_->setGeometry(kStatusMargin, height - kStatusMargin - kStatusHeight,
+                                 std::max(0, width - 2 * kStatusMargin), kStatusHeight);
+    }
+    int right = width - kControlMargin;
+    for (QToolButton* control : {optionButton_.data(), addCameraButton_.data()}) {
+        if (control != nullptr) {
+            right -= control->width();
+            control->move(right, kControlMargin);
+            right -= kControlMargin;
+        }
+    }
+    discoveryHost_->placeButtons(height);
+}
+
+RadarView* ScannerController::radia() const { return radia_.data(); }
+
+void ScannerController::refreshRadar() {
+    if (radia_) {
+        radia_->update();
+    }
+}
+
+void ScannerController::hideScannerWindow() {
+    if (window_) {
+        window_->hide();
+    }
+}
+
+void ScannerController::showScannerWindow() {
+    if (window_) {
+        window_->show();
+        window_->raise();
+        window_->activateWindow();
+    }
+}
+
+// ---- opening cameras ---------------------------------------------------------------------
+
+std::shared_ptr<CameraSession> ScannerController::makeSession() {
+    auto session = CameraSession::init(makeSessionParts());
+    session->setScanner(std::shared_ptr<SessionScanner>(shared_from_this(), sessionHost_.get()));
+    return session;
+}
+
+std::shared_ptr<CameraRecord> ScannerController::currentRecordOf(
+    const std::shared_ptr<CameraRecord>& known, const std::string& identity) {
+    if (!finder_) {
+        return known;
+    }
+    const auto& list = finder_->records();
+    for (const auto& record : list) {
+        if (known && record == known) {
+            return record;
+        }
+    }
+    if (identity.empty()) {
+        return nullptr;
+    }
+    for (const auto& record : list) {
+        if (record->uuid() == identity) {
+            return record;
+        }
+    }
+    return nullptr;
+}
+
+void ScannerController::cameraLost(const std::string& cameraName) {
+    sessionHost_->notifyCameraLost(cameraName, window_.data());
+}
+
+void ScannerController::openVideoWindow(const std::shared_ptr<CameraSession>& session,
+                                        const std::shared_ptr<CameraRecord>& device,
+                                        const std::function<void()>& connect) {
+    auto wc = CameraWindowController::create(session, weak_from_this(), device);
+    if (CameraWindow* window = wc->window()) {
+        if (environment_.makeMenuBar) {
+            window->setMenuBar(environment_.makeMenuBar(window));
+        }
+        window->raise();
+        window->activateWindow();
+    }
+    std::erase_if(openedWindows_, [](const auto& window) { return window.isNull(); });
+    openedWindows_.emplace_back(wc->window());
+    videoWindowList_.push_back(wc);
+    wc->number = static_cast<int32_t>(videoWindowList_.size());
+    connect();
+    placeVideoWindow(*wc);
+    wc->showWindow();
+    openWindow_ = wc;
+    isConnected_ = true;
+}
+
+void ScannerController::connectToAddress(const std::string& address) {
+    hideScannerWindow();
+    auto session = makeSession();
+    if (session_) {
+        releaseSession(std::move(session_));
+    }
+    session->setIp(address);
+    session_ = session;
+    openVideoWindow(session, nullptr, [&] { session->connectToServer(address); });
+}
+
+void ScannerController::connectToButton(QtDeviceButton& button) {
+    if (bButtonDown_ || !finder_) {
+        return;
+    }
+    const int64_t index = button.tag();
+    const auto& list = finder_->records();
+    if (index < 0 || static_cast<size_t>(index) >= list.size()) {
+        // A stale button: the list is rebuilt by discovery. Every record goes with its button,
+        // so no other button is left pointing into the emptied list.
+        logLine("a camera button outlived its camera; the camera list starts anew");
+        // Held until the end: emptying the list may take this button off the view too.
+        std::shared_ptr<QtDeviceButton> keep;
+        for (const auto& entry : discoveryHost_->buttons()) {
+            if (entry.get() == &button) {
+                keep = entry;
+            }
+        }
+        bButtonDown_ = false;
+        finder_->removeAllDevices();
+        button.remove();
+        return;
+    }
+    const std::shared_ptr<CameraRecord> record = list[static_cast<size_t>(index)];
+    if (record->bOccupied()) {
+        if (!raiseVideoWindowOf(record)) {
+            logLine("the camera is busy opening; its window is not there yet");
+        }
+        return;
+    }
+    hideScannerWindow();
+    record->setBOccupied(true);
+    auto session = makeSession();
+    if (session_) {
+        releaseSession(std::move(session_));
+    }
+    openVideoWindow(session, record,
+                    [&] { session->connectToServer(static_cast<const void*>(&button), record); });
+}
+
+bool ScannerController::raiseVideoWindowOf(const std::shared_ptr<CameraRecord>& device) {
+    for (const auto& wc : videoWindowList_) {
+        if (wc->device.lock() == device && wc->window() != nullptr) {
+            wc->showWindow();
+            return true;
+        }
+    }
+    return false;
+}
+
+void ScannerController::restoreButton(const std::shared_ptr<CameraWindowController>& wc) {
+    if (!wc) {
+        return;
+    }
+    if (auto record = wc->device.lock()) {
+        record->setBOccupied(false);
+    }
+    removeVideoWindow(*wc);
+    showScannerWindow();
+}
+
+void ScannerController::removeVideoWindow(const CameraWindowController& wc) {
+    const auto erased =
+        std::erase_if(videoWindowList_, [&](const auto& entry) { return entry.get() == &wc; });
+    // The first removal is the window's closing; later ones repeat it.
+    if (erased > 0) {
+        rememberVideoWindowPlace(wc);
+    }
+}
+
+std::optional<std::string> ScannerController::windowIdentity(const CameraWindowController& wc) {
+    if (auto record = wc.device.lock()) {
+        return WindowPlaces::identityFor(record->uuid(), record->address());
+    }
+    if (const auto& session = wc.session()) {
+        return WindowPlaces::identityFor(std::nullopt, session->ip());
+    }
+    return std::nullopt;
+}
+
+void ScannerController::placeVideoWindow(const CameraWindowController& wc) {
+    CameraWindow* window = wc.window();
+    const auto identity = windowIdentity(wc);
+    if (window == nullptr || !identity) {
+        return;
+    }
+    if (const auto frame = windowPlaces_.frameFor(*identity)) {
+        window->setGeometry(placeOnDesktop(QRect(frame->x, frame->y, frame->width, frame->height)));
+    }
+}
+
+void ScannerController::rememberVideoWindowPlace(const CameraWindowController& wc) {
+    const CameraWindow* window = wc.window();
+    const auto identity = windowIdentity(wc);
+    if (window == nullptr || !identity) {
+        return;
+    }
+    // A window closed in full screen opens again as it was before.
+    const QRect frame = window->isFullScreen() ? window->normalGeometry() : window->geometry();
+    windowPlaces_.setFrame(*identity, {frame.x(), frame.y(), frame.width(), frame.height()});
+    windowPlaces_.save();
+}
+
+void ScannerController::destroyWindow(const std::shared_ptr<CameraWindowController>& wc) {
+    if (!wc) {
+        return;
+    }
+    removeVideoWindow(*wc);
+    wc->detach();
+}
+
+void ScannerController::releaseWindow(const std::shared_ptr<CameraWindowController>& wc) {
+    dispatch::mainQueue().after(kReleaseDelaySeconds, [weakSelf = weak_from_this(), wc] {
+        if (auto self = weakSelf.lock()) {
+            self->destroyWindow(wc);
+        }
+    });
+}
+
+void ScannerController::closeAllVideoWindows(std::chrono::milliseconds limit) {
+    for (const auto& wc : std::vector(videoWindowList_)) {
+        if (CameraWindow* window = wc->window()) {
+            window->close();
+        }
+    }
+    videoWindowList_.clear();
+    openWindow_.reset();
+    if (session_) {
+        releaseSession(std::move(session_));
+    }
+    const auto end = std::chrono::steady_clock::now() + limit;
+    const auto anyLeft = [this] {
+        return std::any_of(openedWindows_.begin(), openedWindows_.end(),
+                           [](const auto& window) { return !window.isNull(); });
+    };
+    // Recordings of the closed windows are finished on their writers' threads meanwhile.
+    while ((anyLeft() || ClipRecorder::filesBeingWritten() > 0) &&
+           std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    if (anyLeft()) {
+        debugLine("a camera window was still closing when the application ended");
+    }
+}
+
+std::string ScannerController::lastAddressSessionIp() const {
+    return session_ ? session_->ip() : std::string();
+}
+
+// ---- dialogs -----------------------------------------------------------------------------
+
+void ScannerController::showOptions() {
+    hideScannerWindow();
+    dialogs_->showOption(std::shared_ptr<ScannerDialogHost>(shared_from_this(), dialogs_.get()));
+}
+
+void ScannerController::showAddCamera() {
+    hideScannerWindow();
+    dialogs_->showNewDevice(std::shared_ptr<ScannerDialogHost>(shared_from_this(), dialogs_.get()));
+}
+
+// ---- local camera preview ----------------------------------------------------------------
+
+void ScannerController::displayCamera() {
+    if (!view_) {
+        return;
+    }
+    if (radia_) {
+        radia_->setRadarEnabled(false);
+    }
+    if (!filterView_) {
+        filterView_ = new LocalCameraPreview(WatermarkCanvas::makeFromResource(), view_);
+        filterView_->setGeometry(0, 0, view_->width(), view_->height());
+    }
+    if (const auto failure = filterView_->start()) {
+        logLine(std::string(LocalCameraPreview::kStartFailureText) + *failure);
+        // Without a camera the radar comes back in its place.
+        delete filterView_.data();
+        if (radia_) {
+            radia_->resetRadar();
+        }
+        return;
+    }
+    filterView_->show();
+    filterView_->raise();
+}
+
+// ---- reachability ------------------------------------------------------------------------
+
+void ScannerController::updateForReachability(const std::shared_ptr<Reachability>& reachability) {
+    if (hostReachability_ && reachability == hostReachability_ && netState_) {
+        netState_ = reachability->currentReachabilityStatus();
+    }
+}
+
+// ---- alarms -------------------------------------------------------------------------------
+
+void ScannerController::bringWindowsForward() {
+    QWidget* key = nullptr;
+    for (const auto& wc : videoWindowList_) {
+        if (CameraWindow* window = wc->window(); window != nullptr && window->isVisible()) {
+            window->raise();
+            key = window;
+        }
+    }
+    if (window_ && window_->isVisible()) {
+        window_->raise();
+        key = window_.data();
+    }
+    if (key != nullptr) {
+        key->activateWindow();
+    }
+}
+
+std::optional<ScannerSessionHost::AlarmedWindow> ScannerController::alarmedWindowOf(
+    const std::weak_ptr<CameraSession>& session) const {
+    for (const auto& wc : videoWindowList_) {
+        const std::shared_ptr<CameraSession>& own = wc->session();
+        if (own && !own.owner_before(session) && !session.owner_before(own)) {
+            return ScannerSessionHost::AlarmedWindow{wc->cameraName(), wc->window()};
+        }
+    }
+    return std::nullopt;
+}
+
+// ---- options -----------------------------------------------------------------------------
+
+void ScannerController::publishOptions() { sessionHost_->publishOptions(); }
+
+void ScannerController::applyClipSettings(const ClipSettings& settings) {
+    for (const auto& wc : videoWindowList_) {
+        if (const auto& session = wc->session()) {
+            session->setClipSettings(settings);
+        }
+    }
+}
+
+void ScannerController::saveOptions() {
+    publishOptions();
+    saveOptionRecord(setOptionData(options_));
+}
+
+}  // namespace vistamo

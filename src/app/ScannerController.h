@@ -1,0 +1,225 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/ScannerDialogs.h"
+#include "app/ScannerDiscoveryHost.h"
+#include "app/ScannerSessionHost.h"
+#include "discovery/Reachability.h"
+#include "settings/OptionData.h"
+#include "settings/WindowPlaces.h"
+#include "video/VideoScanner.h"
+
+class QLabel;
+class QMenuBar;
+class QPushButton;
+class QToolButton;
+class QWidget;
+
+namespace vistamo {
+
+class LocalCameraPreview;
+class QtDeviceButton;
+class PasswordStore;
+class CameraRecord;
+class RadarView;
+class CameraFinder;
+class CameraWindow;
+class CameraSession;
+class CameraWindowController;
+
+// The controller of the application's main window and the hub the rest hangs from: it owns the
+// discovery scanner (which puts a button per camera on its view), the store of accepted
+// passwords, the alarm options and the open camera windows; it opens a camera window on a
+// click or a typed address; it drives the radar behind the buttons.
+//
+// What its neighbours see of it are small objects it owns, one per role: discovery meets its
+// `discoveryHost`, camera sessions its `sessionHost`, the option and add-camera dialogs its
+// `dialogs`; camera windows meet the scanner itself (VideoScanner).
+//
+// Opening a camera window or a dialog hides the scanner window; closing a camera window brings
+// it back, and so does closing a dialog while no camera is connected.
+//
+// Threads: everything runs on the main thread, except what sessions call on their queues
+// (`bOnceAlarm`, `serviceName`, `cameraWentDown`, see ScannerSessionHost), which touch
+// only values kept for that purpose.
+//
+// Lifecycle: `create`, then `makeView` (builds the view, which the scanner window takes as its
+// content), `load` once; the window calls `wasShown` each time it is shown.
+class ScannerController final : public QObject,
+                                public VideoScanner,
+                                public std::enable_shared_from_this<ScannerController> {
+    Q_OBJECT
+
+public:
+    // What the scanner asks of the application around it; any field may be left empty.
+    struct Environment {
+        // Registers the scanner as the application delegate's main window.
+        std::function<void(const std::shared_ptr<ScannerController>&)> registerAsMainWindow;
+        // The application's menu bar for a camera window, owned by that window.
+        std::function<QMenuBar*(QWidget*)> makeMenuBar;
+    };
+
+    static std::shared_ptr<ScannerController> create(Environment environment = {});
+    ~ScannerController() override;
+
+    // ---- Main thread ----
+
+    // Builds the view: radar, centre button, status line and the two controls that open the
+    // add-camera and option dialogs. The caller puts it into the scanner window, which owns it.
+    QWidget* makeView();
+    QWidget* view() const { return view_.data(); }
+    // The window that shows the view; hidden while a camera window or a dialog is open.
+    void setWindow(QWidget* window) { window_ = window; }
+    QWidget* window() const { return window_.data(); }
+
+    // Start-up: the radar and its timer, the options (read, or written at first start), the
+    // reachability watcher, the discovery scanner when the network is reachable now, and the
+    // registration as main window.
+    void load();
+    // Restarts the radar sweep and scans at once; each time the view becomes visible.
+    void wasShown();
+    void aboutToHide();
+    // Places the centre button, the status line, the radar and the camera buttons.
+    void layOut();
+
+    // Opens a camera window for a typed address (port 7341) or for a camera button.
+    void connectToAddress(const std::string& address);
+    // A camera whose window is open already (`bOccupied`) gets that window raised instead.
+    void connectToButton(QtDeviceButton& button);
+
+    void restoreButton(const std::shared_ptr<CameraWindowController>& wc);
+    void destroyWindow(const std::shared_ptr<CameraWindowController>& wc) override;
+    // destroyWindow for `wc` 0.3 s later.
+    void releaseWindow(const std::shared_ptr<CameraWindowController>& wc);
+    // While true, clicks on camera buttons are ignored.
+    void setButtonDown(bool status) { bButtonDown_ = status; }
+
+    // Replaces the radar with the local camera preview; without a camera the failure is
+    // logged and the radar comes back.
+    void displayCamera();
+    // The "option" and "newDevice" segues: hide the scanner window and open the dialog.
+    void showOptions();
+    void showAddCamera();
+
+    // Closes every camera window, then runs the event loop until the windows and their
+    // sessions are gone (or `limit` has passed), so that no work queued for the main thread
+    // still holds a window when the application object goes. At the end of the application.
+    void closeAllVideoWindows(std::chrono::milliseconds limit);
+
+    void updateForReachability(const std::shared_ptr<Reachability>& reachability);
+
+    const std::vector<std::shared_ptr<CameraWindowController>>& videoWindowList() const {
+        return videoWindowList_;
+    }
+    std::shared_ptr<CameraFinder> finder() const { return finder_; }
+    RadarView* radia() const;
+    // The camera buttons on the view, in the order they were made.
+    const std::vector<std::shared_ptr<QtDeviceButton>>& deviceButtons() const {
+        return discoveryHost_->buttons();
+    }
+    // The scanner's roles: what discovery, camera sessions and the dialogs see of it.
+    ScannerDiscoveryHost& discoveryHost() { return *discoveryHost_; }
+    ScannerSessionHost& sessionHost() { return *sessionHost_; }
+    ScannerDialogs& dialogs() { return *dialogs_; }
+
+    // The store of accepted passwords; for discovery and sessions.
+    PasswordStore* config() { return config_.get(); }
+    // The snapshot counter, and the alarm mode as sessions read it (any thread).
+    long picID() const { return sessionHost_->picID(); }
+    void setPicID(long picID) { sessionHost_->setPicID(picID); }
+    bool bOnceAlarm() const { return sessionHost_->bOnceAlarm(); }
+    // A session's camera has gone; nothing to do. On the session's queue.
+    void cameraWentDown(const std::shared_ptr<CameraRecord>& device) {
+        sessionHost_->cameraWentDown(device);
+    }
+
+    // The alarm settings the option dialog edits in place.
+    AlarmOptions& alarmOptions() { return options_; }
+    bool isConnected() const { return isConnected_; }
+    // What a motion alarm records, now saved: handed to every open camera's session.
+    void applyClipSettings(const ClipSettings& settings);
+
+    // ---- VideoScanner (main thread) ----
+    bool bHit() const override { return options_.bHit; }
+    void setBHit(bool hit) override { options_.bHit = hit; }
+    void saveOptions() override;
+    void setIsConnected(bool connected) override { isConnected_ = connected; }
+    void removeVideoWindow(const CameraWindowController& wc) override;
+    void showScannerWindow() override;
+    std::string lastAddressSessionIp() const override;
+    std::shared_ptr<CameraSession> makeSession() override;
+    // From discovery's list: the same record, else the first of the same identity. Without
+    // discovery, `known` (a window keeps the address it had).
+    std::shared_ptr<CameraRecord> currentRecordOf(const std::shared_ptr<CameraRecord>& known,
+                                                  const std::string& identity) override;
+    // A desktop notice; a click on it brings the scanner's window.
+    void cameraLost(const std::string& cameraName) override;
+
+private:
+    explicit ScannerController(Environment environment);
+
+    void refreshRadar();
+    void hideScannerWindow();
+    // Makes a camera window for `session`, lists and numbers it, connects, shows it.
+    void openVideoWindow(const std::shared_ptr<CameraSession>& session,
+                         const std::shared_ptr<CameraRecord>& device,
+                         const std::function<void()>& connect);
+    // Raises the open window of `device`; false when it has none.
+    bool raiseVideoWindowOf(const std::shared_ptr<CameraRecord>& device);
+    // The viewer's own windows to the front: the camera windows, then the scanner window
+    // when it is shown, which becomes the active one.
+    void bringWindowsForward();
+    // The open camera window showing `session`, for the alarm's notice.
+    std::optional<ScannerSessionHost::AlarmedWindow> alarmedWindowOf(
+        const std::weak_ptr<CameraSession>& session) const;
+    void publishOptions();
+    // Camera windows open where the camera's window was last, and remember where they were.
+    static std::optional<std::string> windowIdentity(const CameraWindowController& wc);
+    void placeVideoWindow(const CameraWindowController& wc);
+    void rememberVideoWindowPlace(const CameraWindowController& wc);
+
+    // Set once at construction.
+    const Environment environment_;
+
+    // Main thread only.
+    QPointer<QWidget> view_;
+    QPointer<QWidget> window_;
+    QPointer<RadarView> radia_;
+    QPointer<QPushButton> computer_;
+    QPointer<QLabel> statusLine_;
+    QPointer<QToolButton> addCameraButton_;
+    QPointer<QToolButton> optionButton_;
+    QPointer<LocalCameraPreview> filterView_;
+    QTimer radarTimer_;
+    AlarmOptions options_;
+    std::unique_ptr<PasswordStore> config_;
+    // The roles. Discovery, sessions and dialogs hold them through references that keep the
+    // scanner alive while in use.
+    std::unique_ptr<ScannerDiscoveryHost> discoveryHost_;
+    std::unique_ptr<ScannerSessionHost> sessionHost_;
+    std::unique_ptr<ScannerDialogs> dialogs_;
+    std::shared_ptr<Reachability> hostReachability_;
+    std::optional<NetworkStatus> netState_;
+    std::shared_ptr<CameraFinder> finder_;
+    std::shared_ptr<CameraSession> session_;
+    std::vector<std::shared_ptr<CameraWindowController>> videoWindowList_;
+    std::weak_ptr<CameraWindowController> openWindow_;
+    // Every camera window opened, until it is deleted (a closed window may outlive its
+    // controller while its session is released).
+    std::vector<QPointer<CameraWindow>> openedWindows_;
+    // Read at start, written each time a camera window closes.
+    WindowPlaces windowPlaces_;
+    bool isConnected_ = false;
+    bool bButtonDown_ = false;
+};
+
+}  // namespace vistamo

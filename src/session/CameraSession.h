@@ -1,0 +1,228 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "dispatch/SerialQueue.h"
+#include "media/OpusPacketSink.h"
+#include "media/PictureSink.h"
+#include "media/SessionRecorder.h"
+#include "session/CommandHeader.h"
+#include "session/SessionParts.h"
+#include "session/SessionScanner.h"
+#include "session/SessionView.h"
+#include "session/TcpStream.h"
+#include "session/TcpStreamDelegate.h"
+#include "settings/ClipSettings.h"
+
+namespace vistamo {
+
+class CameraRecord;
+class SessionChallenge;
+
+// Write tags of the session's messages.
+inline constexpr long kTagCommand = 0;
+inline constexpr long kTagOpus = 88;
+inline constexpr long kTagSendCommand = 89;
+inline constexpr long kTagDisconnect = 200;
+// Read tags: a 24-byte header, or the body it announced.
+inline constexpr long kReadHeader = 0;
+inline constexpr long kReadBody = 1;
+
+inline constexpr uint16_t kDefaultCameraPort = 7341;
+inline constexpr double kConnectTimeoutSeconds = 3.0;
+// A camera whose challenge fails its check is answered and left after this long.
+inline constexpr double kBadChallengeCloseSeconds = 5.0;
+
+// One TCP session with one camera: connects, answers the camera's challenge and sends its own,
+// reads the message stream and hands video, sound, state and alarms on, and sends the user's
+// commands.
+//
+// Threads:
+// - Socket callbacks and all message handling run on `clientQueue` ("Client Queue").
+// - Commands may be sent from any thread (the socket keeps them in call order).
+// - The password alert and storing an accepted password run on the main queue while
+//   `clientQueue` waits (the user answers them); the alarm actions, the connect-error alert,
+//   status display, the new-stream notice to the renderer and window closing run on the main
+//   queue without waiting. Video never makes `clientQueue` wait.
+// - `render` runs on the decoder's thread and never waits for the main thread.
+class CameraSession final : public TcpStreamDelegate,
+                            public PictureSink,
+                            public OpusPacketSink,
+                            public std::enable_shared_from_this<CameraSession> {
+public:
+    // Creates the queue, the socket (when this computer has a local address), the decoder
+    // (started), the alarm sound and the codec (playing).
+    static std::shared_ptr<CameraSession> init(SessionParts parts);
+    ~CameraSession() override;
+
+    // Links to neighbours, any thread: the scanner sets its own when it makes the session; the
+    // camera window sets the view and the renderer when it attaches the session and clears them
+    // when it detaches it.
+    void setScanner(std::weak_ptr<SessionScanner> scanner);
+    void setView(std::weak_ptr<SessionView> view);
+    void setVideo(std::weak_ptr<SessionRenderer> video);
+    void setIp(std::string ip);
+    std::string ip() const;
+
+    std::shared_ptr<TcpStream> socket() const { return socket_; }
+    std::shared_ptr<SessionAudioCodec> audioCodec() const;
+    const std::shared_ptr<dispatch::SerialQueue>& clientQueue() const { return clientQueue_; }
+
+    // Connects to a typed address, port 7341. A failure to connect shows the connect-error
+    // alert unless `reportFailure` is false (a window connecting again).
+    // Both return false when the attempt could not even start (no socket, no address): then no
+    // end is reported either.
+    bool connectToServer(const std::string& ip, bool reportFailure = true);
+    // Connects to a discovered camera (its address, the low 16 bits of its port). `sender` is
+    // the clicked button; unused.
+    bool connectToServer(const void* sender, const std::shared_ptr<CameraRecord>& device);
+    // Sends CmdDisconnect and closes.
+    void disconnect();
+
+    // Commands.
+    void sendCommandTCP(uint32_t command, uint32_t details);
+    void requestCameraInfo();
+    void flashSwitch();
+    void screenSwitch();
+    void switchCamera();
+    void startMonitor(bool start);
+    void sendTapFocus(double x, double y);
+    void sendOpus(ByteView packet);
+
+    // Raises the scanner's snapshot number (wrapping at 10000) and asks the decoder for a
+    // snapshot with it. Main thread.
+    void takePicture();
+
+    // The decoder's statistics and how full the sound's playback ring is (negative without
+    // sound). Any thread.
+    DecoderStatistics videoStatistics() const;
+    double playbackFill() const;
+
+    // Recording, from any thread; the work runs on `clientQueue`. `toggleRecording` starts or
+    // stops recording the camera (R in its window); `setClipSettings` changes what a motion
+    // alarm records. `recorder` is none until the camera's stream has begun.
+    void toggleRecording();
+    void stopRecording();
+    void setClipSettings(const ClipSettings& settings);
+    std::shared_ptr<const SessionRecorder> recorder() const;
+
+    // The password typed for a camera reached by a typed address, kept for a later session to
+    // the same address. Any thread.
+    std::string typedPassword() const;
+    void setTypedPassword(std::string password);
+
+    // The machine's identity sent in the client's challenge.
+    std::string machineIdentity() const;
+
+    // State reported by the camera; read on `clientQueue` (tests read it after the queue has
+    // handled the status).
+    bool bScreen() const { return bScreen_; }
+    bool bFlashing() const { return bFlashing_; }
+    bool bGuarding() const { return bGuarding_; }
+    int32_t bAlerted() const { return bAlerted_; }
+
+    // TcpStreamDelegate, on `clientQueue`.
+    void streamConnected(const std::shared_ptr<TcpStream>& sock, const std::string& host,
+                         uint16_t port) override;
+    void streamRead(const std::shared_ptr<TcpStream>& sock, Bytes data, long tag) override;
+    void streamClosed(const std::shared_ptr<TcpStream>& sock,
+                      const std::optional<Error>& error) override;
+    // While streaming, a read that made progress since the last question gets another
+    // `parts.streamSilenceSeconds`; a silent one ends the connection.
+    double readTimeoutExtension(const std::shared_ptr<TcpStream>& sock, long tag, double elapsed,
+                                size_t bytesDone) override;
+
+    // PictureSink, on the decoder's thread.
+    void render(const PixelBuffer& frame) override;
+
+    // Answers the camera's challenge held in the user data's buffer; sends the client's own.
+    // On `clientQueue`.
+    void verifyServer(const std::shared_ptr<TcpStream>& sock);
+    void sendChallenge(const std::shared_ptr<TcpStream>& sock);
+
+    // What to read next: a header (24 bytes, tag 0) or the body it announced (tag 1).
+    struct ReadRequest {
+        uint64_t length;
+        long tag;
+    };
+    // One completed read of the session's stream: a header is parsed once and kept (its bytes in
+    // `client`'s buffer); a body is handled in place with its header, and says what to read next.
+    // The socket's read callback runs it on `clientQueue`; `sock` may be none (the stream fuzzer
+    // drives it directly).
+    ReadRequest consume(const std::shared_ptr<TcpStream>& sock, SessionChallenge& client,
+                        ByteView data, long tag);
+
+private:
+    explicit CameraSession(SessionParts parts);
+    void setUp();
+
+    void send(Bytes message, long tag);
+    void handleMessage(const std::shared_ptr<TcpStream>& sock, SessionChallenge& client,
+                       const CommandHeader& header, ByteView body, bool hasBody);
+    void answerChallenge(SessionChallenge& client);
+    void handleAlarm();
+    void handlePasswordError();
+    void handleCameraStatus(const CommandHeader& header);
+    void handleVerified();
+    // Hands a message's body to the recorder (made at the first stream parameters).
+    void record(const CommandHeader& header, ByteView body);
+    SessionRecorder* makeRecorder();
+
+    std::shared_ptr<CameraRecord> selectedDevice() const;
+    std::shared_ptr<SessionScanner> scanner() const;
+    std::shared_ptr<SessionView> attachedView() const;
+
+    // Set once in `init`, then read-only.
+    SessionParts parts_;
+    std::shared_ptr<dispatch::SerialQueue> clientQueue_;
+    std::shared_ptr<TcpStream> socket_;
+    std::shared_ptr<SessionDecoder> decoder_;
+    std::shared_ptr<SoundPlayer> player;
+
+    // Links to neighbours, set from other threads: guarded by `linksLock_`.
+    mutable std::mutex linksLock_;
+    std::shared_ptr<SessionAudioCodec> audioCodec_;  // released when the connection ends
+    std::weak_ptr<SessionRenderer> video_;
+    std::weak_ptr<SessionView> view_;
+    std::weak_ptr<SessionScanner> scanner_;
+    std::weak_ptr<CameraRecord> selectedDevice_;
+    std::string ip_;
+    // The password typed for a camera reached by a typed address (it has no record).
+    std::string typedPassword_;
+
+    // Set on the caller's thread when connecting, cleared on `clientQueue`.
+    std::atomic<bool> typedAddress_{false};
+    // Changed on `clientQueue` by alarms and on the caller's thread by `startMonitor`.
+    std::atomic<int32_t> bAlerted_{0};
+
+    // Written on `clientQueue` only; atomic so that others may read the last reported state.
+    std::atomic<bool> bScreen_{false};
+    std::atomic<bool> bFlashing_{false};
+    std::atomic<bool> bGuarding_{false};
+
+    // Written on `clientQueue` under `linksLock_`; read there without it, elsewhere with it.
+    std::shared_ptr<SessionRecorder> recorder_;
+
+    // `clientQueue` only.
+    // The socket's user data as this session last set it, and the header whose body is being
+    // read.
+    std::shared_ptr<SessionChallenge> client_;
+    std::optional<CommandHeader> pendingHeader_;
+    bool bRequested = false;
+    // What an alarm records, once loaded; the first slice of a picture sent in two.
+    std::optional<ClipSettings> clipSettings_;
+    Bytes heldSlice_;
+    bool bNewPassword = false;
+    // The camera verified this session; the user cancelled the password dialog.
+    bool verified_ = false;
+    bool passwordRefused_ = false;
+    // Bytes of the current read when its timeout last fired.
+    size_t readProgress_ = 0;
+};
+
+}  // namespace vistamo
