@@ -43,6 +43,6 @@ std::string commandLineHelp() {
            "skipped with one line on standard error. Everything else works the same.\n";
 }
 
-std::string commandLineVersion() { return "vistamo " + currentVersionText() + "\n"; }
+std::string commandLineVersion() { return "vistamo " + readableVersionText() + "\n"; }
 
 }  // namespace vistamo

@@ -24,7 +24,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& arguments);
 // The text of `vistamo --help`.
 std::string commandLineHelp();
 
-// The text of `vistamo --version`: the program's name and the version the options file records.
+// The text of `vistamo --version`: "vistamo 0.1.0 (build 1)" and a line end.
 std::string commandLineVersion();
 
 }  // namespace vistamo

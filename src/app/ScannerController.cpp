@@ -188,8 +188,6 @@ void ScannerController::wasShown() {
     }
 }
 
-void ScannerController::aboutToHide() { debugLine("disppear"); }
-
 void ScannerController::layOut() {
     if (!view_) {
         return;

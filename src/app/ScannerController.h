@@ -87,7 +87,6 @@ public:
     void load();
     // Restarts the radar sweep and scans at once; each time the view becomes visible.
     void wasShown();
-    void aboutToHide();
     // Places the centre button, the status line, the radar and the camera buttons.
     void layOut();
 

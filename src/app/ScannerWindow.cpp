@@ -39,14 +39,4 @@ void ScannerWindow::showEvent(QShowEvent* event) {
     }
 }
 
-void ScannerWindow::hideEvent(QHideEvent* event) {
-    QMainWindow::hideEvent(event);
-    if (event->spontaneous()) {
-        return;
-    }
-    if (auto content = scanner()) {
-        content->aboutToHide();
-    }
-}
-
 }  // namespace vistamo

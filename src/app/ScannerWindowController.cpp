@@ -9,7 +9,6 @@ ScannerWindowController::ScannerWindowController(const std::shared_ptr<ScannerCo
     : window_(std::make_unique<ScannerWindow>(content)) {
     window_->setCentralWidget(content->makeView());
     content->setWindow(window_.get());
-    windowDidLoad();
 }
 
 ScannerWindowController::~ScannerWindowController() = default;

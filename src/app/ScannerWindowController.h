@@ -21,8 +21,6 @@ public:
     void showWindow();
 
 private:
-    void windowDidLoad() {}
-
     // Main thread only.
     std::unique_ptr<ScannerWindow> window_;
 };

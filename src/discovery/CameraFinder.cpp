@@ -30,10 +30,9 @@ void logCannotBind(const Error& error) {
             "): cameras are not searched for");
 }
 
-void gatherLocalAddresses(const std::string& interfaceName, std::vector<std::string>& ipv6,
-                          std::vector<std::string>& ipv4) {
-    LocalInterfaces::getIpLocally(interfaceName, 6, ipv6);
-    LocalInterfaces::getIpLocally(interfaceName, 4, ipv4);
+void gatherLocalAddresses(std::vector<std::string>& ipv6, std::vector<std::string>& ipv4) {
+    LocalInterfaces::appendUsableAddresses(6, ipv6);
+    LocalInterfaces::appendUsableAddresses(4, ipv4);
 }
 
 CameraFinder::Options withDefaults(CameraFinder::Options options) {
@@ -68,10 +67,7 @@ CameraFinder::~CameraFinder() {
 void CameraFinder::start() {
     std::vector<std::string> ipv6;
     std::vector<std::string> ipv4;
-    options_.gatherAddresses("en0", ipv6, ipv4);
-    if (ipv6.empty() && ipv4.empty()) {
-        options_.gatherAddresses("en1", ipv6, ipv4);
-    }
+    options_.gatherAddresses(ipv6, ipv4);
     if (ipv6.empty() && ipv4.empty()) {
         return;
     }
@@ -359,7 +355,11 @@ void CameraFinder::restartAfterClose() {
         return;
     }
     bUDPReady_ = true;
-    if (socket_->joinMulticastGroup(group(), "en0", &ignored)) {
+    // Multicast leaves by the first usable interface (the default route's), or by the system's
+    // choice when there is none.
+    const auto interfaces = LocalInterfaces::usableInterfaceNames();
+    const std::string interface = interfaces.empty() ? std::string() : interfaces.front();
+    if (socket_->joinMulticastGroup(group(), interface, &ignored)) {
         socket_->beginReceiving(&ignored);
     }
 }

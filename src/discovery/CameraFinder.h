@@ -59,10 +59,9 @@ public:
         // Period of the repeating scan timer that startScan starts on the main queue. Zero or
         // less: no timer; the owner drives the ticks by calling scanServers.
         double scanPeriodSeconds = kScanPeriodSeconds;
-        // Appends this computer's IPv6 and IPv4 addresses for an interface name ("en0", then
-        // "en1" when that gave nothing). Default: LocalInterfaces::getIpLocally. Called in init.
-        std::function<void(const std::string& interfaceName, std::vector<std::string>& ipv6,
-                           std::vector<std::string>& ipv4)>
+        // Appends this computer's IPv6 and IPv4 addresses on its usable interfaces. Default:
+        // LocalInterfaces::appendUsableAddresses. Called in init.
+        std::function<void(std::vector<std::string>& ipv6, std::vector<std::string>& ipv4)>
             gatherAddresses;
         // This computer's identity; answers carrying it make no record. Default: the machine
         // identity (machineIdentity of platform/). Called on the discovery queue.

@@ -180,9 +180,8 @@ std::optional<std::string> LocalInterfaces::collectAddresses(
     return last;
 }
 
-std::optional<std::string> LocalInterfaces::getIpLocally(const std::string& /*interfaceName*/,
-                                                         int ipVersion,
-                                                         std::vector<std::string>& list) {
+std::optional<std::string> LocalInterfaces::appendUsableAddresses(int ipVersion,
+                                                                  std::vector<std::string>& list) {
     const auto entries = interfaceAddresses();
     if (!entries) {
         return std::nullopt;

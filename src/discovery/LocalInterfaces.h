@@ -12,17 +12,16 @@ namespace vistamo {
 //
 // A usable interface is up, running, multicast-capable, not loopback and not virtual by name
 // (docker*, br-*, veth*, virbr*, vmnet*, vboxnet*, tun*, tap*, wg*, zt*, tailscale*). The
-// interface of the default route comes first, then the others in the system's order; "en0"
-// means the first usable interface and "en1" the second. Stateless; callable from any thread.
+// interface of the default route comes first, then the others in the system's order.
+// Stateless; callable from any thread.
 // Everything is read in the calling thread's network namespace.
 class LocalInterfaces {
 public:
     // Appends every address of the given version (4 or 6) of every usable interface to `list`,
-    // in the system's order, and returns the last one appended. Like the interface list it
-    // replaces, the name does not narrow the search. Text as inet_ntop gives it, without a
-    // scope suffix.
-    static std::optional<std::string> getIpLocally(const std::string& interfaceName, int ipVersion,
-                                                   std::vector<std::string>& list);
+    // in the system's order, and returns the last one appended. Text as inet_ntop gives it,
+    // without a scope suffix.
+    static std::optional<std::string> appendUsableAddresses(int ipVersion,
+                                                            std::vector<std::string>& list);
 
     // The address discovery works over, and with it the IP version in `ipType` (0 IPv4, 1 IPv6).
     // Link-local addresses (169.254.x.x, fe80::/10) are passed over while another will do; the

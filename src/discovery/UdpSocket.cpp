@@ -55,7 +55,7 @@ std::shared_ptr<UdpSocket> UdpSocket::create(std::weak_ptr<UdpSocketDelegate> de
 
 UdpSocket::UdpSocket(CreateToken, std::weak_ptr<UdpSocketDelegate> delegate,
                      std::shared_ptr<dispatch::Queue> delegateQueue)
-    : socketQueue(dispatch::SerialQueue::create("GCDAsyncUdpSocket")),
+    : socketQueue(dispatch::SerialQueue::create("udp socket")),
       delegate(std::move(delegate)),
       delegateQueue(std::move(delegateQueue)),
       receiveBuffer(std::max<size_t>(max4ReceiveSize, max6ReceiveSize)) {}

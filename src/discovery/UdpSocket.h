@@ -22,7 +22,7 @@
 
 namespace vistamo {
 
-inline constexpr const char* kUdpSocketErrorDomain = "GCDAsyncUdpSocketErrorDomain";
+inline constexpr const char* kUdpSocketErrorDomain = "udp socket";
 // Name-resolution failures: the resolver's (getaddrinfo) code and message.
 inline constexpr const char* kUdpSocketNetDBErrorDomain = kNetDBErrorDomain;
 
@@ -85,11 +85,10 @@ public:
     void setPreferIPv6();
 
     // Binds `port` (0: one port the system picks, the same for both families) on the wildcard
-    // addresses, or on the addresses of `interface`: a name ("eth0"; "en0" and "en1" also stand
-    // for the first and second usable interface when no interface has that name), "localhost"
-    // or "loopback", or one of this machine's numeric addresses. A family the interface lacks is
-    // not opened. Returns false, with `error` filled in when given, when the socket is bound
-    // already or anything fails; a failed bind leaves no descriptor open and calls no delegate.
+    // addresses, or on the addresses of `interface`: a name ("eth0"), "localhost" or "loopback", or
+    // one of this machine's numeric addresses. A family the interface lacks is not opened. Returns
+    // false, with `error` filled in when given, when the socket is bound already or anything fails;
+    // a failed bind leaves no descriptor open and calls no delegate.
     bool bindToPort(uint16_t port, Error* error);
     bool bindToPort(uint16_t port, const std::string& interface, Error* error);
 

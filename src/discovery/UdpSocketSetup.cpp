@@ -13,8 +13,6 @@
 #include <cstring>
 #include <system_error>
 
-#include "discovery/LocalInterfaces.h"
-
 namespace vistamo {
 
 namespace {
@@ -137,15 +135,6 @@ std::optional<InterfaceAddresses> lookupInterface(const std::string& description
         scanInterfaces({}, loopback, port, found);
     } else {
         scanInterfaces(description, parseNumeric(description), port, found);
-        // "en0" and "en1", when no interface has that name, stand for the first and second
-        // usable interfaces.
-        if (!found.address4 && !found.address6 && (description == "en0" || description == "en1")) {
-            const auto names = LocalInterfaces::usableInterfaceNames();
-            const size_t position = description == "en0" ? 0 : 1;
-            if (position < names.size()) {
-                scanInterfaces(names[position], {}, port, found);
-            }
-        }
     }
     if (!found.address4 && !found.address6) {
         return std::nullopt;

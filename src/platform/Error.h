@@ -13,7 +13,7 @@ struct Error {
     std::string reason;
 };
 
-inline constexpr const char* kPosixErrorDomain = "NSPOSIXErrorDomain";
+inline constexpr const char* kPosixErrorDomain = "posix";
 
 // An error in the POSIX domain for the current errno, with the given reason.
 Error posixError(int errnoValue, std::string reason);

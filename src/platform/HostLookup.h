@@ -12,7 +12,7 @@
 namespace vistamo {
 
 // The domain of the resolver's errors; the code is getaddrinfo's, the text gai_strerror's.
-inline constexpr const char* kNetDBErrorDomain = "kCFStreamErrorDomainNetDB";
+inline constexpr const char* kNetDBErrorDomain = "host lookup";
 
 Error netDBError(int gaiCode);
 

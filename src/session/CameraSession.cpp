@@ -20,17 +20,12 @@ namespace vistamo {
 
 namespace {
 
-// The computer's addresses on "en0", else on "en1".
+// Whether any usable interface of this computer has an address.
 bool computerHasLocalAddress() {
-    for (const char* name : {"en0", "en1"}) {
-        std::vector<std::string> ipv6, ipv4;
-        LocalInterfaces::getIpLocally(name, 6, ipv6);
-        LocalInterfaces::getIpLocally(name, 4, ipv4);
-        if (!ipv6.empty() || !ipv4.empty()) {
-            return true;
-        }
-    }
-    return false;
+    std::vector<std::string> ipv6, ipv4;
+    LocalInterfaces::appendUsableAddresses(6, ipv6);
+    LocalInterfaces::appendUsableAddresses(4, ipv4);
+    return !ipv6.empty() || !ipv4.empty();
 }
 
 std::shared_ptr<SessionChallenge> unverifiedClientOf(const std::shared_ptr<TcpStream>& sock) {

@@ -43,7 +43,7 @@ std::shared_ptr<TcpStream> TcpStream::create(std::weak_ptr<TcpStreamDelegate> de
 
 TcpStream::TcpStream(CreateToken, std::weak_ptr<TcpStreamDelegate> delegate,
                      std::shared_ptr<dispatch::Queue> delegateQueue)
-    : socketQueue(dispatch::SerialQueue::create("GCDAsyncSocket")),
+    : socketQueue(dispatch::SerialQueue::create("tcp stream")),
       delegate(std::move(delegate)),
       delegateQueue(std::move(delegateQueue)) {
     preBuffer.reserve(kPreBufferCapacity);

@@ -7,7 +7,7 @@
 
 namespace vistamo {
 
-inline constexpr const char* kTcpStreamErrorDomain = "GCDAsyncSocketErrorDomain";
+inline constexpr const char* kTcpStreamErrorDomain = "tcp stream";
 // Name-resolution failures: the resolver's (getaddrinfo) code and message.
 inline constexpr const char* kTcpStreamNetDBErrorDomain = kNetDBErrorDomain;
 

@@ -40,7 +40,7 @@ std::optional<int64_t> getInt(ByteView data, size_t offset);
 // The 8 bytes at `offset` as a signed 64-bit integer.
 std::optional<int64_t> getLong(ByteView data, size_t offset);
 
-inline constexpr const char* kByteFieldErrorDomain = "NSURLErrorDomain";
+inline constexpr const char* kByteFieldErrorDomain = "byte fields";
 // "Cannot decode raw data": the only error getString reports.
 inline constexpr long kCannotDecodeRawData = -3001;
 

@@ -31,7 +31,7 @@ namespace vistamo {
 using ArchiveValue = std::variant<std::monostate, bool, int64_t, std::string>;
 
 // The error of an archive that cannot be read.
-inline constexpr const char* kArchiveErrorDomain = "NSCocoaErrorDomain";
+inline constexpr const char* kArchiveErrorDomain = "settings archive";
 inline constexpr long kCoderReadCorruptError = 4864;
 
 class KeyedArchiver {

@@ -166,6 +166,10 @@ std::string currentVersionText() {
     return std::string("V.") + VISTAMO_VERSION + " (build" + VISTAMO_BUILD;
 }
 
+std::string readableVersionText() {
+    return std::string(VISTAMO_VERSION) + " (build " + VISTAMO_BUILD + ")";
+}
+
 Bytes setOptionData(const AlarmOptions& options) {
     Bytes data;
     appendBool(data, options.bEnableActive);

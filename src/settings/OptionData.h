@@ -29,6 +29,9 @@ inline constexpr const char* kDefaultActiveProgram = "Safari";
 // text in this shape, and the reader compares the whole text.
 std::string currentVersionText();
 
+// The running program's version for people to read: "<version> (build <build>)".
+std::string readableVersionText();
+
 // The alarm actions and the few other settings kept in the options file. The values here are
 // those the scanner starts with, before any file is read.
 struct AlarmOptions {

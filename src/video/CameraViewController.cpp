@@ -125,8 +125,6 @@ CameraViewController::~CameraViewController() {
     }
 }
 
-void CameraViewController::awakeFromNib() { debugLine("awake from nib"); }
-
 void CameraViewController::load() {
     IntercomLink::attach(intercom_, *recorder);
     shutterSound = loadSound(resourcePath("shutter1.wav"));

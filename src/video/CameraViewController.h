@@ -71,7 +71,6 @@ public:
     VideoView* videoView() const { return videoView_.data(); }
 
     // Writes "awake from nib" (the window has just been built around the controller).
-    void awakeFromNib();
     // Makes the intercom link the delegate of the recorder and the encoder; loads the shutter
     // sound (none when it cannot be loaded: snapshots then stay silent).
     void load();

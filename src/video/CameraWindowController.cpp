@@ -40,9 +40,8 @@ std::shared_ptr<CameraWindowController> CameraWindowController::create(
     auto content = CameraViewController::create(std::move(renderer), *view, controller, microphone);
     controller->window_ = std::make_unique<CameraWindow>(content, view.release());
     controller->window_->wc = controller;
-    content->awakeFromNib();
     content->load();
-    controller->windowDidLoad();
+    debugLine("window did load");
     controller->byAddress_ = controller->device.expired();
     controller->attach(std::move(session));
     return controller;
@@ -62,8 +61,6 @@ CameraWindowController::~CameraWindowController() {
         releaseSession(std::move(session_), std::shared_ptr<CameraWindow>(std::move(window_)));
     }
 }
-
-void CameraWindowController::windowDidLoad() { debugLine("window did load"); }
 
 CameraWindow* CameraWindowController::window() const { return window_.get(); }
 

@@ -81,7 +81,7 @@ public:
 
     // Builds a camera window for `session` (none: a window without a camera) opened by
     // `scanner` from the camera record `device` (none for a window opened by address), with
-    // the intercom on `microphone`; then `windowDidLoad` and `attach`. `number` 0; not shown.
+    // the intercom on `microphone`; then `attach`. `number` 0; not shown.
     static std::shared_ptr<CameraWindowController> create(
         std::shared_ptr<CameraSession> session = nullptr, std::weak_ptr<VideoScanner> scanner = {},
         std::shared_ptr<CameraRecord> device = nullptr,
@@ -92,8 +92,6 @@ public:
     CameraWindowController(const CameraWindowController&) = delete;
     CameraWindowController& operator=(const CameraWindowController&) = delete;
 
-    // Writes "window did load".
-    void windowDidLoad();
     // Links `session` to this window, after detaching the one it had: it becomes
     // `session` and is attached to the video view controller (CameraViewController::attach).
     void attach(std::shared_ptr<CameraSession> session);

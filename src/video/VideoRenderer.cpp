@@ -49,9 +49,7 @@ struct VideoRenderer::GLObjects {
 
 VideoRenderer::VideoRenderer()
     : mailbox_(FrameMailbox::create(dispatch::mainQueue(),
-                                    [this](const PixelBuffer& frame) { uploadFrame(frame); })) {
-    debugLine("ZVideo init");
-}
+                                    [this](const PixelBuffer& frame) { uploadFrame(frame); })) {}
 
 VideoRenderer::~VideoRenderer() {
     // After this no upload runs, on any thread: a frame still in the mailbox is dropped.

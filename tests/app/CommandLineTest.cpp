@@ -27,8 +27,12 @@ TEST(CommandLineTest, HelpAndVersionWinWhereverTheyStandAndUnknownArgumentsAreNa
     // An empty argument is named visibly.
     EXPECT_EQ(parseCommandLine({""}).unknown, "\"\"");
 
-    // The version the options file records, so a user's report and the file agree.
-    EXPECT_NE(commandLineVersion().find(currentVersionText()), std::string::npos);
+    // The version the options file records, written as a person reads it: the record's text
+    // lacks its closing parenthesis and the space before the build number.
+    const std::string record = currentVersionText();
+    const std::string version = record.substr(2, record.find(' ') - 2);
+    const std::string build = record.substr(record.find("(build") + 6);
+    EXPECT_EQ(commandLineVersion(), "vistamo " + version + " (build " + build + ")\n");
 }
 
 TEST(CommandLineTest, DebugLinesAreDroppedUntilVerboseRoutesThemToTheCategory) {

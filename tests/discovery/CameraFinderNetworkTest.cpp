@@ -172,8 +172,9 @@ TEST_F(CameraFinderNetworkTest, TheCameraOnThisMachineIsFoundWhileBothShareTheDi
                                 "desk-uuid", "--name", "Desk"});
     ASSERT_TRUE(camera.waitForLine("discovery announce"));
     CameraFinder::Options loopback = options();
-    loopback.gatherAddresses = [](const std::string&, std::vector<std::string>&,
-                                  std::vector<std::string>& ipv4) { ipv4.push_back("127.0.0.1"); };
+    loopback.gatherAddresses = [](std::vector<std::string>&, std::vector<std::string>& ipv4) {
+        ipv4.push_back("127.0.0.1");
+    };
     attach(CameraFinder::init(loopback));
     ASSERT_TRUE(scanner->bUDPReady())
         << "UDP port 10221 is held on this machine by a socket that does not share it";

@@ -29,7 +29,7 @@ protected:
         host->store = config.get();
         CameraFinder::Options options;
         options.scanPeriodSeconds = 0;  // the test ticks
-        options.gatherAddresses = [](const std::string&, Lines&, Lines&) {};
+        options.gatherAddresses = [](Lines&, Lines&) {};
         options.deviceIdentity = [] { return kOwnIdentity; };
         attach(CameraFinder::init(options));
     }

@@ -78,10 +78,10 @@ if(NOT out MATCHES "PNG image data, 512 x 512")
   message(FATAL_ERROR "the 512 icon is ${out}")
 endif()
 
-# The installed program answers without a display, with the version its options file records;
-# the page names the same version.
+# The installed program answers without a display with its version and build; the page names
+# the same version.
 run(env -u DISPLAY -u WAYLAND_DISPLAY ${WORK_DIR}/root/usr/bin/vistamo --version)
-if(NOT out STREQUAL "vistamo V.${VERSION} (build${BUILD_NUMBER}\n")
+if(NOT out STREQUAL "vistamo ${VERSION} (build ${BUILD_NUMBER})\n")
   message(FATAL_ERROR "vistamo --version says: ${out}")
 endif()
 run(${WORK_DIR}/root/usr/bin/vistamo-camera --help)

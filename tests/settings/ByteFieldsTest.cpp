@@ -72,7 +72,7 @@ TEST(ByteFieldsTest, ReadersNeverReadPastTheEndAndRefuseBadStrings) {
     for (const auto& c : cases) {
         Error error;
         EXPECT_FALSE(getString(c.data, c.location, &error)) << c.what;
-        EXPECT_EQ(error.domain, "NSURLErrorDomain") << c.what;
+        EXPECT_EQ(error.domain, kByteFieldErrorDomain) << c.what;
         EXPECT_EQ(error.code, -3001) << c.what;
     }
     EXPECT_FALSE(getString(Bytes{0, 0, 0, 1}));  // no error out-parameter

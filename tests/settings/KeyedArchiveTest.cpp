@@ -80,7 +80,7 @@ TEST(KeyedArchiveTest, MalformedArchivesAreRefused) {
     for (const auto& c : cases) {
         Error error;
         EXPECT_FALSE(KeyedUnarchiver::unarchive(c.data, &error)) << c.what;
-        EXPECT_EQ(error.domain, "NSCocoaErrorDomain") << c.what;
+        EXPECT_EQ(error.domain, kArchiveErrorDomain) << c.what;
         EXPECT_EQ(error.code, 4864) << c.what;
         EXPECT_FALSE(error.description.empty()) << c.what;
     }
