@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <thread>
 
+#include "media/PictureSink.h"
 #include "media/PixelBuffer.h"
-#include "session/SessionView.h"
 
 #ifdef VISTAMO_BENCH_WINDOWS
 #include "support/qt/QtWait.h"
@@ -17,9 +17,9 @@
 namespace vistamo::bench {
 
 // A renderer that only counts the pictures it is handed. Any thread.
-class CountingRenderer : public SessionRenderer {
+class CountingRenderer : public PictureSink {
 public:
-    void showPicture(const PixelBuffer&) override { ++shown; }
+    void pictureDecoded(const PixelBuffer&) override { ++shown; }
     std::atomic<uint64_t> shown{0};
 };
 

@@ -35,7 +35,7 @@ double seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 // Counts the pictures shown and notes when each was shown.
 class CountingRenderer : public PictureSink {
 public:
-    void render(const PixelBuffer& frame) override {
+    void pictureDecoded(const PixelBuffer& frame) override {
         const auto now = Clock::now();
         std::lock_guard lock(mutex_);
         if (frame) {
@@ -139,7 +139,7 @@ void send(H264Decoder& decoder, const test::TestPicture& picture) {
 double oursSeconds(const test::TestStream& stream) {
     auto renderer = std::make_shared<CountingRenderer>();
     H264Decoder decoder;
-    decoder.setDelegate(renderer);
+    decoder.addPictureSink(renderer);
     decoder.start();
     const auto start = Clock::now();
     decoder.createFormatDesc(stream.sps, stream.pps);
@@ -154,7 +154,7 @@ double oursSeconds(const test::TestStream& stream) {
     const auto elapsed = Clock::now() - start;
     const size_t expected = stream.pictures.size() - static_cast<size_t>(decoder.holdPictures());
     if (renderer->shownAt().size() != expected || decoder.droppedPictures() != 0) {
-        std::fprintf(stderr, "ZH264Decoder showed %zu of %zu pictures, dropped %llu\n",
+        std::fprintf(stderr, "H264Decoder showed %zu of %zu pictures, dropped %llu\n",
                      renderer->shownAt().size(), expected,
                      static_cast<unsigned long long>(decoder.droppedPictures()));
     }
@@ -166,7 +166,7 @@ double oursSeconds(const test::TestStream& stream) {
 std::vector<double> oursLatencies(const test::TestStream& stream) {
     auto renderer = std::make_shared<CountingRenderer>();
     H264Decoder decoder;
-    decoder.setDelegate(renderer);
+    decoder.addPictureSink(renderer);
     decoder.start();
     decoder.createFormatDesc(stream.sps, stream.pps);
     decoder.waitForAsynchronousFrames();

@@ -80,9 +80,11 @@ public:
         lastHandled_ = now;
     }
 
-    void setDelegate(std::weak_ptr<PictureSink> delegate) override {
-        real->setDelegate(std::move(delegate));
+    void addPictureSink(std::weak_ptr<PictureSink> sink) override {
+        real->addPictureSink(std::move(sink));
     }
+    void removePictureSink(const PictureSink* sink) override { real->removePictureSink(sink); }
+    void streamRestarted() override { real->streamRestarted(); }
     void start() override { real->start(); }
     void createFormatDesc(ByteView sps, ByteView pps) override { real->createFormatDesc(sps, pps); }
     void decodeFrame(ByteView data) override {
@@ -127,25 +129,16 @@ struct PictureTimes {
     bool shown = false;
 };
 
-// The camera window as the session sees it: only the renderer matters here (the new-stream
-// notice goes to it).
-class RendererOnlyView final : public SessionView {
-public:
-    explicit RendererOnlyView(std::shared_ptr<VideoRenderer> video) : video_(std::move(video)) {}
-    std::shared_ptr<SessionRenderer> video() override { return video_; }
-
-private:
-    std::shared_ptr<VideoRenderer> video_;
-};
-
 // Between the session and the camera view's renderer: notes when the decoder delivers each
 // picture, hands it to the main thread through the same one-picture mailbox the renderer uses,
 // and uploads it there; the view's frame swap then marks the last uploaded picture as shown.
-class TimingRenderer : public SessionRenderer {
+class TimingRenderer : public PictureSink {
 public:
     explicit TimingRenderer(std::shared_ptr<VideoRenderer> video) : video_(std::move(video)) {}
 
-    void showPicture(const PixelBuffer& frame) override {
+    void streamRestarted() override { video_->streamRestarted(); }
+
+    void pictureDecoded(const PixelBuffer& frame) override {
         const auto now = Clock::now();
         const int number = frameNumberOf(*frame);
         {
@@ -193,7 +186,7 @@ private:
             times_[picture].uploaded = true;
             lastUploaded_ = picture;
         }
-        video_->showPicture(frame);  // on the main thread: uploads at once
+        video_->pictureDecoded(frame);  // on the main thread: uploads at once
     }
 
     std::shared_ptr<VideoRenderer> video_;
@@ -262,9 +255,7 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
     parts.hasLocalAddress = [] { return true; };
     parts.videoUnitObserver = [decoder](Clock::time_point bodyRead) { decoder->observe(bodyRead); };
     auto session = CameraSession::init(std::move(parts));
-    session->setVideo(timing);
-    const auto sessionView = std::make_shared<RendererOnlyView>(video);
-    session->setView(sessionView);
+    session->addPictureSink(timing);
     auto device = std::make_shared<CameraRecord>();
     device->setAddress("127.0.0.1");
     device->setPort(camera.port());
@@ -275,7 +266,7 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
                                std::chrono::seconds(seconds + 5));
     session->disconnect();
     test::waitProcessingEvents([] { return false; }, std::chrono::milliseconds(200));
-    session->setVideo({});
+    session->removePictureSink(timing.get());
 
     const auto handedIn = decoder->handedIn();
     const auto times = timing->times();

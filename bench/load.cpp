@@ -96,7 +96,7 @@ void runRound(int count, int seconds, bool windowed) {
         parts.makeCodec = [&camera] { return camera.codec = std::make_shared<OpusCodec>(); };
         parts.hasLocalAddress = [] { return true; };
         camera.session = CameraSession::init(std::move(parts));
-        camera.session->setVideo(camera.renderer);
+        camera.session->addPictureSink(camera.renderer);
 #ifdef VISTAMO_BENCH_WINDOWS
         if (windowed) {
             camera.view = std::make_unique<VideoView>();
@@ -105,7 +105,8 @@ void runRound(int count, int seconds, bool windowed) {
             camera.video->setVideoView(camera.view.get());
             camera.view->setVideo(camera.video);
             camera.view->show();
-            camera.session->setVideo(camera.video);
+            camera.session->removePictureSink(camera.renderer.get());
+            camera.session->addPictureSink(camera.video);
         }
 #endif
         auto device = std::make_shared<CameraRecord>();
@@ -144,7 +145,6 @@ void runRound(int count, int seconds, bool windowed) {
         static_cast<double>(ProcessResources::residentKilobytes()) / 1024.0);
     std::fflush(stdout);
     for (Camera& camera : cameras) {
-        camera.session->setVideo({});
         camera.session->disconnect();
     }
     pause(std::chrono::milliseconds(500), windowed);

@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     parts.hasLocalAddress = [] { return true; };
     auto session = CameraSession::init(std::move(parts));
     auto renderer = std::make_shared<CountingRenderer>();
-    session->setVideo(renderer);
+    session->addPictureSink(renderer);
 #ifdef VISTAMO_BENCH_WINDOWS
     std::unique_ptr<VideoView> view;
     std::shared_ptr<VideoRenderer> video;
@@ -100,7 +100,8 @@ int main(int argc, char** argv) {
         video->setVideoView(view.get());
         view->setVideo(video);
         view->show();
-        session->setVideo(video);
+        session->removePictureSink(renderer.get());
+        session->addPictureSink(video);
     }
 #endif
     const auto shown = [&]() -> uint64_t {
@@ -167,7 +168,6 @@ int main(int argc, char** argv) {
     };
     std::printf("slope per hour: rss_mb=%.2f fds=%.2f threads=%.2f\n", 60 * slope(steady(resident)),
                 60 * slope(steady(descriptors)), 60 * slope(steady(threads)));
-    session->setVideo({});
     session->disconnect();
     pause(std::chrono::milliseconds(500), windowed);
     return 0;

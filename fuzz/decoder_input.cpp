@@ -19,7 +19,7 @@ using namespace vistamo;
 // Reads every picture the decoder shows.
 class TouchingRenderer : public PictureSink {
 public:
-    void render(const PixelBuffer& frame) override { sum += fuzz::touchPicture(frame); }
+    void pictureDecoded(const PixelBuffer& frame) override { sum += fuzz::touchPicture(frame); }
     unsigned sum = 0;
 };
 
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::quietDecoder();
     auto renderer = std::make_shared<TouchingRenderer>();
     H264Decoder decoder;
-    decoder.setDelegate(renderer);
+    decoder.addPictureSink(renderer);
     decoder.start();
 
     size_t offset = 0;

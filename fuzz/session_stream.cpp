@@ -16,7 +16,8 @@ using namespace vistamo;
 // Touches every byte it is handed, so that a view past the message shows up under ASan.
 class TouchingDecoder : public SessionDecoder {
 public:
-    void setDelegate(std::weak_ptr<PictureSink>) override {}
+    void addPictureSink(std::weak_ptr<PictureSink>) override {}
+    void removePictureSink(const PictureSink*) override {}
     void start() override {}
     void createFormatDesc(ByteView sps, ByteView pps) override { touch(sps), touch(pps); }
     void decodeFrame(ByteView data) override { touch(data); }

@@ -19,9 +19,9 @@ namespace {
 using namespace vistamo;
 
 // Reads every picture the session hands on.
-class TouchingRenderer : public SessionRenderer {
+class TouchingRenderer : public PictureSink {
 public:
-    void showPicture(const PixelBuffer& frame) override { sum += fuzz::touchPicture(frame); }
+    void pictureDecoded(const PixelBuffer& frame) override { sum += fuzz::touchPicture(frame); }
     unsigned sum = 0;
 };
 
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto renderer = std::make_shared<TouchingRenderer>();
     {
         auto session = CameraSession::init(parts);
-        session->setVideo(renderer);
+        session->addPictureSink(renderer);
         // Without a socket the connect only records the camera, whose password answers carry.
         session->connectToServer(nullptr, device);
         fuzz::feedAsTheCamera(*session, data, size);

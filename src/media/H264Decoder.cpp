@@ -139,9 +139,23 @@ struct H264Decoder::State {
     std::atomic<uint64_t> receivedBytes{0};
     std::atomic<double> decodeMilliseconds{0};
 
-    // Guarded by delegateLock.
-    std::mutex delegateLock;
-    std::weak_ptr<PictureSink> delegate;
+    // Guarded by sinksLock.
+    std::mutex sinksLock;
+    std::vector<std::weak_ptr<PictureSink>> sinks;
+
+    // The sinks that still exist, in the order they were added; the list drops the others.
+    std::vector<std::shared_ptr<PictureSink>> liveSinks() {
+        std::lock_guard lock(sinksLock);
+        std::erase_if(sinks, [](const std::weak_ptr<PictureSink>& weak) { return weak.expired(); });
+        std::vector<std::shared_ptr<PictureSink>> live;
+        live.reserve(sinks.size());
+        for (const auto& weak : sinks) {
+            if (auto sink = weak.lock()) {
+                live.push_back(std::move(sink));
+            }
+        }
+        return live;
+    }
 
     // Guarded by formatLock: made on the input thread, released on the decoder's thread.
     std::mutex formatLock;
@@ -291,16 +305,19 @@ struct H264Decoder::State {
         }
     }
 
-    // Hands the picture at decode order `order` of the current group to the receiver and
-    // empties its slot; an empty slot shows nothing.
-    void deliver(int64_t order, PictureSink& receiver) {
+    // Hands the picture at decode order `order` of the current group to every sink and empties
+    // its slot; an empty slot shows nothing. Without a sink the picture is let go: a sink added
+    // later starts with the pictures after it, never with a backlog.
+    void deliver(int64_t order, const std::vector<std::shared_ptr<PictureSink>>& receivers) {
         PixelBuffer shown = std::move(img[slotOf(order)]);
         img[slotOf(order)].reset();
         if (!shown) {
             return;
         }
         ++shownPictures;
-        receiver.render(shown);
+        for (const auto& receiver : receivers) {
+            receiver->pictureDecoded(shown);
+        }
         // An empty slot leaves a snapshot request for the next picture that is shown.
         if (takePhoto.exchange(false)) {
             writeSnapshot(*shown, pictureID.load());
@@ -308,27 +325,20 @@ struct H264Decoder::State {
     }
 
     // Shows the pictures of the current group after `shownThrough` up to `order`; at most one
-    // ring's worth, which covers every slot once. Without a receiver the pictures stay.
-    void deliverThrough(int64_t order, const std::shared_ptr<PictureSink>& receiver) {
-        if (!receiver) {
-            return;
-        }
+    // ring's worth, which covers every slot once.
+    void deliverThrough(int64_t order, const std::vector<std::shared_ptr<PictureSink>>& receivers) {
         for (int64_t next = std::max(shownThrough + 1, order - kRingSlots + 1); next <= order;
              ++next) {
-            deliver(next, *receiver);
+            deliver(next, receivers);
         }
         shownThrough = std::max(shownThrough, order);
     }
 
     void setBuffer(PixelBuffer frame, int32_t d, int32_t t) {
-        std::shared_ptr<PictureSink> receiver;
-        {
-            std::lock_guard lock(delegateLock);
-            receiver = delegate.lock();
-        }
+        const auto receivers = liveSinks();
         // The decode order went back: a new group. What the old one still holds goes first.
         if (d <= lastOrder) {
-            deliverThrough(lastOrder, receiver);
+            deliverThrough(lastOrder, receivers);
             shownThrough = 0;
         }
         lastOrder = d;
@@ -336,7 +346,7 @@ struct H264Decoder::State {
             holdDepth = 1;
         }
         // Pictures older than the one before this one take no part in its slot trade.
-        deliverThrough(int64_t{d} - 2, receiver);
+        deliverThrough(int64_t{d} - 2, receivers);
         // A non-reference picture trades slots with the picture decoded just before it, which
         // it displays before. Right after new parameter sets there is none, and one already
         // shown (the hold was 0 until now) keeps its place: the picture goes into its own slot.
@@ -346,7 +356,7 @@ struct H264Decoder::State {
         } else {
             img[slotOf(d)] = std::move(frame);
         }
-        deliverThrough(int64_t{d} - holdDepth, receiver);
+        deliverThrough(int64_t{d} - holdDepth, receivers);
     }
 
     void releaseResource() {
@@ -374,9 +384,36 @@ H264Decoder::~H264Decoder() {
     queue_.reset();
 }
 
-void H264Decoder::setDelegate(std::weak_ptr<PictureSink> delegate) {
-    std::lock_guard lock(state_->delegateLock);
-    state_->delegate = std::move(delegate);
+void H264Decoder::addPictureSink(std::weak_ptr<PictureSink> sink) {
+    std::lock_guard lock(state_->sinksLock);
+    const auto shared = sink.lock();
+    if (!shared) {
+        return;
+    }
+    for (const auto& known : state_->sinks) {
+        if (known.lock() == shared) {
+            return;
+        }
+    }
+    state_->sinks.push_back(std::move(sink));
+}
+
+void H264Decoder::removePictureSink(const PictureSink* sink) {
+    std::lock_guard lock(state_->sinksLock);
+    std::erase_if(state_->sinks, [sink](const std::weak_ptr<PictureSink>& weak) {
+        const auto known = weak.lock();
+        return !known || known.get() == sink;
+    });
+}
+
+void H264Decoder::streamRestarted() {
+    queue_->async([state = std::weak_ptr(state_)] {
+        if (auto alive = state.lock()) {
+            for (const auto& sink : alive->liveSinks()) {
+                sink->streamRestarted();
+            }
+        }
+    });
 }
 
 void H264Decoder::start() { state_->isRunning = true; }

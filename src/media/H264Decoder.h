@@ -19,7 +19,7 @@ namespace dispatch {
 class SerialQueue;
 }
 
-// Decodes one camera's H.264 stream and hands its pictures to the delegate in display order;
+// Decodes one camera's H.264 stream and hands its pictures to its sinks in display order;
 // writes the next shown picture as a snapshot on request.
 //
 // Input is one NAL unit per call, each with a 4-byte prefix whose content is ignored: the
@@ -48,8 +48,8 @@ class SerialQueue;
 // - Input comes from one thread at a time (the session's "Client Queue"). A call frames and
 //   copies the picture, hands it to the decoder's thread and returns; it never waits.
 // - The decoder's own thread (a serial queue labelled "H264 Decoder") decodes, runs setBuffer,
-//   the delegate's render and snapshot writing. render must not wait for other threads.
-// - takePicture, start, stop, setDelegate and the counters may come from any thread.
+//   the sinks' pictureDecoded and snapshot writing. A sink must not wait for other threads.
+// - takePicture, start, stop, the sink list and the counters may come from any thread.
 //
 // Lifecycle: the constructor starts the decoder's thread, idle; `start` lets input in; `stop`
 // shuts input out at once and, 0.8 s later on the decoder's thread, releases the libavcodec
@@ -76,7 +76,9 @@ public:
     H264Decoder(const H264Decoder&) = delete;
     H264Decoder& operator=(const H264Decoder&) = delete;
 
-    void setDelegate(std::weak_ptr<PictureSink> delegate) override;
+    void addPictureSink(std::weak_ptr<PictureSink> sink) override;
+    void removePictureSink(const PictureSink* sink) override;
+    void streamRestarted() override;
     void start() override;
     void stop();
     bool isRunning() const;
@@ -92,7 +94,7 @@ public:
     void decodeFrame(ByteView data) override;
     void decodeTwoSlicePicture(ByteView data) override;
 
-    // The next picture handed to the delegate is also written as snapshot `pictureId`
+    // The next picture handed to the sinks is also written as snapshot `pictureId`
     // (negative numbers are taken modulo 2^64). A delivery that finds its slot empty shows
     // nothing and leaves the request for the next picture; a file that cannot be written
     // still uses the request up.
@@ -106,7 +108,7 @@ public:
     int32_t decoder_order() const;
 
     // Pictures held back for reordering (0 or 1), pictures dropped undecoded because the
-    // decoder fell behind, and pictures handed to the delegate. Any thread.
+    // decoder fell behind, and pictures handed to the sinks. Any thread.
     int32_t holdPictures() const;
     uint64_t droppedPictures() const;
     uint64_t shownPictures() const;

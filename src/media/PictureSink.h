@@ -4,15 +4,21 @@
 
 namespace vistamo {
 
-// Receives the decoder's frames in display order.
+// Receives one camera's decoded pictures in display order: a window's renderer, and whatever
+// else shows or passes on the camera's picture. The decoder hands every picture to each of its
+// sinks in turn, on its own thread.
 class PictureSink {
 public:
     virtual ~PictureSink() = default;
 
-    // Called on the decoder's own thread, one frame at a time; the frame stays valid as long as
-    // the receiver keeps the reference. It must not wait for another thread: decoding waits
-    // meanwhile. Default: the frame is dropped.
-    virtual void render(const PixelBuffer& /*frame*/) {}
+    // A decoded picture. Called on the decoder's own thread, one picture at a time; the picture
+    // stays valid as long as the receiver keeps the reference. It must not wait for another
+    // thread: decoding and the other sinks wait meanwhile.
+    virtual void pictureDecoded(const PixelBuffer& frame) = 0;
+
+    // The camera's stream begins anew (a new connection was verified); the pictures after this
+    // call belong to it. Called on the decoder's own thread. Default: nothing.
+    virtual void streamRestarted() {}
 };
 
 }  // namespace vistamo

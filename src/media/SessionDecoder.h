@@ -27,7 +27,12 @@ class SessionDecoder {
 public:
     virtual ~SessionDecoder() = default;
 
-    virtual void setDelegate(std::weak_ptr<PictureSink> delegate) = 0;
+    // The sinks the decoded pictures go to, any number; one is added once. Any thread. A sink
+    // that has gone is dropped from the list by itself.
+    virtual void addPictureSink(std::weak_ptr<PictureSink> sink) = 0;
+    virtual void removePictureSink(const PictureSink* sink) = 0;
+    // The camera's stream begins anew: each sink hears it before the pictures that follow.
+    virtual void streamRestarted() {}
     virtual void start() = 0;
     // Parameter sets, each with its 4-byte prefix.
     virtual void createFormatDesc(ByteView sps, ByteView pps) = 0;

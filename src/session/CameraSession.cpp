@@ -60,7 +60,6 @@ void CameraSession::setUp() {
         decoder_ = parts_.makeDecoder();
     }
     if (decoder_) {
-        decoder_->setDelegate(weak_from_this());
         decoder_->start();
     }
 
@@ -91,9 +90,16 @@ void CameraSession::setView(std::weak_ptr<SessionView> view) {
     view_ = std::move(view);
 }
 
-void CameraSession::setVideo(std::weak_ptr<SessionRenderer> video) {
-    std::lock_guard guard(linksLock_);
-    video_ = std::move(video);
+void CameraSession::addPictureSink(std::weak_ptr<PictureSink> sink) {
+    if (decoder_) {
+        decoder_->addPictureSink(std::move(sink));
+    }
+}
+
+void CameraSession::removePictureSink(const PictureSink* sink) {
+    if (decoder_) {
+        decoder_->removePictureSink(sink);
+    }
 }
 
 void CameraSession::setIp(std::string ip) {
@@ -255,15 +261,10 @@ void CameraSession::handleMessage(const std::shared_ptr<TcpStream>& sock, Sessio
                 handleCameraStatus(header);
                 break;
             case CmdChallengeResponse:
-                // Not waited for: the session's queue never waits for the window. Should the
-                // notice come after the new stream's first upload, the video waits one more
+                // The sinks hear of the new stream on the decoder's thread, before its first
                 // picture.
-                if (auto view = attachedView()) {
-                    dispatch::mainQueue().async([view] {
-                        if (auto video = view->video()) {
-                            video->setFirstFrame(true);
-                        }
-                    });
+                if (decoder_) {
+                    decoder_->streamRestarted();
                 }
                 break;
             default:
@@ -696,20 +697,6 @@ void CameraSession::takePicture() {
     }
     if (decoder_) {
         decoder_->takePicture(id);
-    }
-}
-
-void CameraSession::render(const PixelBuffer& frame) {
-    if (!frame) {
-        return;
-    }
-    std::shared_ptr<SessionRenderer> renderer;
-    {
-        std::lock_guard guard(linksLock_);
-        renderer = video_.lock();
-    }
-    if (renderer) {
-        renderer->showPicture(frame);
     }
 }
 

@@ -47,11 +47,11 @@ inline constexpr double kBadChallengeCloseSeconds = 5.0;
 // - Commands may be sent from any thread (the socket keeps them in call order).
 // - The password alert and storing an accepted password run on the main queue while
 //   `clientQueue` waits (the user answers them); the alarm actions, the connect-error alert,
-//   status display, the new-stream notice to the renderer and window closing run on the main
-//   queue without waiting. Video never makes `clientQueue` wait.
-// - `render` runs on the decoder's thread and never waits for the main thread.
+//   status display and window closing run on the main queue without waiting. Video never
+//   makes `clientQueue` wait.
+// - Decoded pictures go from the decoder straight to its picture sinks, never through the
+//   session.
 class CameraSession final : public TcpStreamDelegate,
-                            public PictureSink,
                             public OpusPacketSink,
                             public std::enable_shared_from_this<CameraSession> {
 public:
@@ -61,11 +61,14 @@ public:
     ~CameraSession() override;
 
     // Links to neighbours, any thread: the scanner sets its own when it makes the session; the
-    // camera window sets the view and the renderer when it attaches the session and clears them
-    // when it detaches it.
+    // camera window sets its view when it attaches the session and clears it when it detaches
+    // it.
     void setScanner(std::weak_ptr<SessionScanner> scanner);
     void setView(std::weak_ptr<SessionView> view);
-    void setVideo(std::weak_ptr<SessionRenderer> video);
+    // Where the camera's decoded pictures go (a window's renderer, and any other reader of the
+    // picture); handed to the decoder, which calls them on its own thread. Any thread.
+    void addPictureSink(std::weak_ptr<PictureSink> sink);
+    void removePictureSink(const PictureSink* sink);
     void setIp(std::string ip);
     std::string ip() const;
 
@@ -137,9 +140,6 @@ public:
     double readTimeoutExtension(const std::shared_ptr<TcpStream>& sock, long tag, double elapsed,
                                 size_t bytesDone) override;
 
-    // PictureSink, on the decoder's thread.
-    void render(const PixelBuffer& frame) override;
-
     // Answers the camera's challenge held in the user data's buffer; sends the client's own.
     // On `clientQueue`.
     void verifyServer(const std::shared_ptr<TcpStream>& sock);
@@ -187,7 +187,6 @@ private:
     // Links to neighbours, set from other threads: guarded by `linksLock_`.
     mutable std::mutex linksLock_;
     std::shared_ptr<SessionAudioCodec> audioCodec_;  // released when the connection ends
-    std::weak_ptr<SessionRenderer> video_;
     std::weak_ptr<SessionView> view_;
     std::weak_ptr<SessionScanner> scanner_;
     std::weak_ptr<CameraRecord> selectedDevice_;

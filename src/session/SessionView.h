@@ -3,8 +3,6 @@
 #include <memory>
 #include <string>
 
-#include "media/PixelBuffer.h"
-
 namespace vistamo {
 
 // Why a session's connection ended, as the session judges it when its socket closes.
@@ -32,25 +30,9 @@ public:
     virtual void setAlarm(bool /*on*/) {}
 };
 
-// The frame renderer of a camera window.
-class SessionRenderer {
-public:
-    virtual ~SessionRenderer() = default;
-
-    // The camera's stream starts anew. Called on the session's "Client Queue": the
-    // implementation makes it safe to call from there.
-    virtual void setFirstFrame(bool /*first*/) {}
-
-    // A decoded frame to draw. Called on the decoder's thread, which it must not make wait for
-    // the main thread; the renderer may keep the reference as long as it needs.
-    virtual void showPicture(const PixelBuffer& /*frame*/) {}
-};
-
 // The OpenGL view of a camera's window, as its session sees it. Main thread.
 class SessionView : public SessionStatusTarget {
 public:
-    // The view's renderer, or none.
-    virtual std::shared_ptr<SessionRenderer> video() { return nullptr; }
     // The session's connection has ended for `why`; the window closes, or for a dropped
     // session may connect again.
     virtual void sessionEnded(SessionEnd /*why*/) {}

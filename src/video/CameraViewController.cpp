@@ -37,8 +37,8 @@ constexpr int kNone = 0;
 
 }  // namespace
 
-// What the session sees of the window: it reports the camera's state and asks for the renderer,
-// for notices and for the window to close. Forwards to the controller while it exists; the
+// What the session sees of the window: it reports the camera's state and asks for notices and
+// for the window to close. Forwards to the controller while it exists; the
 // session captures it in work queued for the main thread, which may run after the window is
 // gone. Main thread.
 class CameraViewController::SessionLink final : public SessionView {
@@ -46,10 +46,6 @@ public:
     explicit SessionLink(std::weak_ptr<CameraViewController> controller)
         : controller_(std::move(controller)) {}
 
-    std::shared_ptr<SessionRenderer> video() override {
-        const auto self = controller_.lock();
-        return self ? self->renderer_ : nullptr;
-    }
     void sessionEnded(SessionEnd why) override {
         if (auto self = controller_.lock()) {
             self->sessionEnded(why);
@@ -153,7 +149,7 @@ void CameraViewController::attach(const std::shared_ptr<CameraSession>& session)
     }
     const std::weak_ptr<CameraSession> weak = session;
     session->setView(sessionLink_);
-    session->setVideo(renderer_);
+    session->addPictureSink(renderer_);
     intercom_->setSocket(weak);
     if (videoView_ != nullptr) {
         videoView_->recordingOverlay().setRecordingSource([weak]() -> std::optional<double> {
@@ -177,7 +173,7 @@ void CameraViewController::detach() {
     stopIntercom();
     if (auto session = socket()) {
         session->setView({});
-        session->setVideo({});
+        session->removePictureSink(renderer_.get());
     }
     intercom_->setSocket({});
     if (videoView_ != nullptr) {

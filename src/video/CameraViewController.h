@@ -87,7 +87,7 @@ public:
     void detach();
     std::shared_ptr<CameraSession> socket() const;
 
-    const std::shared_ptr<VideoRenderer>& myVideo() const { return renderer_; }
+    const std::shared_ptr<VideoRenderer>& renderer() const { return renderer_; }
     // The camera's state as the bar shows it.
     const CameraState& cameraState() const { return state_; }
 

@@ -141,8 +141,8 @@ void CameraWindowController::teardown(Variant variant) {
     }
     // No frame is drawn from now on; frames still being decoded are dropped on the decoder's
     // thread.
-    if (CameraViewController* parts = content(); parts && parts->myVideo()) {
-        parts->myVideo()->setBClosing(true);
+    if (CameraViewController* parts = content(); parts && parts->renderer()) {
+        parts->renderer()->setBClosing(true);
     }
     if (auto record = device.lock()) {
         record->setBOccupied(false);

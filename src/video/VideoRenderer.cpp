@@ -78,9 +78,9 @@ VideoRenderer::~VideoRenderer() {
 
 void VideoRenderer::setVideoView(VideoView* view) { videoView_ = view; }
 
-void VideoRenderer::setFirstFrame(bool first) { firstFrame_.store(first); }
+void VideoRenderer::streamRestarted() { firstFrame_.store(true); }
 
-void VideoRenderer::showPicture(const PixelBuffer& frame) {
+void VideoRenderer::pictureDecoded(const PixelBuffer& frame) {
     if (!frame || bClosing_.load()) {
         return;
     }

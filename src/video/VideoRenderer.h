@@ -10,8 +10,8 @@
 #include <optional>
 
 #include "media/FrameMailbox.h"
+#include "media/PictureSink.h"
 #include "media/PixelBuffer.h"
-#include "session/SessionView.h"
 #include "video/VideoGeometry.h"
 
 namespace vistamo {
@@ -25,8 +25,9 @@ class ShaderProgram;
 // and range.
 //
 // Making one: construct on the main thread, give it its view (`setVideoView`), give the view to it
-// (`VideoView::setVideo`) and hand it to the session. No OpenGL context is needed for that: the
-// program and the textures are made with the view's context the first time it is used.
+// (`VideoView::setVideo`) and add it to the session's picture sinks. No OpenGL context is needed
+// for that: the program and the textures are made with the view's context the first time it is
+// used.
 //
 // Presenting: a frame arriving from the decoder is left in a one-picture mailbox for the main
 // thread and the decoder's thread goes on at once; a newer frame replaces one the main thread
@@ -35,11 +36,11 @@ class ShaderProgram;
 // paint draws the frame and the bar. Every view presents its own drawing, however many windows
 // are open.
 //
-// Lifetime: the session may hold the last reference on the decoder thread; the destructor then
-// hands the OpenGL objects to the main thread for deletion with the view's context.
-class VideoRenderer final : public SessionRenderer {
+// Lifetime: the decoder may hold the last reference on its thread; the destructor then hands the
+// OpenGL objects to the main thread for deletion with the view's context.
+class VideoRenderer final : public PictureSink {
 public:
-    // Main thread. Prints "VideoRenderer init".
+    // Main thread.
     VideoRenderer();
     ~VideoRenderer() override;
     VideoRenderer(const VideoRenderer&) = delete;
@@ -52,7 +53,7 @@ public:
 
     // ---- any thread ----
     // The camera's stream starts anew: nothing is drawn until the next frame arrives.
-    void setFirstFrame(bool first) override;
+    void streamRestarted() override;
     bool firstFrame() const { return firstFrame_.load(); }
     // Set when the window closes; from then on frames are dropped on the calling thread,
     // without reaching the main thread.
@@ -61,7 +62,7 @@ public:
 
     // The decoder's thread: leaves `frame` for the main thread and returns at once. On the main
     // thread itself the frame is uploaded before the call returns.
-    void showPicture(const PixelBuffer& frame) override;
+    void pictureDecoded(const PixelBuffer& frame) override;
     // Frames replaced in the mailbox before the main thread took them.
     uint64_t droppedFrames() const;
 

@@ -46,7 +46,7 @@ protected:
     }
 
     void connect(std::vector<std::string> cameraOptions, SessionParts parts,
-                 std::shared_ptr<SessionRenderer> video = nullptr) {
+                 std::shared_ptr<PictureSink> video = nullptr) {
         cameraOptions.insert(cameraOptions.begin(), {"--port", "0", "--control"});
         camera = std::make_unique<test::CameraProcess>(cameraOptions);
         session =
@@ -108,12 +108,12 @@ TEST_F(EndToEnd, LoopingCameraRepeatsItsStoredPicturesWholeAndInOrder) {
 }
 
 // Draws on the main thread through a one-picture mailbox, as the camera window's renderer does.
-class MainThreadRenderer : public SessionRenderer {
+class MainThreadRenderer : public PictureSink {
 public:
-    void showPicture(const PixelBuffer& frame) override { mailbox->post(frame); }
+    void pictureDecoded(const PixelBuffer& frame) override { mailbox->post(frame); }
 
     std::shared_ptr<FrameMailbox> mailbox = FrameMailbox::create(
-        dispatch::mainQueue(), [this](const PixelBuffer& frame) { drawn.showPicture(frame); });
+        dispatch::mainQueue(), [this](const PixelBuffer& frame) { drawn.pictureDecoded(frame); });
     test::NumberingRenderer drawn;
 };
 

@@ -32,7 +32,7 @@ using test::TestStream;
 // their first byte.
 class FrameRecorder : public PictureSink {
 public:
-    void render(const PixelBuffer& frame) override {
+    void pictureDecoded(const PixelBuffer& frame) override {
         std::lock_guard lock(mutex_);
         if (!frame) {
             numbers_.push_back(-1);
@@ -91,7 +91,7 @@ protected:
     void restart() {
         recorder = std::make_shared<FrameRecorder>();
         decoder = std::make_shared<H264Decoder>();
-        decoder->setDelegate(recorder);
+        decoder->addPictureSink(recorder);
         decoder->start();
     }
 
@@ -140,21 +140,53 @@ TEST_F(DecoderPipeline, HoldsPicturesOnlyWhenTheStreamReorders) {
     }
 }
 
+TEST_F(DecoderPipeline, EverySinkSeesEveryPictureAndHearsOfANewStreamBeforeItsPictures) {
+    // A second reader of the picture (as a webcam or a grid tile would be) beside the window's:
+    // both get each picture once, in order; one removed or gone gets nothing more, and adding
+    // a sink twice does not deliver twice.
+    class MarkingRecorder : public FrameRecorder {
+    public:
+        void streamRestarted() override { pictureDecoded(nullptr); }
+    };
+    auto second = std::make_shared<MarkingRecorder>();
+    auto third = std::make_shared<FrameRecorder>();
+    decoder->addPictureSink(second);
+    decoder->addPictureSink(second);
+    decoder->addPictureSink(third);
+    const TestStream stream = encode(6, false);
+    ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
+    for (size_t i = 0; i < 3; ++i) {
+        send(stream.pictures[i]);
+    }
+    decoder->removePictureSink(third.get());
+    decoder->streamRestarted();
+    std::weak_ptr<FrameRecorder> gone = recorder;
+    recorder.reset();
+    for (size_t i = 3; i < stream.pictures.size(); ++i) {
+        send(stream.pictures[i]);
+    }
+    EXPECT_TRUE(gone.expired());
+    // -1: the new-stream notice, between the pictures before it and those after.
+    EXPECT_EQ(second->numbers(), (std::vector<int>{0, 1, 2, -1, 3, 4, 5}));
+    EXPECT_EQ(third->numbers(), frameRange(0, 3));
+}
+
 TEST_F(DecoderPipeline, FallingBehindDropsWholePicturesUntilTheNextIdrPicture) {
     // The decoder's thread is held up in its first delivery while the whole stream arrives.
     struct Stalling : FrameRecorder {
-        void render(const PixelBuffer& frame) override {
+        void pictureDecoded(const PixelBuffer& frame) override {
             std::unique_lock lock(gate);
             opened.wait(lock, [this] { return open; });
             lock.unlock();
-            FrameRecorder::render(frame);
+            FrameRecorder::pictureDecoded(frame);
         }
         std::mutex gate;
         std::condition_variable opened;
         bool open = false;
     };
     auto stalling = std::make_shared<Stalling>();
-    decoder->setDelegate(stalling);
+    decoder->removePictureSink(recorder.get());
+    decoder->addPictureSink(stalling);
     const TestStream stream = encode(40, true, 1, 10);
     ASSERT_TRUE(decoder->acceptFormatDesc(stream.sps, stream.pps));
     for (const auto& picture : stream.pictures) {
@@ -369,14 +401,26 @@ TEST_F(DecoderPipeline, NextShownPictureIsWrittenAsJpegAtItsDecodedSize) {
 
 using Ring = DecoderPipeline;
 
-TEST_F(Ring, DestroyingTheDecoderReleasesEachHeldPictureOnce) {
-    decoder->setDelegate({});  // nothing is delivered: the ring fills up
-    std::vector<test::FreeCounter> counters(H264Decoder::kRingSlots);
-    for (int order = 1; order <= H264Decoder::kRingSlots; ++order) {
-        decoder->setBuffer(picture(order, &counters[order - 1]), order, kRef);
+// Decode order I0 P2 B1 P4 B3 P6: once the B pictures start the hold of one, P6 waits in the
+// ring for a picture that never comes.
+const std::vector<std::pair<int, int32_t>> kReordered = {{0, kRef}, {2, kRef},    {1, kNonRef},
+                                                         {4, kRef}, {3, kNonRef}, {6, kRef}};
+
+TEST_F(Ring, DestroyingTheDecoderReleasesEachPictureOnceWhetherShownOrHeld) {
+    // Without a sink the pictures are let go in display order as with one, and a sink added
+    // later gets no backlog.
+    decoder->removePictureSink(recorder.get());
+    std::vector<test::FreeCounter> counters(kReordered.size());
+    for (size_t i = 0; i < kReordered.size(); ++i) {
+        decoder->setBuffer(picture(kReordered[i].first, &counters[i]), static_cast<int32_t>(i + 1),
+                           kReordered[i].second);
     }
-    for (const auto& counter : counters) {
-        EXPECT_EQ(counter.frees, 0);
+    decoder->addPictureSink(recorder);
+    decoder->setBuffer(picture(5), 7, kNonRef);
+    EXPECT_EQ(recorder->numbers(), (std::vector<int>{5}));
+    const size_t held = kReordered.size() - 1;
+    for (size_t i = 0; i < counters.size(); ++i) {
+        EXPECT_EQ(counters[i].frees, i == held ? 0 : 1) << "picture " << kReordered[i].first;
     }
     decoder.reset();
     for (const auto& counter : counters) {
@@ -385,11 +429,6 @@ TEST_F(Ring, DestroyingTheDecoderReleasesEachHeldPictureOnce) {
 }
 
 TEST_F(Ring, AfterStopInputIsIgnoredAndTheRingIsEmptiedLater) {
-    decoder->setDelegate({});
-    test::FreeCounter counter;
-    for (int order = 1; order <= 5; ++order) {
-        decoder->setBuffer(picture(order, &counter), order, kRef);
-    }
     // 320 x 240, baseline.
     const Bytes sps = {0, 0, 0, 1, 0x67, 0x42, 0xC0, 0x1E, 0xDA, 0x05, 0x07, 0xE4};
     const Bytes pps = {0, 0, 0, 1, 0x68, 0xCE, 0x38, 0x80};
@@ -397,6 +436,13 @@ TEST_F(Ring, AfterStopInputIsIgnoredAndTheRingIsEmptiedLater) {
     ASSERT_TRUE(decoder->acceptFormatDesc(sps, pps));
     decoder->decodeFrame(slice);
     ASSERT_EQ(decoder->decoder_order(), 1);
+    decoder->waitForAsynchronousFrames();
+    test::FreeCounter counter;
+    for (size_t i = 0; i < kReordered.size(); ++i) {
+        decoder->setBuffer(picture(kReordered[i].first, &counter), static_cast<int32_t>(i + 1),
+                           kReordered[i].second);
+    }
+    ASSERT_EQ(counter.frees, static_cast<int>(kReordered.size()) - 1);
 
     const auto stopped = std::chrono::steady_clock::now();
     decoder->stop();
@@ -406,15 +452,15 @@ TEST_F(Ring, AfterStopInputIsIgnoredAndTheRingIsEmptiedLater) {
     decoder->decodeTwoSlicePicture(slice);
     decoder->decodeTwoSlicePicture(slice);
     EXPECT_EQ(decoder->decoder_order(), 1);
-    ASSERT_TRUE(test::waitUntil([&] { return counter.frees == 5; }));
+    ASSERT_TRUE(
+        test::waitUntil([&] { return counter.frees == static_cast<int>(kReordered.size()); }));
     EXPECT_GE(std::chrono::steady_clock::now() - stopped,
               std::chrono::duration<double>(H264Decoder::kReleaseDelaySeconds));
 }
 
 TEST_F(Ring, FirstNonReferencePictureStartsAHoldOfOneWithoutSkippingOrRepeating) {
-    // No sequence set says how far the stream reorders: decode order I0 P2 B1 P4 B3 P6.
-    const std::vector<std::pair<int, int32_t>> stream = {{0, kRef}, {2, kRef},    {1, kNonRef},
-                                                         {4, kRef}, {3, kNonRef}, {6, kRef}};
+    // No sequence set says how far the stream reorders.
+    const auto& stream = kReordered;
     for (size_t i = 0; i < stream.size(); ++i) {
         decoder->setBuffer(picture(stream[i].first), static_cast<int32_t>(i + 1), stream[i].second);
     }

@@ -31,7 +31,8 @@ public:
         Bytes second;
         long id = 0;
     };
-    void setDelegate(std::weak_ptr<PictureSink>) override {}
+    void addPictureSink(std::weak_ptr<PictureSink>) override {}
+    void removePictureSink(const PictureSink*) override {}
     void start() override { record({"start", {}, {}, 0}); }
     void createFormatDesc(ByteView sps, ByteView pps) override {
         record({"format", Bytes(sps.begin(), sps.end()), Bytes(pps.begin(), pps.end()), 0});
@@ -43,6 +44,7 @@ public:
         record({"slice", Bytes(data.begin(), data.end()), {}, 0});
     }
     void takePicture(long id) override { record({"picture", {}, {}, id}); }
+    void streamRestarted() override { ++restarts; }
     std::vector<Call> calls() const {
         std::lock_guard guard(lock_);
         return calls_;
@@ -55,6 +57,9 @@ private:
     }
     mutable std::mutex lock_;
     std::vector<Call> calls_;
+
+public:
+    std::atomic<int> restarts{0};
 };
 
 class RecordingCodec : public SessionAudioCodec {
@@ -122,19 +127,12 @@ public:
     std::shared_ptr<PasswordStore> store;
 };
 
-class RecordingRenderer : public SessionRenderer {
-public:
-    void setFirstFrame(bool first) override { firstFrames += first; }
-    std::atomic<int> firstFrames{0};
-};
-
 // Camera states -1 until set.
 class RecordingView : public SessionView {
 public:
     void setFlash(bool on) override { flash = on; }
     void setScreen(bool on) override { screen = on; }
     void setAlarm(bool on) override { alarm = on; }
-    std::shared_ptr<SessionRenderer> video() override { return renderer; }
     void sessionEnded(SessionEnd why) override {
         lastEnd = why;
         ++closes;
@@ -143,7 +141,6 @@ public:
     std::atomic<int> flash{-1};
     std::atomic<int> screen{-1};
     std::atomic<int> alarm{-1};
-    std::shared_ptr<RecordingRenderer> renderer = std::make_shared<RecordingRenderer>();
     std::atomic<int> closes{0};
     std::atomic<SessionEnd> lastEnd{SessionEnd::Closed};
 };

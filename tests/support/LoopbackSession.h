@@ -25,7 +25,7 @@ inline std::shared_ptr<CameraRecord> loopbackCamera(uint16_t port, const std::st
 inline std::shared_ptr<CameraSession> makeLoopbackSession(
     SessionParts parts, const std::shared_ptr<SessionScanner>& scanner,
     const std::shared_ptr<SessionView>& view = nullptr,
-    const std::shared_ptr<SessionRenderer>& renderer = nullptr) {
+    const std::shared_ptr<PictureSink>& renderer = nullptr) {
     parts.hasLocalAddress = [] { return true; };
     auto session = CameraSession::init(std::move(parts));
     session->setScanner(scanner);
@@ -33,7 +33,7 @@ inline std::shared_ptr<CameraSession> makeLoopbackSession(
         session->setView(view);
     }
     if (renderer) {
-        session->setVideo(renderer);
+        session->addPictureSink(renderer);
     }
     return session;
 }

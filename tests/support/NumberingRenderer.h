@@ -4,21 +4,21 @@
 #include <mutex>
 #include <vector>
 
-#include "session/SessionView.h"
+#include "media/PictureSink.h"
 #include "support/TestStream.h"
 
 namespace vistamo::test {
 
 // Keeps the frame number drawn in every delivered picture (see encodeTestStream), with the
 // time it came. The decoder's thread delivers; any thread reads.
-class NumberingRenderer : public SessionRenderer {
+class NumberingRenderer : public PictureSink {
 public:
     using Clock = std::chrono::steady_clock;
     struct Shown {
         int number;
         Clock::time_point at;
     };
-    void showPicture(const PixelBuffer& frame) override {
+    void pictureDecoded(const PixelBuffer& frame) override {
         const int number =
             readFrameNumber(frame->plane(0), frame->stride(0), frame->width(), frame->height());
         std::lock_guard guard(lock_);

@@ -199,7 +199,7 @@ protected:
     static CameraViewController& contentOf(const Camera& camera) {
         return *controllerOf(camera)->window()->viewController();
     }
-    static VideoRenderer& videoOf(const Camera& camera) { return *contentOf(camera).myVideo(); }
+    static VideoRenderer& videoOf(const Camera& camera) { return *contentOf(camera).renderer(); }
     // Whether the picture on screen stays the same while events run (no picture is on its way).
     static bool frameOnScreenStays(const Camera& camera) {
         QCoreApplication::processEvents();
@@ -600,7 +600,7 @@ TEST_F(CameraWindowTest, ASessionDetachesAndAnotherAttachesToTheSameWindow) {
     ASSERT_TRUE(waitForFrames(first, 3));
     const auto wc = controllerOf(first);
     CameraViewController* const content = wc->content();
-    VideoRenderer* const renderer = content->myVideo().get();
+    VideoRenderer* const renderer = content->renderer().get();
     VideoView* const view = wc->window()->view();
     ControlBar* const bar = view->controlBar().get();
 
@@ -639,7 +639,7 @@ TEST_F(CameraWindowTest, ASessionDetachesAndAnotherAttachesToTheSameWindow) {
     ASSERT_TRUE(waitProcessingEvents([&] { return renderer->frame_width() == 480; }, kPatience));
     ASSERT_TRUE(waitForFrames(first, 3));
     EXPECT_EQ(wc->content(), content);
-    EXPECT_EQ(content->myVideo().get(), renderer);
+    EXPECT_EQ(content->renderer().get(), renderer);
     EXPECT_EQ(wc->window()->view(), view);
     EXPECT_EQ(view->controlBar().get(), bar);
     EXPECT_GE(frameNumberOnScreen(first), 0);

@@ -77,7 +77,7 @@ protected:
     static void deliver(VideoRenderer& video, const PixelBuffer& frame) {
         ASSERT_TRUE(frame);
         const uint64_t before = video.uploadedFrames();
-        std::thread decoder([&] { video.showPicture(frame); });
+        std::thread decoder([&] { video.pictureDecoded(frame); });
         decoder.join();  // the decoder's thread never waits for the main thread
         ASSERT_TRUE(waitProcessingEvents([&] { return video.uploadedFrames() == before + 1; }));
     }
@@ -137,7 +137,7 @@ TEST_F(RendererTest, FirstFrameNoticeHidesTheVideoUntilTheNextFrame) {
     deliver(*shown.video, makeFrame({}));
     EXPECT_TRUE(colourNear(pixelAt(view.grabFramebuffer(), view, 80, 90), 255, 0, 0));
 
-    shown.video->setFirstFrame(true);
+    shown.video->streamRestarted();
     EXPECT_TRUE(colourNear(pixelAt(view.grabFramebuffer(), view, 80, 90), 64, 64, 64, 2));
 
     // The stream restarts with its old size: the next frame shows.
@@ -153,7 +153,7 @@ TEST_F(RendererTest, FramesAfterClosingNeverReachTheMainThread) {
     // would block its thread here.
     std::atomic<bool> done{false};
     std::thread decoder([&] {
-        shown.video->showPicture(makeFrame({}));
+        shown.video->pictureDecoded(makeFrame({}));
         done = true;
     });
     EXPECT_TRUE(test::waitUntil([&] { return done.load(); }));
