@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             decoder->waitForAsynchronousFrames();
         }
     }
-    // What the session handed to the main queue (an alarm's actions, the camera's state) has
+    // What the session handed to the main queue (the camera's state, the end of its connection) has
     // run before the next input: libFuzzer's leak check after each input would otherwise catch
     // that work on its way between threads and report it as lost.
     dispatch::mainQueue().sync([] {});

@@ -2,7 +2,6 @@
 
 #include "dispatch/MainQueue.h"
 #include "platform/Ascii.h"
-#include "platform/SoundPlayer.h"
 
 namespace vistamo {
 
@@ -48,17 +47,10 @@ void runAlarmPass(const AlarmPassContext& context) {
             workspace.launchApplication(launchedApplicationName(options.runProgram));
         }
     };
-    auto playSound = [&](const AlarmOptions& options) {
-        if (options.bEnableSound && context.alarmSound) {
-            context.alarmSound->play();
-        }
-    };
 
     const auto applications = workspace.runningApplications();
     if (applications.empty()) {
-        const AlarmOptions options = context.options();
-        launchOnce(options);
-        playSound(options);
+        launchOnce(context.options());
         return;
     }
     for (const RunningApplication& app : applications) {
@@ -73,7 +65,6 @@ void runAlarmPass(const AlarmPassContext& context) {
             applicationNameMatches(app.localizedName, options.activeProgram)) {
             scheduleActivation(context, app);
         }
-        playSound(options);
     }
 }
 

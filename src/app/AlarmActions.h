@@ -9,8 +9,6 @@
 
 namespace vistamo {
 
-class SoundPlayer;
-
 // What one alarm pass works with. Every callback runs on the main thread, during the pass.
 struct AlarmPassContext {
     // The desktop services; kept alive by the delayed activation and termination calls.
@@ -21,21 +19,18 @@ struct AlarmPassContext {
     std::function<void()> bringMainWindowToFront;
     // Activates the viewer itself, ahead of other applications.
     std::function<void()> activateViewer;
-    // The session's alarm sound; none when the session has no sound.
-    std::shared_ptr<SoundPlayer> alarmSound;
 };
 
-// The actions of one motion alarm. Main thread. For each running application, in the
-// workspace's order, with the options read afresh:
+// The desktop actions of one motion alarm (AlarmDispatcher plays the sound). Main thread. For
+// each running application, in the workspace's order, with the options read afresh:
 //  1. with bEnableRun, the application named by runProgram is launched (launchNameFor, its
 //     ".app" removed) - once per pass, at the first application, not once per application:
 //     on this desktop every launch starts a new process;
 //  2. with bEnableTerminate, an application whose name equals terminateProgram (whole name,
 //     any case) is force-terminated, then asked to terminate (terminateApplication);
 //  3. with bEnableActive, an application whose name equals activeProgram the same way is
-//     brought forward (scheduleActivation);
-//  4. with bEnableSound, the alarm sound is asked to play (it is not restarted while it plays).
-// With no running application listed, steps 1 and 4 still run once.
+//     brought forward (scheduleActivation).
+// With no running application listed, step 1 still runs once.
 // Refused requests are ignored.
 void runAlarmPass(const AlarmPassContext& context);
 

@@ -87,7 +87,7 @@ ScannerController::ScannerController(Environment environment)
                          })),
       sessionHost_(std::make_unique<ScannerSessionHost>(
           options_, config_.get(), std::make_shared<LinuxWorkspace>(),
-          ScannerSessionHost::Hooks{
+          AlarmDispatcher::Hooks{
               .bringWindowsForward = [this] { bringWindowsForward(); },
               .windowOf =
                   [this](const std::weak_ptr<CameraSession>& session) {
@@ -522,12 +522,12 @@ void ScannerController::bringWindowsForward() {
     }
 }
 
-std::optional<ScannerSessionHost::AlarmedWindow> ScannerController::alarmedWindowOf(
+std::optional<AlarmDispatcher::AlarmedWindow> ScannerController::alarmedWindowOf(
     const std::weak_ptr<CameraSession>& session) const {
     for (const auto& wc : videoWindowList_) {
         const std::shared_ptr<CameraSession>& own = wc->session();
         if (own && !own.owner_before(session) && !session.owner_before(own)) {
-            return ScannerSessionHost::AlarmedWindow{wc->cameraName(), wc->window()};
+            return AlarmDispatcher::AlarmedWindow{wc->cameraName(), wc->window()};
         }
     }
     return std::nullopt;

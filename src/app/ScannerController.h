@@ -49,8 +49,8 @@ class CameraWindowController;
 // it back, and so does closing a dialog while no camera is connected.
 //
 // Threads: everything runs on the main thread, except what sessions call on their queues
-// (`bOnceAlarm`, `serviceName`, `cameraWentDown`, see ScannerSessionHost), which touch
-// only values kept for that purpose.
+// (`serviceName`, `cameraWentDown`, the alarm reports, see ScannerSessionHost and
+// AlarmDispatcher), which touch only values kept for that purpose.
 //
 // Lifecycle: `create`, then `makeView` (builds the view, which the scanner window takes as its
 // content), `load` once; the window calls `wasShown` each time it is shown.
@@ -132,10 +132,9 @@ public:
 
     // The store of accepted passwords; for discovery and sessions.
     PasswordStore* config() { return config_.get(); }
-    // The snapshot counter, and the alarm mode as sessions read it (any thread).
+    // The snapshot counter.
     long picID() const { return sessionHost_->picID(); }
     void setPicID(long picID) { sessionHost_->setPicID(picID); }
-    bool bOnceAlarm() const { return sessionHost_->bOnceAlarm(); }
     // A session's camera has gone; nothing to do. On the session's queue.
     void cameraWentDown(const std::shared_ptr<CameraRecord>& device) {
         sessionHost_->cameraWentDown(device);
@@ -178,7 +177,7 @@ private:
     // when it is shown, which becomes the active one.
     void bringWindowsForward();
     // The open camera window showing `session`, for the alarm's notice.
-    std::optional<ScannerSessionHost::AlarmedWindow> alarmedWindowOf(
+    std::optional<AlarmDispatcher::AlarmedWindow> alarmedWindowOf(
         const std::weak_ptr<CameraSession>& session) const;
     void publishOptions();
     // Camera windows open where the camera's window was last, and remember where they were.

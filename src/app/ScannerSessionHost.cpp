@@ -1,23 +1,17 @@
 #include "app/ScannerSessionHost.h"
 
-#include <unistd.h>
-
-#include "app/AlarmActions.h"
 #include "app/DesktopNotifier.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
-#include "platform/SoundPlayer.h"
-#include "workspace/Workspace.h"
 
 namespace vistamo {
 
 ScannerSessionHost::ScannerSessionHost(AlarmOptions& options, PasswordStore* config,
-                                       std::shared_ptr<Workspace> workspace, Hooks hooks)
+                                       std::shared_ptr<Workspace> workspace,
+                                       AlarmDispatcher::Hooks hooks)
     : options_(options),
       config_(config),
-      workspace_(std::move(workspace)),
-      hooks_(std::move(hooks)),
-      bOnceAlarm_(options.bOnceAlarm) {}
+      alarms_(AlarmDispatcher::create(options, std::move(workspace), std::move(hooks))) {}
 
 ScannerSessionHost::~ScannerSessionHost() = default;
 
@@ -25,9 +19,7 @@ long ScannerSessionHost::picID() const { return static_cast<long>(options_.picID
 
 void ScannerSessionHost::setPicID(long picID) { options_.picID = picID; }
 
-bool ScannerSessionHost::bOnceAlarm() const { return bOnceAlarm_.load(); }
-
-void ScannerSessionHost::publishOptions() { bOnceAlarm_ = options_.bOnceAlarm; }
+void ScannerSessionHost::publishOptions() { alarms_->publishOptions(); }
 
 void ScannerSessionHost::cameraWentDown(const std::shared_ptr<CameraRecord>& /*device*/) {}
 
@@ -35,49 +27,15 @@ std::optional<std::string> ScannerSessionHost::serviceName() const {
     return version_ ? version_->mServiceName : std::nullopt;
 }
 
-void ScannerSessionHost::runAlarmActions(const std::shared_ptr<SoundPlayer>& alarmSound) {
-    // The pass calls these back while it runs, so the host is there for them.
-    AlarmPassContext context;
-    context.workspace = workspace_;
-    context.options = [this] { return options_; };
-    context.bringMainWindowToFront = [this] {
-        if (hooks_.bringWindowsForward) {
-            hooks_.bringWindowsForward();
-        }
-    };
-    // The window manager's request, as for any other application: without it a viewer in the
-    // background stays behind whatever the user is working in.
-    context.activateViewer = [workspace = workspace_] {
-        workspace->activate(RunningApplication{::getpid(), "vistamo", 0});
-    };
-    context.alarmSound = alarmSound;
-    runAlarmPass(context);
-    if (alarmSound && alarmSound->isPlaying()) {
-        debugLine("motion alarm: the alarm sound is playing");
-    } else {
-        debugLine("motion alarm: the alarm actions ran");
-    }
-}
+void ScannerSessionHost::alarmFrom(CameraSession& session) { alarms_->alarmFrom(session); }
 
-void ScannerSessionHost::runAlarmActionsFor(const std::weak_ptr<CameraSession>& session,
-                                            const std::shared_ptr<SoundPlayer>& alarmSound) {
-    runAlarmActions(alarmSound);
-    const auto alarmed = hooks_.windowOf ? hooks_.windowOf(session) : std::nullopt;
-    if (!alarmed) {
-        return;
-    }
-    if (!notifier_) {
-        notifier_ = std::make_unique<DesktopNotifier>();
-    }
-    notifier_->notifyMotion(QString::fromStdString(alarmed->cameraName), alarmed->window);
+void ScannerSessionHost::guardSwitched(const CameraSession& session) {
+    alarms_->guardSwitched(session);
 }
 
 void ScannerSessionHost::notifyCameraLost(const std::string& cameraName, QWidget* window) {
     logLine("camera lost: " + cameraName);
-    if (!notifier_) {
-        notifier_ = std::make_unique<DesktopNotifier>();
-    }
-    notifier_->notify(
+    alarms_->notifier().notify(
         QString::fromStdString(localizedString("CAMERA_LOST", "Camera lost: ") + cameraName),
         QString::fromStdString(localizedString(
             "CAMERA_LOST_INFO",

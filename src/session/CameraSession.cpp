@@ -321,24 +321,8 @@ void CameraSession::handleMessage(const std::shared_ptr<TcpStream>& sock, Sessio
 }
 
 void CameraSession::handleAlarm() {
-    if (recorder_ && clipSettings_ && clipSettings_->recordClip) {
-        recorder_->alarm();
-    }
-    if (bAlerted_ == 0) {
-        bAlerted_ = 1;
-        dispatch::mainQueue().async(
-            [weakScanner = std::weak_ptr(scanner()), weakSelf = weak_from_this(), sound = player] {
-                if (auto owner = weakScanner.lock()) {
-                    owner->runAlarmActionsFor(weakSelf, sound);
-                }
-            });
-        return;
-    }
-    auto owner = scanner();
-    if (owner && owner->bOnceAlarm()) {
-        startMonitor(false);
-    } else {
-        bAlerted_ = 0;
+    if (auto owner = scanner()) {
+        owner->alarmFrom(*this);
     }
 }
 
@@ -501,9 +485,13 @@ void CameraSession::screenSwitch() { send(makeMessage(CmdScreenSwitch), kTagComm
 void CameraSession::switchCamera() { send(makeMessage(CmdSwitchCamera), kTagCommand); }
 
 void CameraSession::startMonitor(bool start) {
-    bAlerted_ = 0;
+    if (auto owner = scanner()) {
+        owner->guardSwitched(*this);
+    }
     send(makeMessage(start ? CmdStartMonitor : CmdStopMonitor, 1), kTagCommand);
 }
+
+void CameraSession::switchGuardOff() { send(makeMessage(CmdStopMonitor, 1), kTagCommand); }
 
 void CameraSession::sendTapFocus(double x, double y) {
     send(makeMessage(CmdTapFocus, floatBits(static_cast<float>(x)),
@@ -673,6 +661,12 @@ void CameraSession::setClipSettings(const ClipSettings& settings) {
 std::shared_ptr<const SessionRecorder> CameraSession::recorder() const {
     std::lock_guard guard(linksLock_);
     return recorder_;
+}
+
+void CameraSession::startAlarmClip() {
+    if (recorder_) {
+        recorder_->alarm();
+    }
 }
 
 // ---- snapshots and frames ----------------------------------------------------------------

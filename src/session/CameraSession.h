@@ -39,16 +39,16 @@ inline constexpr double kConnectTimeoutSeconds = 3.0;
 inline constexpr double kBadChallengeCloseSeconds = 5.0;
 
 // One TCP session with one camera: connects, answers the camera's challenge and sends its own,
-// reads the message stream and hands video, sound, state and alarms on, and sends the user's
-// commands.
+// reads the message stream and hands video, sound and state on, reports alarms to its scanner
+// (which decides what they do), and sends the user's commands.
 //
 // Threads:
 // - Socket callbacks and all message handling run on `clientQueue` ("Client Queue").
 // - Commands may be sent from any thread (the socket keeps them in call order).
 // - The password alert and storing an accepted password run on the main queue while
-//   `clientQueue` waits (the user answers them); the alarm actions, the connect-error alert,
-//   status display and window closing run on the main queue without waiting. Video never
-//   makes `clientQueue` wait.
+//   `clientQueue` waits (the user answers them); the connect-error alert, status display and
+//   window closing run on the main queue without waiting. Video never makes `clientQueue`
+//   wait.
 // - Decoded pictures go from the decoder straight to its picture sinks, never through the
 //   session.
 class CameraSession final : public TcpStreamDelegate,
@@ -93,7 +93,12 @@ public:
     void flashSwitch();
     void screenSwitch();
     void switchCamera();
+    // The user's motion guard switch: tells the scanner that a new guard period begins, then
+    // sends the command.
     void startMonitor(bool start);
+    // Switches the camera's motion guard off for the scanner's alarm policy: the same command as
+    // startMonitor(false), without the report. Any thread.
+    void switchGuardOff();
     void sendTapFocus(double x, double y);
     void sendOpus(ByteView packet);
 
@@ -113,6 +118,17 @@ public:
     void stopRecording();
     void setClipSettings(const ClipSettings& settings);
     std::shared_ptr<const SessionRecorder> recorder() const;
+    // Motion: begins an alarm clip, or extends the running one, when the recorder is there
+    // (made at the stream's first parameters). On `clientQueue` only: the scanner calls it
+    // while it handles the session's alarm, so the clip starts at that point of the stream.
+    void startAlarmClip();
+    // What a motion alarm records, as this session last loaded or was handed it; none before
+    // either. On `clientQueue` only.
+    const std::optional<ClipSettings>& clipSettings() const { return clipSettings_; }
+
+    // The alarm sound, or none; for the scanner's alarm policy, which plays it on the main
+    // thread. Set once in `init`.
+    const std::shared_ptr<SoundPlayer>& alarmSound() const { return player; }
 
     // The password typed for a camera reached by a typed address, kept for a later session to
     // the same address. Any thread.
@@ -127,7 +143,6 @@ public:
     bool bScreen() const { return bScreen_; }
     bool bFlashing() const { return bFlashing_; }
     bool bGuarding() const { return bGuarding_; }
-    int32_t bAlerted() const { return bAlerted_; }
 
     // TcpStreamDelegate, on `clientQueue`.
     void streamConnected(const std::shared_ptr<TcpStream>& sock, const std::string& host,
@@ -196,8 +211,6 @@ private:
 
     // Set on the caller's thread when connecting, cleared on `clientQueue`.
     std::atomic<bool> typedAddress_{false};
-    // Changed on `clientQueue` by alarms and on the caller's thread by `startMonitor`.
-    std::atomic<int32_t> bAlerted_{0};
 
     // Written on `clientQueue` only; atomic so that others may read the last reported state.
     std::atomic<bool> bScreen_{false};

@@ -9,7 +9,6 @@ namespace vistamo {
 class CameraSession;
 class PasswordStore;
 class CameraRecord;
-class SoundPlayer;
 
 // What a session needs of the scanner that owns it. The session holds it weakly. Every
 // operation has a safe default, so a scanner implements only what it offers.
@@ -21,24 +20,18 @@ public:
     virtual long picID() const { return 0; }
     virtual void setPicID(long /*picID*/) {}
 
-    // Whether the second alarm of a pair disarms the camera. Read on the session's queue, so
-    // the implementation must make it safe to read from there.
-    virtual bool bOnceAlarm() const { return false; }
-
     // The connection of `device` (none for a typed address) has ended. Called on the session's
     // "Client Queue". Default: nothing.
     virtual void cameraWentDown(const std::shared_ptr<CameraRecord>& /*device*/) {}
 
-    // The alarm actions for one alarm event: launch, quit or raise the chosen applications and
-    // play `alarmSound` (none when the session has no sound). Main thread. Default: nothing.
-    virtual void runAlarmActions(const std::shared_ptr<SoundPlayer>& /*alarmSound*/) {}
-    // The same, naming the session whose camera reported the alarm. Weak, and best compared
-    // by owner: a reference taken on the main thread could make it the session's last owner,
-    // which must not be destroyed there. Main thread. Default: runAlarmActions.
-    virtual void runAlarmActionsFor(const std::weak_ptr<CameraSession>& /*session*/,
-                                    const std::shared_ptr<SoundPlayer>& alarmSound) {
-        runAlarmActions(alarmSound);
-    }
+    // The camera of `session` reported motion. Called on the session's queue for every alarm
+    // message, in the order they came; the session does nothing else with an alarm, so what an
+    // alarm does (actions, sound, notice, clip, the guard switched off) is the implementation's.
+    // `session` lives through the call. Default: nothing.
+    virtual void alarmFrom(CameraSession& /*session*/) {}
+    // The user switched the motion guard of `session`'s camera on or off: a new guard period
+    // begins. Called on the thread that sent the command, before it is sent. Default: nothing.
+    virtual void guardSwitched(const CameraSession& /*session*/) {}
 
     // The service name of the camera settings record sent in the client's challenge; none when
     // the record is absent. Read on the session's queue.

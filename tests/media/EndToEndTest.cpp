@@ -145,11 +145,12 @@ TEST_F(EndToEnd, BlockedMainThreadStallsNeitherSoundNorStatusNorAlarms) {
     const size_t drawnBefore = video->drawn.numbers().size();
     const size_t packetsBefore = codec->packets;
     const uint64_t decodedBefore = decoder->shownPictures();
+    const int alarmsBefore = scanner->alarms;
     session->flashSwitch();
     EXPECT_TRUE(waitUntil([&] { return codec->packets >= packetsBefore + 104; }))
         << "the sound goes on";
     EXPECT_TRUE(waitUntil([&] { return session->bFlashing(); })) << "status is handled";
-    EXPECT_TRUE(waitUntil([&] { return session->bAlerted() == 1; })) << "alarms are handled";
+    EXPECT_TRUE(waitUntil([&] { return scanner->alarms > alarmsBefore; })) << "alarms are reported";
     EXPECT_TRUE(waitUntil([&] { return decoder->shownPictures() >= decodedBefore + 30; }))
         << "decoding goes on";
     EXPECT_EQ(video->drawn.numbers().size(), drawnBefore);
@@ -160,7 +161,6 @@ TEST_F(EndToEnd, BlockedMainThreadStallsNeitherSoundNorStatusNorAlarms) {
     gate.notify_all();
 
     ASSERT_TRUE(waitUntil([&] { return video->drawn.numbers().size() >= drawnBefore + 30; }));
-    EXPECT_TRUE(waitUntil([&] { return scanner->alarmPasses > 0; }));
     session->disconnect();
     EXPECT_GT(video->mailbox->dropped(), 0u);
     // Pictures skipped while the main thread was held, none broken, none out of order.

@@ -205,7 +205,7 @@ TEST_F(SessionWire, SkipsGarbageHandsMediaOnShowsStatusAndStopsAskingForTheStrea
     camera->send(makeMessage(CmdAlarm, 0, 0, Bytes{1}));           // 2 must come without one
     camera->send(makeMessage(777, 0, 0, Bytes{1, 2}));             // unknown code
     expectStreamRequestAfterStatus(0x19);
-    EXPECT_EQ(scanner->alarmPasses, 0);
+    EXPECT_EQ(scanner->alarms, 0);
     EXPECT_EQ(codec->packets, 0u);
     ASSERT_TRUE(waitUntil([&] { return view->alarm != -1; }));
     EXPECT_EQ(view->flash, 1);
@@ -259,9 +259,9 @@ TEST_F(SessionWire, SkipsGarbageHandsMediaOnShowsStatusAndStopsAskingForTheStrea
 }
 
 // The recorder gets what the camera sends as received (a picture's two slices together, key
-// frames by their NAL type, the camera's time when it sent one); alarms only with "Record a
-// clip" on; and the connection's end stops it.
-TEST_F(SessionWire, HandsTheStreamToTheRecorderAndAlarmsOnlyWithRecordAClip) {
+// frames by their NAL type, the camera's time when it sent one); an alarm starts a clip only
+// when the scanner asks for one while it handles the alarm; and the connection's end stops it.
+TEST_F(SessionWire, HandsTheStreamToTheRecorderAndStartsAlarmClipsWhenAsked) {
     device->setName("Porch");
     session->setClipSettings(ClipSettings{false, 20, 5});
     const Bytes sets = {0, 0, 0, 1, 0x67, 0x42, 0, 0, 0, 1, 0x68};
@@ -284,8 +284,10 @@ TEST_F(SessionWire, HandsTheStreamToTheRecorderAndAlarmsOnlyWithRecordAClip) {
                                                            "picture 1 delta", "sound 100"}));
 
     session->setClipSettings(ClipSettings{true, 30, 4});
+    scanner->startClips = true;
     camera->send(header(24, 1, CmdAlarm));
     expectRoundTrip();
+    EXPECT_EQ(scanner->alarms, 2);
     session->toggleRecording();
     session->toggleRecording();
     camera.reset();
@@ -295,30 +297,26 @@ TEST_F(SessionWire, HandsTheStreamToTheRecorderAndAlarmsOnlyWithRecordAClip) {
               (std::vector<std::string>{"clip 4 30", "alarm", "start", "stop", "stop"}));
 }
 
-TEST_F(SessionWire, PairsAlarms) {
-    // Without "once": actions on the first and third of three.
+// Every alarm is reported, and nothing else done with it; the user's guard switch is reported
+// before its command, the scanner's own switching off is not.
+TEST_F(SessionWire, ReportsEveryAlarmAndSendsTheGuardCommands) {
     for (int i = 0; i < 3; ++i) {
         camera->send(header(24, 1, CmdAlarm));
     }
     expectStreamRequestAfterStatus();
-    ASSERT_TRUE(waitUntil([&] { return scanner->alarmPasses == 2; }));
-    EXPECT_EQ(session->bAlerted(), 1);
+    EXPECT_EQ(scanner->alarms, 3);
 
-    // With "once": the second of a pair disarms the camera. startMonitor resets the pairing.
     session->startMonitor(true);
+    EXPECT_EQ(scanner->guardSwitches, 1);
     auto arm = camera->readMessageBytes();
     ASSERT_TRUE(arm);
     EXPECT_EQ(commandOf(arm), CmdStartMonitor);
     EXPECT_EQ(decodeHeader(*arm)->details, 1u);
-    scanner->onceAlarm = true;
-    camera->send(header(24, 1, CmdAlarm));
-    camera->send(header(24, 1, CmdAlarm));
+    session->switchGuardOff();
     auto disarm = camera->readMessageBytes();
     ASSERT_TRUE(disarm);
-    EXPECT_EQ(commandOf(disarm), CmdStopMonitor);
-    EXPECT_EQ(decodeHeader(*disarm)->details, 1u);
-    EXPECT_TRUE(waitUntil([&] { return scanner->alarmPasses == 3; }));
-    EXPECT_EQ(session->bAlerted(), 0);
+    EXPECT_EQ(*disarm, makeMessage(CmdStopMonitor, 1));
+    EXPECT_EQ(scanner->guardSwitches, 1);
 }
 
 TEST_F(SessionWire, CancelledPasswordAlertDisconnects) {

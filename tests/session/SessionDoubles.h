@@ -13,6 +13,7 @@
 #include "media/SessionRecorder.h"
 #include "platform/Bytes.h"
 #include "platform/SoundPlayer.h"
+#include "session/CameraSession.h"
 #include "session/SessionDialogs.h"
 #include "session/SessionScanner.h"
 #include "session/SessionView.h"
@@ -115,15 +116,22 @@ class RecordingScanner : public SessionScanner {
 public:
     long picID() const override { return picID_; }
     void setPicID(long id) override { picID_ = id; }
-    bool bOnceAlarm() const override { return onceAlarm; }
     void cameraWentDown(const std::shared_ptr<CameraRecord>&) override { ++devicesDown; }
-    void runAlarmActions(const std::shared_ptr<SoundPlayer>&) override { ++alarmPasses; }
+    // Counts the reports; with `startClips`, starts the session's alarm clip from there.
+    void alarmFrom(CameraSession& session) override {
+        ++alarms;
+        if (startClips) {
+            session.startAlarmClip();
+        }
+    }
+    void guardSwitched(const CameraSession&) override { ++guardSwitches; }
     PasswordStore* config() override { return store.get(); }
 
     std::atomic<long> picID_{0};
-    std::atomic<bool> onceAlarm{false};
     std::atomic<int> devicesDown{0};
-    std::atomic<int> alarmPasses{0};
+    std::atomic<int> alarms{0};
+    std::atomic<int> guardSwitches{0};
+    std::atomic<bool> startClips{false};
     std::shared_ptr<PasswordStore> store;
 };
 

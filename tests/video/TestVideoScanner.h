@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "session/CameraSession.h"
 #include "session/SessionScanner.h"
 #include "video/CameraWindowController.h"
 #include "video/VideoScanner.h"
@@ -46,6 +47,9 @@ public:
     long picID() const override { return pictureNumber; }
     void setPicID(long value) override { pictureNumber = value; }
     void cameraWentDown(const std::shared_ptr<CameraRecord>& /*device*/) override { ++devicesDown; }
+    // Begins or extends the alarm clip, as the application's dispatcher does with "Record a
+    // clip" on; the windows' tests save it on.
+    void alarmFrom(CameraSession& session) override { session.startAlarmClip(); }
 
     std::vector<std::shared_ptr<CameraWindowController>> videoWindowList;
     bool hit = false;
