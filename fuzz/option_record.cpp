@@ -9,7 +9,7 @@ using namespace vistamo;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     AlarmOptions options;
     readOptionRecord(options, ByteView(data, size));
-    if (options.mVersion != currentVersionText()) {
+    if (options.version != currentVersionText()) {
         std::abort();
     }
     const Bytes written = setOptionData(options);

@@ -24,7 +24,7 @@ void ScannerSessionHost::publishOptions() { alarms_->publishOptions(); }
 void ScannerSessionHost::cameraWentDown(const std::shared_ptr<CameraRecord>& /*device*/) {}
 
 std::optional<std::string> ScannerSessionHost::serviceName() const {
-    return version_ ? version_->mServiceName : std::nullopt;
+    return cameraSettings_ ? cameraSettings_->serviceName : std::nullopt;
 }
 
 void ScannerSessionHost::alarmFrom(CameraSession& session) { alarms_->alarmFrom(session); }

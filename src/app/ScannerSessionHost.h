@@ -6,8 +6,8 @@
 
 #include "app/AlarmDispatcher.h"
 #include "session/SessionScanner.h"
+#include "settings/CameraSettingsRecord.h"
 #include "settings/OptionData.h"
-#include "settings/SettingsVersion.h"
 
 class QWidget;
 
@@ -58,7 +58,7 @@ private:
     const std::shared_ptr<AlarmDispatcher> alarms_;
     // The camera settings record offered to sessions; never filled, so sessions read no
     // service name.
-    const std::optional<SettingsVersion> version_;
+    const std::optional<CameraSettingsRecord> cameraSettings_;
 };
 
 }  // namespace vistamo

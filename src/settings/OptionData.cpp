@@ -110,7 +110,7 @@ bool readRecord(AlarmOptions& options, ByteView data, std::string& fault) {
         return false;
     }
     // The notice shows again after every change of version.
-    if (storedVersion != options.mVersion) {
+    if (storedVersion != options.version) {
         options.bHit = true;
     }
     return true;
@@ -182,7 +182,7 @@ Bytes setOptionData(const AlarmOptions& options) {
     appendString(data, options.runProgram);
     appendInt(data, options.picID);
     appendBool(data, options.bHit);
-    appendString(data, options.mVersion);
+    appendString(data, options.version);
     return data;
 }
 

@@ -54,13 +54,13 @@ struct AlarmOptions {
     // Show the "picture saved" notice after a snapshot.
     bool bHit = true;
     // Version of the running program; stored in the record, never taken from it.
-    std::string mVersion = currentVersionText();
+    std::string version = currentVersionText();
 };
 
 // The options record, fields one after another without padding (big-endian integers, one-byte
 // booleans, texts as a 4-byte byte count and UTF-8 bytes):
 //   bEnableActive, activeProgram, bEnableTerminate, terminateProgram, bEnableSound,
-//   bOnceAlarm, bEnableRun, runProgram, picID (4 bytes), bHit, mVersion.
+//   bOnceAlarm, bEnableRun, runProgram, picID (4 bytes), bHit, version.
 Bytes setOptionData(const AlarmOptions& options);
 
 // Applies a record to `options`:
@@ -69,11 +69,11 @@ Bytes setOptionData(const AlarmOptions& options);
 // - the fields from bEnableRun on are optional: a record that ends after bOnceAlarm leaves
 //   runProgram as it was and gives run off, picID 0, bHit true; one that ends after
 //   runProgram gives picID 0, bHit true;
-// - bHit is kept only when the record also holds a version text equal to `options.mVersion`;
+// - bHit is kept only when the record also holds a version text equal to `options.version`;
 //   otherwise it becomes true, so the notice shows again after every change of version;
 // - bytes after the version text are ignored.
 // A malformed record (a text that is not UTF-8, a length or field running past the end, a cut
-// picID or version field) is logged and gives the defaults of the empty record. mVersion is
+// picID or version field) is logged and gives the defaults of the empty record. version is
 // never changed. Any bytes are safe.
 void readOptionRecord(AlarmOptions& options, ByteView data);
 

@@ -44,7 +44,7 @@ void expectEmptyRecordDefaults(const AlarmOptions& options) {
 
 TEST(OptionDataTest, RecordLayoutAndRoundTrip) {
     AlarmOptions options = customOptions();
-    options.mVersion = "V.1.2 (build7";
+    options.version = "V.1.2 (build7";
     const Bytes data = setOptionData(options);
 
     Bytes expected = {0x00, 0, 0, 0, 4, 'M', 'a', 'i', 'l', 0x01, 0, 0, 0, 7};
@@ -61,7 +61,7 @@ TEST(OptionDataTest, RecordLayoutAndRoundTrip) {
 
     // Read back by the same version, every field returns, bHit included.
     AlarmOptions read;
-    read.mVersion = options.mVersion;
+    read.version = options.version;
     readOptionRecord(read, data);
     EXPECT_EQ(setOptionData(read), data);
     EXPECT_FALSE(read.bHit);
@@ -83,14 +83,14 @@ TEST(OptionDataTest, ShortRecordsAndOtherVersions) {
 
     // A record written by another version: everything read, but the notice shows again.
     AlarmOptions written = customOptions();
-    written.mVersion = "V.0.0.9 (build1";
+    written.version = "V.0.0.9 (build1";
     AlarmOptions read;
     readOptionRecord(read, setOptionData(written));
     EXPECT_EQ(read.picID, 9999);
     EXPECT_EQ(read.runProgram, "Recorder.app");
     EXPECT_TRUE(read.bHit);
-    EXPECT_EQ(read.mVersion, currentVersionText()) << "the stored version is never adopted";
-    EXPECT_TRUE(read.mVersion.starts_with("V.") && !read.mVersion.ends_with(")"));
+    EXPECT_EQ(read.version, currentVersionText()) << "the stored version is never adopted";
+    EXPECT_TRUE(read.version.starts_with("V.") && !read.version.ends_with(")"));
 
     // A record that ends after bHit (no version) or after runProgram.
     Bytes cut = setOptionData(customOptions());
@@ -120,11 +120,11 @@ TEST(OptionDataTest, MalformedRecordsGiveTheDefaults) {
     cases.emplace_back("version count only", Bytes(good.begin(), good.begin() + runEnd + 7));
     for (const auto& [name, data] : cases) {
         AlarmOptions options = customOptions();
-        options.mVersion = "running";
+        options.version = "running";
         readOptionRecord(options, data);
         SCOPED_TRACE(name);
         expectEmptyRecordDefaults(options);
-        EXPECT_EQ(options.mVersion, "running");
+        EXPECT_EQ(options.version, "running");
     }
     AlarmOptions empty = customOptions();
     readOptionRecord(empty, {});
