@@ -145,15 +145,15 @@ struct H264Decoder::State {
 
     // The sinks that still exist, in the order they were added; the list drops the others.
     std::vector<std::shared_ptr<PictureSink>> liveSinks() {
-        std::lock_guard lock(sinksLock);
-        std::erase_if(sinks, [](const std::weak_ptr<PictureSink>& weak) { return weak.expired(); });
         std::vector<std::shared_ptr<PictureSink>> live;
-        live.reserve(sinks.size());
-        for (const auto& weak : sinks) {
+        std::lock_guard lock(sinksLock);
+        std::erase_if(sinks, [&live](const std::weak_ptr<PictureSink>& weak) {
             if (auto sink = weak.lock()) {
                 live.push_back(std::move(sink));
+                return false;
             }
-        }
+            return true;
+        });
         return live;
     }
 
