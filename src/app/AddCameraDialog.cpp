@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -25,28 +24,11 @@ QString text(const char* key, const char* defaultText) {
 
 constexpr int kAddressFieldWidth = 260;
 
-class ButtonForwarder final : public NewDeviceReceiver {
-public:
-    explicit ButtonForwarder(AddCameraDialog* dialog) : dialog_(dialog) {}
-
-    void setNewDevBtn(const std::shared_ptr<DeviceButton>& button) override {
-        if (dialog_) {
-            dialog_->setNewDevBtn(button);
-        }
-    }
-
-private:
-    QPointer<AddCameraDialog> dialog_;
-};
-
 }  // namespace
 
 AddCameraDialog::AddCameraDialog(std::weak_ptr<ScannerDialogHost> scanner, QWidget* parent,
                                  DialogRunner alertRunner)
-    : QDialog(parent),
-      scanner_(std::move(scanner)),
-      alertRunner_(std::move(alertRunner)),
-      receiver_(std::make_shared<ButtonForwarder>(this)) {
+    : QDialog(parent), scanner_(std::move(scanner)), alertRunner_(std::move(alertRunner)) {
     setAttribute(Qt::WA_DeleteOnClose);
 
     titleLabel_ = new QLabel(this);
@@ -115,17 +97,13 @@ void AddCameraDialog::acceptAddress() {
         return;
     }
     if (const auto scanner = scanner_.lock()) {
-        scanner->addNewOne(address, receiver_);
+        scanner->addNewOne(address);
         scanner->connectToAddress(address);
     }
     accept();
 }
 
 void AddCameraDialog::cancel() { reject(); }
-
-void AddCameraDialog::setNewDevBtn(const std::shared_ptr<DeviceButton>& button) {
-    newDevBtn_ = button;
-}
 
 void AddCameraDialog::wasHidden() {
     const auto scanner = scanner_.lock();

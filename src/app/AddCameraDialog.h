@@ -4,7 +4,6 @@
 #include <memory>
 #include <string>
 
-#include "discovery/NewDeviceReceiver.h"
 #include "video/DialogRunner.h"
 
 class QLabel;
@@ -22,7 +21,7 @@ class ScannerDialogHost;
 //
 // A fresh dialog is made for each opening and deletes itself once closed; it holds the scanner
 // weakly. Its size is fixed. Main thread only.
-class AddCameraDialog : public QDialog, public NewDeviceReceiver {
+class AddCameraDialog : public QDialog {
     Q_OBJECT
 
 public:
@@ -40,14 +39,10 @@ public:
     QLabel* titleLabel() const { return titleLabel_; }
     QLineEdit* ipText() const { return ipText_; }
     QLabel* descLabel() const { return descLabel_; }
-    // The button of the camera last handed over by the scanner, while it exists.
-    std::shared_ptr<DeviceButton> newDevBtn() const { return newDevBtn_.lock(); }
 
     // The buttons' actions.
     void acceptAddress();
     void cancel();
-
-    void setNewDevBtn(const std::shared_ptr<DeviceButton>& button) override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -61,10 +56,6 @@ private:
     // Main thread only. The widgets belong to the dialog.
     std::weak_ptr<ScannerDialogHost> scanner_;
     DialogRunner alertRunner_;
-    std::weak_ptr<DeviceButton> newDevBtn_;
-    // Hands the scanner's button over to this dialog while it exists; the scanner is given
-    // this instead of the dialog, which Qt owns.
-    std::shared_ptr<NewDeviceReceiver> receiver_;
     QPushButton* okButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QLabel* titleLabel_ = nullptr;

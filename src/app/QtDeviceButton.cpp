@@ -26,13 +26,8 @@ QSize scaledDownToFit(QSize natural, QSize room) {
 
 }  // namespace
 
-QtDeviceButton::QtDeviceButton(QWidget* view, const DeviceButtonSpec& spec, Clicked clicked,
-                               Removed removed)
-    : widget_(new QToolButton(view)),
-      tag_(spec.tag),
-      x_(spec.x),
-      y_(spec.y),
-      removed_(std::move(removed)) {
+QtDeviceButton::QtDeviceButton(QWidget* view, const DeviceButtonSpec& spec, Clicked clicked)
+    : widget_(new QToolButton(view)), x_(spec.x), y_(spec.y) {
     QToolButton* button = widget_.data();
     button->setAutoRaise(true);
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
@@ -74,17 +69,6 @@ bool QtDeviceButton::isHidden() const { return !widget_ || widget_->isHidden(); 
 void QtDeviceButton::setButtonHidden(bool hidden) {
     if (widget_) {
         widget_->setHidden(hidden);
-    }
-}
-
-void QtDeviceButton::remove() {
-    if (widget_) {
-        widget_->hide();
-    }
-    if (removed_) {
-        // The owner drops its reference here, which may end this object: nothing after it.
-        auto removed = std::move(removed_);
-        removed(*this);
     }
 }
 

@@ -2,13 +2,8 @@
 
 #include <QPointer>
 #include <QToolButton>
-#include <cstdint>
 #include <functional>
-#include <memory>
-
 #include <string>
-
-#include "discovery/DeviceButton.h"
 
 namespace vistamo {
 
@@ -20,36 +15,33 @@ struct DeviceButtonSpec {
     int width = 120;
     int height = 60;
     std::string title;  // the camera's name when the button was made
-    int64_t tag = 0;    // the record's position in discovery's list
     std::string imageName = "lens.png";
     double fontSize = 13;  // the system font
 };
 
 // A camera's button on the scanner view: a flat button showing "lens.png" above the camera's
-// name, at the place discovery chose. Discovery sees it as a DeviceButton.
+// name, at the place the scanner window chose.
 //
-// The scanner view owns these objects (through the scanner's list of buttons); each one owns
-// its widget, a child of the view, and deletes it when it goes. Main thread only.
-class QtDeviceButton final : public DeviceButton {
+// The scanner window owns these objects (ScannerDiscoveryHost's list of shown cameras); each
+// one owns its widget, a child of the view, and hides it and has it deleted when it goes.
+// Main thread only.
+class QtDeviceButton final {
 public:
     using Clicked = std::function<void(QtDeviceButton&)>;
-    using Removed = std::function<void(QtDeviceButton&)>;
 
     // Makes the widget on `view` as `spec` says. `spec`'s coordinates have their origin at the
     // view's bottom left; the button keeps its place from the bottom as the view resizes only
-    // when the owner calls `place` again. `clicked` runs on a click, `removed` when discovery
-    // takes the button off the view (the owner then drops it).
-    QtDeviceButton(QWidget* view, const DeviceButtonSpec& spec, Clicked clicked, Removed removed);
-    ~QtDeviceButton() override;
+    // when the owner calls `place` again. `clicked` runs on a click; the owner may drop the
+    // button from inside it.
+    QtDeviceButton(QWidget* view, const DeviceButtonSpec& spec, Clicked clicked);
+    ~QtDeviceButton();
 
     QtDeviceButton(const QtDeviceButton&) = delete;
     QtDeviceButton& operator=(const QtDeviceButton&) = delete;
 
-    int64_t tag() const override { return tag_; }
-    void setTag(int64_t tag) override { tag_ = tag; }
-    bool isHidden() const override;
-    void setButtonHidden(bool hidden) override;
-    void remove() override;
+    // True also once the widget has gone with its view.
+    bool isHidden() const;
+    void setButtonHidden(bool hidden);
 
     // Puts the widget at its bottom-left-origin place in a view of `viewHeight` points.
     void place(int viewHeight);
@@ -59,10 +51,8 @@ public:
 
 private:
     QPointer<QToolButton> widget_;
-    int64_t tag_ = 0;
     int x_ = 0;
     int y_ = 0;
-    Removed removed_;
     QMetaObject::Connection clickConnection_;
 };
 

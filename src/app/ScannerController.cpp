@@ -77,14 +77,15 @@ ScannerController::ScannerController(Environment environment)
     : environment_(std::move(environment)),
       config_(std::make_unique<PasswordStore>()),
       discoveryHost_(std::make_unique<ScannerDiscoveryHost>(
-          config_.get(), ScannerDiscoveryHost::Hooks{
-                             .clicked =
-                                 [this](QtDeviceButton& clicked) {
-                                     // Not after the host, which the scanner outlives.
-                                     connectToButton(clicked);
-                                 },
-                             .cover = [this] { return static_cast<QWidget*>(filterView_.data()); },
-                         })),
+          config_.get(),
+          ScannerDiscoveryHost::Hooks{
+              .clicked =
+                  [this](const std::shared_ptr<CameraRecord>& camera, QtDeviceButton& clicked) {
+                      // Not after the host, which the scanner outlives.
+                      connectToButton(camera, clicked);
+                  },
+              .cover = [this] { return static_cast<QWidget*>(filterView_.data()); },
+          })),
       sessionHost_(std::make_unique<ScannerSessionHost>(
           options_, config_.get(), std::make_shared<LinuxWorkspace>(),
           AlarmDispatcher::Hooks{
@@ -102,7 +103,7 @@ ScannerController::ScannerController(Environment environment)
 
 ScannerController::~ScannerController() {
     radarTimer_.stop();
-    // The buttons' widgets belong to the view; the records must not reach them after this.
+    // The buttons hide and hand their widgets to the view for deletion while it is there.
     discoveryHost_->dropButtons();
     finder_.reset();
 }
@@ -308,15 +309,14 @@ void ScannerController::connectToAddress(const std::string& address) {
     openVideoWindow(session, nullptr, [&] { session->connectToServer(address); });
 }
 
-void ScannerController::connectToButton(QtDeviceButton& button) {
+void ScannerController::connectToButton(const std::shared_ptr<CameraRecord>& record,
+                                        QtDeviceButton& button) {
     if (bButtonDown_ || !finder_) {
         return;
     }
-    const int64_t index = button.tag();
-    const auto& list = finder_->records();
-    if (index < 0 || static_cast<size_t>(index) >= list.size()) {
-        // A stale button: the list is rebuilt by discovery. Every record goes with its button,
-        // so no other button is left pointing into the emptied list.
+    if (!finder_->isListed(record)) {
+        // A stale button: the list is rebuilt by discovery, and every listed camera's button
+        // goes with it.
         logLine("a camera button outlived its camera; the camera list starts anew");
         // Held until the end: emptying the list may take this button off the view too.
         std::shared_ptr<QtDeviceButton> keep;
@@ -327,10 +327,9 @@ void ScannerController::connectToButton(QtDeviceButton& button) {
         }
         bButtonDown_ = false;
         finder_->removeAllDevices();
-        button.remove();
+        discoveryHost_->removeButton(button);
         return;
     }
-    const std::shared_ptr<CameraRecord> record = list[static_cast<size_t>(index)];
     if (record->bOccupied()) {
         if (!raiseVideoWindowOf(record)) {
             logLine("the camera is busy opening; its window is not there yet");

@@ -37,7 +37,7 @@ class CameraSession;
 class CameraWindowController;
 
 // The controller of the application's main window and the hub the rest hangs from: it owns the
-// discovery scanner (which puts a button per camera on its view), the store of accepted
+// discovery scanner (whose cameras its view shows as buttons), the store of accepted
 // passwords, the alarm options and the open camera windows; it opens a camera window on a
 // click or a typed address; it drives the radar behind the buttons.
 //
@@ -93,7 +93,8 @@ public:
     // Opens a camera window for a typed address (port 7341) or for a camera button.
     void connectToAddress(const std::string& address);
     // A camera whose window is open already (`bOccupied`) gets that window raised instead.
-    void connectToButton(QtDeviceButton& button);
+    // `camera` is the record the clicked `button` shows.
+    void connectToButton(const std::shared_ptr<CameraRecord>& camera, QtDeviceButton& button);
 
     void restoreButton(const std::shared_ptr<CameraWindowController>& wc);
     void destroyWindow(const std::shared_ptr<CameraWindowController>& wc) override;
@@ -122,7 +123,7 @@ public:
     std::shared_ptr<CameraFinder> finder() const { return finder_; }
     RadarView* radia() const;
     // The camera buttons on the view, in the order they were made.
-    const std::vector<std::shared_ptr<QtDeviceButton>>& deviceButtons() const {
+    std::vector<std::shared_ptr<QtDeviceButton>> deviceButtons() const {
         return discoveryHost_->buttons();
     }
     // The scanner's roles: what discovery, camera sessions and the dialogs see of it.
@@ -130,7 +131,7 @@ public:
     ScannerSessionHost& sessionHost() { return *sessionHost_; }
     ScannerDialogs& dialogs() { return *dialogs_; }
 
-    // The store of accepted passwords; for discovery and sessions.
+    // The store of accepted passwords; for the scanner window and sessions.
     PasswordStore* config() { return config_.get(); }
     // The snapshot counter.
     long picID() const { return sessionHost_->picID(); }

@@ -5,7 +5,6 @@
 
 namespace vistamo {
 
-class NewDeviceReceiver;
 struct AlarmOptions;
 struct ClipSettings;
 
@@ -33,14 +32,11 @@ public:
     // Makes the scanner's own window visible again.
     virtual void showScannerWindow() {}
 
-    // Adds a camera typed by address to the discovery scanner's list, or finds it there, and
-    // hands its button to `receiver` before returning; `receiver` is not kept. True when the
-    // address was added; false when it was already listed or there is no discovery scanner
-    // (the network was down at start-up). The add-camera dialog connects either way.
-    virtual bool addNewOne(const std::string& /*address*/,
-                           const std::shared_ptr<NewDeviceReceiver>& /*receiver*/) {
-        return false;
-    }
+    // Adds a camera typed by address to the discovery scanner's list, where the scanner window
+    // shows it like a found one. True when the address was added; false when it was already
+    // listed or there is no discovery scanner (the network was down at start-up). The
+    // add-camera dialog connects either way.
+    virtual bool addNewOne(const std::string& /*address*/) { return false; }
 
     // Opens a camera window and connects it to the camera at `address` (IPv4 text already
     // checked by the caller), on the default camera port.

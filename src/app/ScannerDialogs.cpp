@@ -41,10 +41,9 @@ bool ScannerDialogs::isConnected() const { return scanner_.isConnected(); }
 
 void ScannerDialogs::showScannerWindow() { scanner_.showScannerWindow(); }
 
-bool ScannerDialogs::addNewOne(const std::string& address,
-                               const std::shared_ptr<NewDeviceReceiver>& receiver) {
+bool ScannerDialogs::addNewOne(const std::string& address) {
     const auto& discovery = scanner_.finder();
-    return discovery ? discovery->addNewOne(address, receiver) : false;
+    return discovery ? discovery->addNewOne(address) : false;
 }
 
 void ScannerDialogs::connectToAddress(const std::string& address) {

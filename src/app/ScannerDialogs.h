@@ -33,8 +33,7 @@ public:
     void applyClipSettings(const ClipSettings& settings) override;
     bool isConnected() const override;
     void showScannerWindow() override;
-    bool addNewOne(const std::string& address,
-                   const std::shared_ptr<NewDeviceReceiver>& receiver) override;
+    bool addNewOne(const std::string& address) override;
     void connectToAddress(const std::string& address) override;
 
 private:

@@ -8,8 +8,10 @@
 #include <cmath>
 
 #include "app/QtDeviceButton.h"
+#include "discovery/CameraRecord.h"
 #include "platform/Localization.h"
 #include "platform/Log.h"
+#include "settings/PasswordStore.h"
 
 namespace vistamo {
 
@@ -46,20 +48,47 @@ int ScannerDiscoveryHost::randomOrigin(double extent) {
     return std::uniform_int_distribution<int>(0, span - 1)(random_) + kButtonMargin;
 }
 
-std::shared_ptr<DeviceButton> ScannerDiscoveryHost::makeDeviceButton(const std::string& title,
-                                                                     int64_t tag) {
+void ScannerDiscoveryHost::cameraAdded(const std::shared_ptr<CameraRecord>& camera) {
+    if (const auto uuid = camera->uuid(); uuid && config_ != nullptr) {
+        camera->setPassword(config_->getPassword(*uuid));
+    }
+    makeButtonAtRandomPlace(camera);
+}
+
+void ScannerDiscoveryHost::cameraChanged(const std::shared_ptr<CameraRecord>& camera) {
+    if (const auto button = buttonOf(camera)) {
+        button->setButtonHidden(false);
+    } else {
+        // The view was not there when the camera was added.
+        makeButtonAtRandomPlace(camera);
+    }
+}
+
+void ScannerDiscoveryHost::cameraGone(const std::shared_ptr<CameraRecord>& camera) {
+    if (const auto button = buttonOf(camera)) {
+        button->setButtonHidden(true);
+    }
+}
+
+void ScannerDiscoveryHost::cameraRemoved(const std::shared_ptr<CameraRecord>& camera) {
+    if (const auto button = buttonOf(camera)) {
+        removeButton(*button);
+    }
+}
+
+void ScannerDiscoveryHost::makeButtonAtRandomPlace(const std::shared_ptr<CameraRecord>& camera) {
     if (!view_) {
-        return nullptr;
+        return;
     }
     DeviceButtonSpec spec;
     spec.x = randomOrigin(view_->width());
     spec.y = randomOrigin(view_->height());
-    spec.title = title;
-    spec.tag = tag;
-    return makeButton(spec);
+    spec.title = camera->name().value_or("");
+    makeButton(spec, camera);
 }
 
-std::shared_ptr<QtDeviceButton> ScannerDiscoveryHost::makeButton(const DeviceButtonSpec& spec) {
+std::shared_ptr<QtDeviceButton> ScannerDiscoveryHost::makeButton(
+    const DeviceButtonSpec& spec, const std::shared_ptr<CameraRecord>& camera) {
     if (!view_) {
         return nullptr;
     }
@@ -70,22 +99,17 @@ std::shared_ptr<QtDeviceButton> ScannerDiscoveryHost::makeButton(const DeviceBut
     placed.y = std::clamp(placed.y, 0, std::max(0, view_->height() - placed.height));
     auto button = std::make_shared<QtDeviceButton>(
         view_.data(), placed,
-        [clicked = hooks_.clicked, alive = std::weak_ptr<void>(alive_)](QtDeviceButton& button) {
+        [clicked = hooks_.clicked, alive = std::weak_ptr<void>(alive_),
+         weakCamera = std::weak_ptr<CameraRecord>(camera)](QtDeviceButton& button) {
             if (clicked && !alive.expired()) {
-                clicked(button);
-            }
-        },
-        [this, alive = std::weak_ptr<void>(alive_)](QtDeviceButton& removed) {
-            // A button handed to the add-camera dialog may be removed after the host is gone.
-            if (!alive.expired()) {
-                removeButton(removed);
+                clicked(weakCamera.lock(), button);
             }
         });
     // Above the radar and the centre button, below the preview when it runs.
     if (QWidget* cover = hooks_.cover ? hooks_.cover() : nullptr) {
         button->widget()->stackUnder(cover);
     }
-    buttons_.push_back(button);
+    shown_.push_back({camera, button});
     // Where the button went, in the scanner window's coordinates (origin top left): the
     // buttons are placed at random, and this is how a person or a test finds one.
     const QPoint centre = button->widget()->geometry().center();
@@ -97,14 +121,31 @@ std::shared_ptr<QtDeviceButton> ScannerDiscoveryHost::makeButton(const DeviceBut
     return button;
 }
 
-void ScannerDiscoveryHost::removeButton(QtDeviceButton& button) {
+std::shared_ptr<QtDeviceButton> ScannerDiscoveryHost::buttonOf(
+    const std::shared_ptr<CameraRecord>& camera) const {
+    const auto found = std::find_if(shown_.begin(), shown_.end(), [&](const ShownCamera& entry) {
+        return camera && entry.camera.lock() == camera;
+    });
+    return found != shown_.end() ? found->button : nullptr;
+}
+
+void ScannerDiscoveryHost::removeButton(const QtDeviceButton& button) {
     // The erased entry may be the last owner of `button`: nothing touches it afterwards.
-    std::erase_if(buttons_, [&](const auto& entry) { return entry.get() == &button; });
+    std::erase_if(shown_, [&](const ShownCamera& entry) { return entry.button.get() == &button; });
+}
+
+std::vector<std::shared_ptr<QtDeviceButton>> ScannerDiscoveryHost::buttons() const {
+    std::vector<std::shared_ptr<QtDeviceButton>> buttons;
+    buttons.reserve(shown_.size());
+    for (const auto& entry : shown_) {
+        buttons.push_back(entry.button);
+    }
+    return buttons;
 }
 
 void ScannerDiscoveryHost::placeButtons(int viewHeight) {
-    for (const auto& button : buttons_) {
-        button->place(viewHeight);
+    for (const auto& entry : shown_) {
+        entry.button->place(viewHeight);
     }
 }
 

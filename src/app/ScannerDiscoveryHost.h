@@ -15,18 +15,22 @@ class QWidget;
 
 namespace vistamo {
 
+class CameraRecord;
+class PasswordStore;
 class QtDeviceButton;
 struct DeviceButtonSpec;
 
 // The product's web page: the status line's link and the Help menu's page.
 inline constexpr const char* kProductWebPage = "https://vistamo.example.org/";
 
-// The scanner window as discovery meets it: it puts each camera button discovery asks for at a
-// random place of the scanner view, keeps the buttons until discovery takes them away, writes
-// the status line in the user's language, and hands out the store of accepted passwords.
+// The scanner window as discovery meets it: it shows each camera discovery lists as a button at
+// a random place of the scanner view, hides it while the camera is gone, takes it away when the
+// camera leaves the list, maps a click on it to the camera's record, and writes the status line
+// in the user's language. A camera it hears of first gets the password the store of accepted
+// passwords holds for its identity.
 //
 // Owned by the scanner controller, which gives discovery a weak reference to it. Main thread
-// only.
+// only: discovery reports there, and the buttons' widgets live there.
 class ScannerDiscoveryHost final : public DiscoveryHost {
 public:
     // Localisation keys of the status line, with the texts shown where the table has none.
@@ -37,8 +41,10 @@ public:
 
     // What the host asks of the scanner controller; any field may be left empty.
     struct Hooks {
-        // A click on a camera button; not after the host is gone.
-        std::function<void(QtDeviceButton&)> clicked;
+        // A click on the button of `camera`; not after the host is gone. `camera` is none when
+        // the record has gone from everywhere while its button stayed.
+        std::function<void(const std::shared_ptr<CameraRecord>& camera, QtDeviceButton& button)>
+            clicked;
         // The view new buttons go under (the local camera preview while it runs); none for the
         // top of the view.
         std::function<QWidget*()> cover;
@@ -55,12 +61,21 @@ public:
     void attach(QWidget* view, QLabel* statusLine);
 
     // ---- DiscoveryHost ----
-    std::shared_ptr<DeviceButton> makeDeviceButton(const std::string& title, int64_t tag) override;
+    // A button titled with the camera's name, at a random place.
+    void cameraAdded(const std::shared_ptr<CameraRecord>& camera) override;
+    // The camera's button shows again; one is made when it has none. Its title stays.
+    void cameraChanged(const std::shared_ptr<CameraRecord>& camera) override;
+    void cameraGone(const std::shared_ptr<CameraRecord>& camera) override;
+    void cameraRemoved(const std::shared_ptr<CameraRecord>& camera) override;
     void showStatus(DiscoveryStatus status) override;
-    PasswordStore* config() override { return config_; }
 
-    // The button of `spec` on the view, moved in until it fits whole; none without a view.
-    std::shared_ptr<QtDeviceButton> makeButton(const DeviceButtonSpec& spec);
+    // The button of `camera` as `spec` says, moved in until it fits whole; none without a view.
+    std::shared_ptr<QtDeviceButton> makeButton(const DeviceButtonSpec& spec,
+                                               const std::shared_ptr<CameraRecord>& camera);
+    // The button showing `camera`; none when it has none.
+    std::shared_ptr<QtDeviceButton> buttonOf(const std::shared_ptr<CameraRecord>& camera) const;
+    // Takes `button` off the view.
+    void removeButton(const QtDeviceButton& button);
 
     // The status line: plain text.
     void setInfomationText(const std::string& text);
@@ -69,27 +84,34 @@ public:
     void setInfomationLink(const std::string& text);
 
     // The camera buttons on the view, in the order they were made.
-    const std::vector<std::shared_ptr<QtDeviceButton>>& buttons() const { return buttons_; }
+    std::vector<std::shared_ptr<QtDeviceButton>> buttons() const;
     // The buttons again at their places from the bottom of a view `viewHeight` high.
     void placeButtons(int viewHeight);
-    // Lets go of every button, without telling discovery; at the end of the scanner.
-    void dropButtons() { buttons_.clear(); }
+    // Lets go of every button; at the end of the scanner.
+    void dropButtons() { shown_.clear(); }
 
     // A button's origin on one axis of a view `extent` points long: from 5 to extent - 66.
     int randomOrigin(double extent);
 
 private:
-    void removeButton(QtDeviceButton& button);
+    // A camera's button; the record is held weakly, as discovery's list owns it.
+    struct ShownCamera {
+        std::weak_ptr<CameraRecord> camera;
+        std::shared_ptr<QtDeviceButton> button;
+    };
+
+    void makeButtonAtRandomPlace(const std::shared_ptr<CameraRecord>& camera);
 
     // Set once at construction.
     PasswordStore* const config_;
     const Hooks hooks_;
 
+    // Main thread only.
     QPointer<QWidget> view_;
     QPointer<QLabel> statusLine_;
-    std::vector<std::shared_ptr<QtDeviceButton>> buttons_;
+    std::vector<ShownCamera> shown_;
     std::mt19937 random_{std::random_device{}()};
-    // Expires with the host: buttons that outlive it no longer report their removal.
+    // Expires with the host: a click on a button that outlives it is not reported.
     const std::shared_ptr<void> alive_ = std::make_shared<int>(0);
 };
 

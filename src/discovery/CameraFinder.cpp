@@ -5,23 +5,21 @@
 #include <algorithm>
 #include <cassert>
 #include <climits>
+#include <utility>
 #include <variant>
 
 #include "discovery/CameraRecord.h"
-#include "discovery/DeviceButton.h"
 #include "discovery/DiscoveryHost.h"
 #include "discovery/LocalInterfaces.h"
-#include "discovery/NewDeviceReceiver.h"
 #include "dispatch/MainQueue.h"
 #include "platform/DeviceIdentity.h"
 #include "platform/Log.h"
-#include "settings/PasswordStore.h"
 
 namespace vistamo {
 
 namespace {
 
-// For assertions: the list and the buttons belong to the main thread.
+// For assertions: the list belongs to the main thread.
 [[maybe_unused]] bool onMainQueue() { return dispatch::mainQueue().isCurrent(); }
 
 // Something the user can act on: another program holds the discovery port.
@@ -166,29 +164,29 @@ void CameraFinder::scanServers() {
     }
     multcast();
 
-    size_t visible = 0;
+    const auto host = scanner_.lock();
+    size_t shown = 0;
     for (const auto& record : records_) {
         int64_t showTimes = record->ticksLeft() - 1;
-        const auto button = record->button().lock();
         if (showTimes < 0) {
             showTimes = 0;
             if (!record->wideArea()) {
-                if (button) {
-                    button->setButtonHidden(true);
+                if (gone_.insert(record.get()).second && host) {
+                    host->cameraGone(record);
                 }
             } else {
                 record->setAddress(std::nullopt);
             }
         }
         record->setTicksLeft(showTimes);
-        if (!button || !button->isHidden()) {
-            ++visible;
+        if (!gone_.contains(record.get())) {
+            ++shown;
         }
     }
 
-    if (const auto host = scanner_.lock()) {
-        host->showStatus(visible > 0 && statusCounter_ < 2 ? DiscoveryStatus::CamerasFound
-                                                           : DiscoveryStatus::Searching);
+    if (host) {
+        host->showStatus(shown > 0 && statusCounter_ < 2 ? DiscoveryStatus::CamerasFound
+                                                         : DiscoveryStatus::Searching);
     }
     statusCounter_ = (statusCounter_ + 1) % 4;
 }
@@ -208,15 +206,14 @@ void CameraFinder::getResponding(const DiscoveryAnswer& answer, bool fromThisCom
         return record->uuid() == answer.uuid;
     });
     if (found != records_.end()) {
-        const auto& record = *found;
+        const std::shared_ptr<CameraRecord> record = *found;
         record->setAddress(answer.host);
         record->setPort(answer.port);
         record->setName(answer.name);
         record->setTicksLeft(kAnsweredShowTimes);
-        if (const auto button = record->button().lock()) {
-            button->setButtonHidden(false);
-        } else {
-            newDevice(record, found - records_.begin());
+        gone_.erase(record.get());
+        if (const auto host = scanner_.lock()) {
+            host->cameraChanged(record);
         }
         return;
     }
@@ -228,13 +225,14 @@ void CameraFinder::getResponding(const DiscoveryAnswer& answer, bool fromThisCom
     record->setPort(answer.port);
     record->setName(answer.name);
     record->setUuid(answer.uuid);
-    if (const auto host = scanner_.lock()) {
-        if (PasswordStore* config = host->config()) {
-            record->setPassword(config->getPassword(answer.uuid));
-        }
-    }
+    append(std::move(record));
+}
+
+void CameraFinder::append(std::shared_ptr<CameraRecord> record) {
     records_.push_back(record);
-    newDevice(record, static_cast<int64_t>(records_.size()) - 1);
+    if (const auto host = scanner_.lock()) {
+        host->cameraAdded(record);
+    }
 }
 
 void CameraFinder::clientOffLine(const std::string& uuid) {
@@ -243,44 +241,36 @@ void CameraFinder::clientOffLine(const std::string& uuid) {
     if (found == records_.end()) {
         return;
     }
-    if (const auto button = (*found)->button().lock()) {
-        button->remove();
-    }
-    const size_t position = static_cast<size_t>(found - records_.begin());
+    const std::shared_ptr<CameraRecord> record = *found;
     records_.erase(found);
-    retagFrom(position);
+    gone_.erase(record.get());
+    if (const auto host = scanner_.lock()) {
+        host->cameraRemoved(record);
+    }
 }
 
-void CameraFinder::retagFrom(size_t position) {
-    for (size_t i = position; i < records_.size(); ++i) {
-        if (const auto button = records_[i]->button().lock()) {
-            button->setTag(static_cast<int64_t>(i));
-        }
-    }
+bool CameraFinder::isListed(const std::shared_ptr<CameraRecord>& camera) const {
+    assert(onMainQueue());
+    return camera && std::find(records_.begin(), records_.end(), camera) != records_.end();
 }
 
 void CameraFinder::removeAllDevices() {
     assert(onMainQueue());
-    for (const auto& record : records_) {
-        if (const auto button = record->button().lock()) {
-            button->remove();
+    // Emptied before the reports, so that a host asking about the list finds it empty.
+    const auto removed = std::exchange(records_, {});
+    gone_.clear();
+    if (const auto host = scanner_.lock()) {
+        for (const auto& record : removed) {
+            host->cameraRemoved(record);
         }
     }
-    records_.clear();
 }
 
-bool CameraFinder::addNewOne(const std::string& address,
-                             const std::shared_ptr<NewDeviceReceiver>& dialog) {
+bool CameraFinder::addNewOne(const std::string& address) {
     return dispatch::mainQueue().syncResult([&] {
-        bool known = false;
-        for (const auto& record : records_) {
-            if (record->address() == address) {
-                if (dialog) {
-                    dialog->setNewDevBtn(record->button().lock());
-                }
-                known = true;
-            }
-        }
+        const bool known = std::any_of(records_.begin(), records_.end(), [&](const auto& record) {
+            return record->address() == address;
+        });
         if (known) {
             return false;
         }
@@ -288,25 +278,9 @@ bool CameraFinder::addNewOne(const std::string& address,
         record->setAddress(address);
         record->setPort(CameraRecord::kDefaultPort);
         record->setName(address);
-        records_.push_back(record);
-        const auto button = newDevice(record, static_cast<int64_t>(records_.size()) - 1);
-        if (dialog) {
-            dialog->setNewDevBtn(button);
-        }
+        append(std::move(record));
         return true;
     });
-}
-
-std::shared_ptr<DeviceButton> CameraFinder::newDevice(const std::shared_ptr<CameraRecord>& record,
-                                                      int64_t order) {
-    assert(onMainQueue());
-    const auto host = scanner_.lock();
-    if (!host || !record) {
-        return nullptr;
-    }
-    auto button = host->makeDeviceButton(record->name().value_or(""), order);
-    record->setButton(button);
-    return button;
 }
 
 // ---- Discovery queue ----------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "discovery/DiscoveryMessages.h"
@@ -15,26 +16,20 @@
 
 namespace vistamo {
 
-class DeviceButton;
 class DiscoveryHost;
-class NewDeviceReceiver;
 class CameraRecord;
 
 // Finds cameras on the local network. Each scan tick multicasts a scan request on UDP port
 // 10221; cameras answer with their identity, TCP port and name. The scanner keeps the list of
-// known cameras (records), has the host make a button for each, hides the button of a
-// camera that stopped answering, removes a camera that says it goes off line, and tells the
-// host what its status line should say.
+// known cameras (records) and reports to its host what happens to it: a camera added, changed
+// (it answered again), gone (it stopped answering until its ticks ran out) or removed (it said it
+// goes off line); and what the status line should say.
 //
-// Threads. The list and every button are touched on the main thread only: answers are read and
-// checked on the discovery queue ("Client Queue", on the thread named "discovery"; the socket's
-// delegate queue) and handed to the main queue as parsed values, in the order they arrived. The
-// discovery queue never waits on the main queue, so the scanner may be dropped on the main
-// thread at any time.
-//
-// Button tags. A button's tag is always its record's position in records: when a record
-// leaves the list, the buttons of the records after it are retagged, so a click that looks the
-// record up by tag always finds the camera it shows.
+// Threads. The list, the gone cameras and the host are touched on the main thread only, and
+// every report to the host is made there: answers are read and checked on the discovery queue
+// ("Client Queue", on the thread named "discovery"; the socket's delegate queue) and handed to
+// the main queue as parsed values, in the order they arrived. The discovery queue never waits
+// on the main queue, so the scanner may be dropped on the main thread at any time.
 //
 // Lifecycle: init (on the thread, and so in the network namespace, where it is to work), then
 // setScanner, setNetStatus and startScan on the main thread. Dropping the last reference
@@ -93,28 +88,23 @@ public:
     void startScan();
 
     // One scan tick: unless guarded (bVerified, netStatus 0), sends a scan request, ages every
-    // record (the third silent tick hides an answering camera's button) and writes the status
-    // line (while a button shows, two ticks of CamerasFound, then two of Searching; else
-    // always Searching).
+    // record (the third silent tick reports an answering camera gone; a wide-area one loses its
+    // address instead) and writes the status line (while a listed camera is not gone, two ticks
+    // of CamerasFound, then two of Searching; else always Searching).
     void scanServers();
 
-    // The known cameras in order of discovery; a button's tag indexes this list.
+    // The known cameras in order of discovery.
     const std::vector<std::shared_ptr<CameraRecord>>& records() const;
+    // Whether `camera` is listed; the scanner window checks a click against it.
+    bool isListed(const std::shared_ptr<CameraRecord>& camera) const;
 
-    // Removes every record and its button.
+    // Removes every record, reporting each.
     void removeAllDevices();
 
-    // Adds a camera by address: false, handing the dialog the button of every record with that
-    // address, when the address is known; otherwise appends a record (port 7341, named by its
-    // address), makes its button, hands it to the dialog and returns true. Any thread: it runs
-    // on the main queue and waits there.
-    bool addNewOne(const std::string& address, const std::shared_ptr<NewDeviceReceiver>& dialog);
-
-    // Has the host make the button of `record`, titled with the record's name and tagged
-    // `order`, and stores it weakly in the record. None without a host or when the host makes
-    // none.
-    std::shared_ptr<DeviceButton> newDevice(const std::shared_ptr<CameraRecord>& record,
-                                            int64_t order);
+    // Adds a camera by address: false when a record has that address already; otherwise
+    // appends a record (port 7341, named by its address), reports it added and returns true.
+    // Any thread: it runs on the main queue and waits there.
+    bool addNewOne(const std::string& address);
 
     // ---- Any thread ----
 
@@ -148,7 +138,7 @@ private:
     // Main thread.
     void getResponding(const DiscoveryAnswer& answer, bool fromThisComputer);
     void clientOffLine(const std::string& uuid);
-    void retagFrom(size_t position);
+    void append(std::shared_ptr<CameraRecord> record);
 
     // Set once at creation, read from any thread. The discovery queue is declared before the
     // socket so that the socket, which reports to it, goes first.
@@ -169,6 +159,8 @@ private:
     // Counts ticks past the guards, 0 to 3, for the status line's alternation.
     uint32_t statusCounter_ = 0;
     std::vector<std::shared_ptr<CameraRecord>> records_;
+    // The listed cameras reported gone and not seen since.
+    std::unordered_set<const CameraRecord*> gone_;
 };
 
 }  // namespace vistamo

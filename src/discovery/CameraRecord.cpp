@@ -74,18 +74,10 @@ void CameraRecord::setUuid(std::optional<std::string> value) {
 int64_t CameraRecord::type() const { return readLocked(lock_, type_); }
 void CameraRecord::setType(int64_t value) { writeLocked(lock_, type_, value); }
 
-int64_t CameraRecord::reserved() const { return readLocked(lock_, reserved_); }
-void CameraRecord::setReserved(int64_t value) { writeLocked(lock_, reserved_, value); }
-
 int64_t CameraRecord::ticksLeft() const { return readLocked(lock_, ticksLeft_); }
 void CameraRecord::setTicksLeft(int64_t value) { writeLocked(lock_, ticksLeft_, value); }
 
 bool CameraRecord::bOccupied() const { return readLocked(lock_, bOccupied_); }
 void CameraRecord::setBOccupied(bool value) { writeLocked(lock_, bOccupied_, value); }
-
-std::weak_ptr<DeviceButton> CameraRecord::button() const { return readLocked(lock_, button_); }
-void CameraRecord::setButton(std::weak_ptr<DeviceButton> value) {
-    writeLocked(lock_, button_, std::move(value));
-}
 
 }  // namespace vistamo

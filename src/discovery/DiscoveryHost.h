@@ -1,49 +1,50 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
-#include <string>
 
 namespace vistamo {
 
-class DeviceButton;
-class PasswordStore;
+class CameraRecord;
 
 // What the status line should tell the user, as discovery judges it on each scan tick. The
 // host chooses the words.
 enum class DiscoveryStatus {
-    // A camera button shows: the user can pick a camera.
+    // A listed camera is shown: the user can pick a camera.
     CamerasFound,
-    // No camera button shows, or the status line alternates back: discovery is looking.
+    // No listed camera is shown, or the status line alternates back: discovery is looking.
     Searching,
 };
 
-// What the discovery scanner needs of the window that shows the cameras it finds. The scanner
-// holds it weakly; without it buttons are not made and the status line is not written. Where a
-// button sits and how it looks, and the status line's words, are the host's business.
+// Whoever shows the cameras discovery finds (the scanner window): it hears what happened to
+// discovery's list of cameras and what the status line should say. How a camera is shown, and
+// the status line's words, are the host's business; discovery holds the host weakly and
+// without one only keeps its list.
 //
-// Every operation is called on the main thread only, and has a safe default, so a host
-// implements only what it offers.
+// Threads: every report is made on the main thread, where discovery keeps its list, after the
+// datagram behind it was read on the discovery queue. A report gets the record itself, which
+// stays valid for as long as the host keeps it; the same record object is the same camera in
+// every report. Every operation has a default that does nothing, so a host implements only
+// what it shows.
 class DiscoveryHost {
 public:
     virtual ~DiscoveryHost() = default;
 
-    // Makes the button of a camera titled `title` (its name when the button is made) and tagged
-    // `tag` (the record's position in the scanner's list), puts it on the view and returns it.
-    // A click on it must open the camera whose record sits at the button's tag in the scanner's
-    // list at the time of the click. The view owns the button. Default: none, so no button is
-    // made.
-    virtual std::shared_ptr<DeviceButton> makeDeviceButton(const std::string& /*title*/,
-                                                           int64_t /*tag*/) {
-        return nullptr;
-    }
+    // `camera` joined the list, at its end: found by discovery, or added by its address.
+    virtual void cameraAdded(const std::shared_ptr<CameraRecord>& /*camera*/) {}
 
-    // Shows `status` in the status line. Default: nothing.
+    // A listed camera answered again, its name, address and port as it gave them now; it is
+    // to be shown again if it was gone.
+    virtual void cameraChanged(const std::shared_ptr<CameraRecord>& /*camera*/) {}
+
+    // A listed camera stopped answering: it stays in the list, not shown, until it answers
+    // again (cameraChanged) or leaves.
+    virtual void cameraGone(const std::shared_ptr<CameraRecord>& /*camera*/) {}
+
+    // `camera` left the list: it said it goes off line, or the list was emptied.
+    virtual void cameraRemoved(const std::shared_ptr<CameraRecord>& /*camera*/) {}
+
+    // Shows `status` in the status line.
     virtual void showStatus(DiscoveryStatus /*status*/) {}
-
-    // The store of accepted passwords, asked for the password of a newly found camera; it
-    // stays valid for the duration of the call. Default: none (new records have no password).
-    virtual PasswordStore* config() { return nullptr; }
 };
 
 }  // namespace vistamo

@@ -1,5 +1,5 @@
 // The scanner's view as discovery and the user meet it, without a network: where camera buttons
-// and the status line go, and what becomes of a button discovery takes away.
+// and the status line go, and what discovery's reports about a camera do to its button.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -13,10 +13,21 @@
 #include "app/QtDeviceButton.h"
 #include "app/ScannerController.h"
 #include "app/ScannerDiscoveryHost.h"
+#include "discovery/CameraRecord.h"
+#include "settings/PasswordStore.h"
 #include "support/TempHome.h"
 
 namespace vistamo {
 namespace {
+
+std::shared_ptr<CameraRecord> camera(const std::string& name, const std::string& uuid = {}) {
+    auto record = std::make_shared<CameraRecord>();
+    record->setName(name);
+    if (!uuid.empty()) {
+        record->setUuid(uuid);
+    }
+    return record;
+}
 
 // A scanner and its view, 640 x 480 on the screen.
 class ScannerViewTest : public test::TempHomeTest {
@@ -55,9 +66,8 @@ TEST_F(ScannerViewTest, ButtonsAndStatusLineArePlacedFromTheBottomLeftAndStayIns
     spec.x = 30;
     spec.y = 10;
     spec.title = "Kitchen";
-    spec.tag = 4;
-    std::shared_ptr<DeviceButton> low = host.makeButton(spec);
-    ASSERT_NE(low, nullptr);
+    const auto kitchen = camera("Kitchen");
+    ASSERT_NE(host.makeButton(spec, kitchen), nullptr);
     const QToolButton* lowWidget = scanner->deviceButtons().front()->widget();
     EXPECT_EQ(lowWidget->geometry(), QRect(30, 480 - 10 - 60, 120, 60));
     EXPECT_EQ(lowWidget->text(), QStringLiteral("Kitchen"));
@@ -65,37 +75,24 @@ TEST_F(ScannerViewTest, ButtonsAndStatusLineArePlacedFromTheBottomLeftAndStayIns
     // A place near the far edges is moved in until the whole button fits.
     spec.x = 640 - 66;
     spec.y = 480 - 66;
-    host.makeButton(spec);
+    host.makeButton(spec, camera("Hall"));
     EXPECT_EQ(scanner->deviceButtons().back()->widget()->geometry(), QRect(520, 6, 120, 60));
 
     // The view keeps each button's distance from its bottom edge as it grows.
     view->resize(800, 600);
     EXPECT_EQ(lowWidget->geometry(), QRect(30, 600 - 10 - 60, 120, 60));
     EXPECT_EQ(status->geometry(), QRect(20, 600 - 20 - 40, 760, 40));
-
-    // Discovery hiding a button, then taking it off the view for good.
-    low->setButtonHidden(true);
-    low->remove();
-    EXPECT_EQ(scanner->deviceButtons().size(), 1u);
-    EXPECT_TRUE(low->isHidden());
-    // Discovery holds its buttons weakly; with the view's reference gone, so is the widget.
-    std::weak_ptr<DeviceButton> gone = low;
-    low.reset();
-    EXPECT_TRUE(gone.expired());
-    // Deleted later: the removal may come from the button's own click.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(view->findChildren<QToolButton*>().size(), 3u)
-        << "the two dialog controls and the other camera button stay";
 }
 
-// Discovery asks only for a camera's button and a status: the place, the look and the words
-// are the scanner window's.
-TEST_F(ScannerViewTest, DiscoveryGetsButtonsAtRandomPlacesInsideTheViewAndStatusWordsFromIt) {
+// Discovery tells what happened to a camera; the button, its place and look, and the status
+// line's words are the scanner window's.
+TEST_F(ScannerViewTest, ReportsAboutACameraMakeHideShowAndRemoveItsButton) {
+    scanner->config()->appendUUID("porch-uuid", "secret");
     DiscoveryHost& host = scanner->discoveryHost();
+    std::vector<std::shared_ptr<CameraRecord>> cameras;
     for (int i = 0; i < 50; ++i) {
-        const auto button = host.makeDeviceButton("Cam " + std::to_string(i), i);
-        ASSERT_NE(button, nullptr);
-        EXPECT_EQ(button->tag(), i);
+        cameras.push_back(camera("Cam " + std::to_string(i)));
+        host.cameraAdded(cameras.back());
         const QToolButton* widget = scanner->deviceButtons().back()->widget();
         EXPECT_EQ(widget->text(), QString::fromStdString("Cam " + std::to_string(i)));
         // From 5 points in at the left and the bottom; whole inside the view.
@@ -103,6 +100,34 @@ TEST_F(ScannerViewTest, DiscoveryGetsButtonsAtRandomPlacesInsideTheViewAndStatus
         EXPECT_LE(widget->geometry().bottom() + 1, 480 - 5);
         EXPECT_TRUE(QRect(0, 0, 640, 480).contains(widget->geometry())) << i;
     }
+    // A camera the store knows gets its accepted password.
+    const auto porch = camera("Porch", "porch-uuid");
+    host.cameraAdded(porch);
+    EXPECT_EQ(porch->password(), "secret");
+    EXPECT_EQ(cameras[0]->password(), std::nullopt);
+
+    auto button = scanner->discoveryHost().buttonOf(porch);
+    ASSERT_NE(button, nullptr);
+    host.cameraGone(porch);
+    EXPECT_TRUE(button->isHidden());
+    // Back under a new name: the same button shows again with the name it was made with.
+    porch->setName("Porch two");
+    host.cameraChanged(porch);
+    EXPECT_FALSE(button->isHidden());
+    EXPECT_EQ(button->widget()->text(), QStringLiteral("Porch"));
+    EXPECT_EQ(scanner->deviceButtons().size(), 51u);
+
+    const std::weak_ptr<QtDeviceButton> gone = button;
+    button.reset();
+    host.cameraRemoved(porch);
+    host.cameraRemoved(cameras[0]);
+    EXPECT_TRUE(gone.expired());
+    EXPECT_EQ(scanner->deviceButtons().size(), 49u);
+    EXPECT_EQ(scanner->discoveryHost().buttonOf(cameras[0]), nullptr);
+    // Deleted later: the removal may come from the button's own click.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(view->findChildren<QToolButton*>().size(), 49u + 2u)
+        << "the two dialog controls and the other camera buttons stay";
 
     const auto* status = view->findChild<QLabel*>();
     ASSERT_NE(status, nullptr);
@@ -132,8 +157,18 @@ TEST_F(ScannerViewTest, RandomOriginsKeepAButtonsReachInsideAnyExtent) {
     EXPECT_EQ(highest, 200 - 66);
     // An endless extent is cut, not overflowed.
     EXPECT_GE(host.randomOrigin(HUGE_VAL), 5);
-    // Without a view there is nowhere to put a button.
-    EXPECT_EQ(host.makeDeviceButton("Nowhere", 0), nullptr);
+
+    // Without a view there is nowhere to put a button; once there is one, the camera's next
+    // report makes it.
+    const auto late = camera("Late");
+    host.cameraAdded(late);
+    EXPECT_TRUE(host.buttons().empty());
+    QWidget lateView;
+    lateView.resize(320, 240);
+    host.attach(&lateView, nullptr);
+    host.cameraChanged(late);
+    ASSERT_NE(host.buttonOf(late), nullptr);
+    EXPECT_EQ(host.buttonOf(late)->widget()->text(), QStringLiteral("Late"));
 }
 
 }  // namespace

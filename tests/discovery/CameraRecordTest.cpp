@@ -22,7 +22,6 @@ TEST(CameraRecordTest, ArchiveRestoresTheArchivedPropertiesOnlyAndMissingOnesAsN
     record.setUuid("0123456789abcdef0123456789abcdef");
     record.setType(-4);
     record.setWideArea(true);
-    record.setReserved(5);
     record.setTicksLeft(2);
     record.setBOccupied(true);
     KeyedArchiver archiver;
@@ -38,7 +37,6 @@ TEST(CameraRecordTest, ArchiveRestoresTheArchivedPropertiesOnlyAndMissingOnesAsN
     EXPECT_EQ(decoded->type(), -4);
     EXPECT_TRUE(decoded->wideArea());
     // Not archived, and the decoder applies no initial values.
-    EXPECT_EQ(decoded->reserved(), 0);
     EXPECT_EQ(decoded->ticksLeft(), 0);
     EXPECT_FALSE(decoded->bOccupied());
 
