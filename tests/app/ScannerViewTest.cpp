@@ -8,6 +8,7 @@
 #include <QWidget>
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <string>
 
 #include "app/QtDeviceButton.h"
@@ -87,6 +88,7 @@ TEST_F(ScannerViewTest, ButtonsAndStatusLineArePlacedFromTheBottomLeftAndStayIns
 // Discovery tells what happened to a camera; the button, its place and look, and the status
 // line's words are the scanner window's.
 TEST_F(ScannerViewTest, ReportsAboutACameraMakeHideShowAndRemoveItsButton) {
+    std::filesystem::create_directories(home_ / ".config" / "vistamo+");
     scanner->config()->appendUUID("porch-uuid", "secret");
     DiscoveryHost& host = scanner->discoveryHost();
     std::vector<std::shared_ptr<CameraRecord>> cameras;
