@@ -18,7 +18,6 @@
 #include "platform/Log.h"
 #include "video/CameraViewController.h"
 #include "video/CameraWindow.h"
-#include "video/CameraWindowController.h"
 #include "video/VideoView.h"
 
 namespace vistamo {
@@ -132,9 +131,9 @@ void AppDelegate::closeActiveWindow() {
         return;
     }
     if (mainWindow_) {
-        for (const auto& wc : mainWindow_->videoWindowList()) {
-            if (wc->window() == active) {
-                wc->window()->close();
+        for (const auto& window : mainWindow_->videoWindowList()) {
+            if (window.get() == active) {
+                window->close();
                 return;
             }
         }
@@ -160,10 +159,8 @@ CameraWindow* AppDelegate::activeCameraWindow() const {
 std::vector<QWidget*> AppDelegate::cameraWindows() const {
     std::vector<QWidget*> windows;
     if (mainWindow_) {
-        for (const auto& wc : mainWindow_->videoWindowList()) {
-            if (CameraWindow* window = wc->window()) {
-                windows.push_back(window);
-            }
+        for (const auto& window : mainWindow_->videoWindowList()) {
+            windows.push_back(window.get());
         }
     }
     return windows;

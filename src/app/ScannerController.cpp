@@ -24,7 +24,6 @@
 #include "session/CameraSession.h"
 #include "settings/PasswordStore.h"
 #include "video/CameraWindow.h"
-#include "video/CameraWindowController.h"
 #include "video/SessionPartsFactory.h"
 #include "workspace/LinuxWorkspace.h"
 
@@ -279,22 +278,20 @@ void ScannerController::cameraLost(const std::string& cameraName) {
 void ScannerController::openVideoWindow(const std::shared_ptr<CameraSession>& session,
                                         const std::shared_ptr<CameraRecord>& device,
                                         const std::function<void()>& connect) {
-    auto wc = CameraWindowController::create(session, weak_from_this(), device);
-    if (CameraWindow* window = wc->window()) {
-        if (environment_.makeMenuBar) {
-            window->setMenuBar(environment_.makeMenuBar(window));
-        }
-        window->raise();
-        window->activateWindow();
+    auto window = CameraWindow::create(session, weak_from_this(), device);
+    if (environment_.makeMenuBar) {
+        window->setMenuBar(environment_.makeMenuBar(window.get()));
     }
-    std::erase_if(openedWindows_, [](const auto& window) { return window.isNull(); });
-    openedWindows_.emplace_back(wc->window());
-    videoWindowList_.push_back(wc);
-    wc->number = static_cast<int32_t>(videoWindowList_.size());
+    window->raise();
+    window->activateWindow();
+    std::erase_if(openedWindows_, [](const auto& opened) { return opened.isNull(); });
+    openedWindows_.emplace_back(window.get());
+    videoWindowList_.push_back(window);
+    window->number = static_cast<int32_t>(videoWindowList_.size());
     connect();
-    placeVideoWindow(*wc);
-    wc->showWindow();
-    openWindow_ = wc;
+    placeVideoWindow(*window);
+    window->showWindow();
+    openWindow_ = window;
     isConnected_ = true;
 }
 
@@ -347,89 +344,85 @@ void ScannerController::connectToButton(const std::shared_ptr<CameraRecord>& rec
 }
 
 bool ScannerController::raiseVideoWindowOf(const std::shared_ptr<CameraRecord>& device) {
-    for (const auto& wc : videoWindowList_) {
-        if (wc->device.lock() == device && wc->window() != nullptr) {
-            wc->showWindow();
+    for (const auto& window : videoWindowList_) {
+        if (window->device.lock() == device) {
+            window->showWindow();
             return true;
         }
     }
     return false;
 }
 
-void ScannerController::restoreButton(const std::shared_ptr<CameraWindowController>& wc) {
-    if (!wc) {
+void ScannerController::restoreButton(const std::shared_ptr<CameraWindow>& window) {
+    if (!window) {
         return;
     }
-    if (auto record = wc->device.lock()) {
+    if (auto record = window->device.lock()) {
         record->setBOccupied(false);
     }
-    removeVideoWindow(*wc);
+    removeVideoWindow(*window);
     showScannerWindow();
 }
 
-void ScannerController::removeVideoWindow(const CameraWindowController& wc) {
+void ScannerController::removeVideoWindow(const CameraWindow& window) {
     const auto erased =
-        std::erase_if(videoWindowList_, [&](const auto& entry) { return entry.get() == &wc; });
+        std::erase_if(videoWindowList_, [&](const auto& entry) { return entry.get() == &window; });
     // The first removal is the window's closing; later ones repeat it.
     if (erased > 0) {
-        rememberVideoWindowPlace(wc);
+        rememberVideoWindowPlace(window);
     }
 }
 
-std::optional<std::string> ScannerController::windowIdentity(const CameraWindowController& wc) {
-    if (auto record = wc.device.lock()) {
+std::optional<std::string> ScannerController::windowIdentity(const CameraWindow& window) {
+    if (auto record = window.device.lock()) {
         return WindowPlaces::identityFor(record->uuid(), record->address());
     }
-    if (const auto& session = wc.session()) {
+    if (const auto& session = window.session()) {
         return WindowPlaces::identityFor(std::nullopt, session->ip());
     }
     return std::nullopt;
 }
 
-void ScannerController::placeVideoWindow(const CameraWindowController& wc) {
-    CameraWindow* window = wc.window();
-    const auto identity = windowIdentity(wc);
-    if (window == nullptr || !identity) {
+void ScannerController::placeVideoWindow(CameraWindow& window) {
+    const auto identity = windowIdentity(window);
+    if (!identity) {
         return;
     }
     if (const auto frame = windowPlaces_.frameFor(*identity)) {
-        window->setGeometry(placeOnDesktop(QRect(frame->x, frame->y, frame->width, frame->height)));
+        window.setGeometry(placeOnDesktop(QRect(frame->x, frame->y, frame->width, frame->height)));
     }
 }
 
-void ScannerController::rememberVideoWindowPlace(const CameraWindowController& wc) {
-    const CameraWindow* window = wc.window();
-    const auto identity = windowIdentity(wc);
-    if (window == nullptr || !identity) {
+void ScannerController::rememberVideoWindowPlace(const CameraWindow& window) {
+    const auto identity = windowIdentity(window);
+    if (!identity) {
         return;
     }
     // A window closed in full screen opens again as it was before.
-    const QRect frame = window->isFullScreen() ? window->normalGeometry() : window->geometry();
+    const QRect frame = window.isFullScreen() ? window.normalGeometry() : window.geometry();
     windowPlaces_.setFrame(*identity, {frame.x(), frame.y(), frame.width(), frame.height()});
     windowPlaces_.save();
 }
 
-void ScannerController::destroyWindow(const std::shared_ptr<CameraWindowController>& wc) {
-    if (!wc) {
+void ScannerController::destroyWindow(const std::shared_ptr<CameraWindow>& window) {
+    if (!window) {
         return;
     }
-    removeVideoWindow(*wc);
-    wc->detach();
+    removeVideoWindow(*window);
+    window->detach();
 }
 
-void ScannerController::releaseWindow(const std::shared_ptr<CameraWindowController>& wc) {
-    dispatch::mainQueue().after(kReleaseDelaySeconds, [weakSelf = weak_from_this(), wc] {
+void ScannerController::releaseWindow(const std::shared_ptr<CameraWindow>& window) {
+    dispatch::mainQueue().after(kReleaseDelaySeconds, [weakSelf = weak_from_this(), window] {
         if (auto self = weakSelf.lock()) {
-            self->destroyWindow(wc);
+            self->destroyWindow(window);
         }
     });
 }
 
 void ScannerController::closeAllVideoWindows(std::chrono::milliseconds limit) {
-    for (const auto& wc : std::vector(videoWindowList_)) {
-        if (CameraWindow* window = wc->window()) {
-            window->close();
-        }
+    for (const auto& window : std::vector(videoWindowList_)) {
+        window->close();
     }
     videoWindowList_.clear();
     openWindow_.reset();
@@ -506,10 +499,10 @@ void ScannerController::updateForReachability(const std::shared_ptr<Reachability
 
 void ScannerController::bringWindowsForward() {
     QWidget* key = nullptr;
-    for (const auto& wc : videoWindowList_) {
-        if (CameraWindow* window = wc->window(); window != nullptr && window->isVisible()) {
+    for (const auto& window : videoWindowList_) {
+        if (window->isVisible()) {
             window->raise();
-            key = window;
+            key = window.get();
         }
     }
     if (window_ && window_->isVisible()) {
@@ -523,10 +516,10 @@ void ScannerController::bringWindowsForward() {
 
 std::optional<AlarmDispatcher::AlarmedWindow> ScannerController::alarmedWindowOf(
     const std::weak_ptr<CameraSession>& session) const {
-    for (const auto& wc : videoWindowList_) {
-        const std::shared_ptr<CameraSession>& own = wc->session();
+    for (const auto& window : videoWindowList_) {
+        const std::shared_ptr<CameraSession>& own = window->session();
         if (own && !own.owner_before(session) && !session.owner_before(own)) {
-            return AlarmDispatcher::AlarmedWindow{wc->cameraName(), wc->window()};
+            return AlarmDispatcher::AlarmedWindow{window->cameraName(), window.get()};
         }
     }
     return std::nullopt;
@@ -537,8 +530,8 @@ std::optional<AlarmDispatcher::AlarmedWindow> ScannerController::alarmedWindowOf
 void ScannerController::publishOptions() { sessionHost_->publishOptions(); }
 
 void ScannerController::applyClipSettings(const ClipSettings& settings) {
-    for (const auto& wc : videoWindowList_) {
-        if (const auto& session = wc->session()) {
+    for (const auto& window : videoWindowList_) {
+        if (const auto& session = window->session()) {
             session->setClipSettings(settings);
         }
     }

@@ -34,7 +34,6 @@ class RadarView;
 class CameraFinder;
 class CameraWindow;
 class CameraSession;
-class CameraWindowController;
 
 // The controller of the application's main window and the hub the rest hangs from: it owns the
 // discovery scanner (whose cameras its view shows as buttons), the store of accepted
@@ -96,10 +95,10 @@ public:
     // `camera` is the record the clicked `button` shows.
     void connectToButton(const std::shared_ptr<CameraRecord>& camera, QtDeviceButton& button);
 
-    void restoreButton(const std::shared_ptr<CameraWindowController>& wc);
-    void destroyWindow(const std::shared_ptr<CameraWindowController>& wc) override;
-    // destroyWindow for `wc` 0.3 s later.
-    void releaseWindow(const std::shared_ptr<CameraWindowController>& wc);
+    void restoreButton(const std::shared_ptr<CameraWindow>& window);
+    void destroyWindow(const std::shared_ptr<CameraWindow>& window) override;
+    // destroyWindow for `window` 0.3 s later.
+    void releaseWindow(const std::shared_ptr<CameraWindow>& window);
     // While true, clicks on camera buttons are ignored.
     void setButtonDown(bool status) { bButtonDown_ = status; }
 
@@ -117,7 +116,7 @@ public:
 
     void updateForReachability(const std::shared_ptr<Reachability>& reachability);
 
-    const std::vector<std::shared_ptr<CameraWindowController>>& videoWindowList() const {
+    const std::vector<std::shared_ptr<CameraWindow>>& videoWindowList() const {
         return videoWindowList_;
     }
     std::shared_ptr<CameraFinder> finder() const { return finder_; }
@@ -152,7 +151,7 @@ public:
     void setBHit(bool hit) override { options_.bHit = hit; }
     void saveOptions() override;
     void setIsConnected(bool connected) override { isConnected_ = connected; }
-    void removeVideoWindow(const CameraWindowController& wc) override;
+    void removeVideoWindow(const CameraWindow& window) override;
     void showScannerWindow() override;
     std::string lastAddressSessionIp() const override;
     std::shared_ptr<CameraSession> makeSession() override;
@@ -182,9 +181,9 @@ private:
         const std::weak_ptr<CameraSession>& session) const;
     void publishOptions();
     // Camera windows open where the camera's window was last, and remember where they were.
-    static std::optional<std::string> windowIdentity(const CameraWindowController& wc);
-    void placeVideoWindow(const CameraWindowController& wc);
-    void rememberVideoWindowPlace(const CameraWindowController& wc);
+    static std::optional<std::string> windowIdentity(const CameraWindow& window);
+    void placeVideoWindow(CameraWindow& window);
+    void rememberVideoWindowPlace(const CameraWindow& window);
 
     // Set once at construction.
     const Environment environment_;
@@ -210,10 +209,10 @@ private:
     std::optional<NetworkStatus> netState_;
     std::shared_ptr<CameraFinder> finder_;
     std::shared_ptr<CameraSession> session_;
-    std::vector<std::shared_ptr<CameraWindowController>> videoWindowList_;
-    std::weak_ptr<CameraWindowController> openWindow_;
-    // Every camera window opened, until it is deleted (a closed window may outlive its
-    // controller while its session is released).
+    std::vector<std::shared_ptr<CameraWindow>> videoWindowList_;
+    std::weak_ptr<CameraWindow> openWindow_;
+    // Every camera window opened, until it is deleted (a closed window lives on while its
+    // session is released).
     std::vector<QPointer<CameraWindow>> openedWindows_;
     // Read at start, written each time a camera window closes.
     WindowPlaces windowPlaces_;

@@ -503,11 +503,13 @@ void CameraSession::sendOpus(ByteView packet) {
     send(makeMessage(CmdOpusAudio, 0, 0, packet), kTagOpus);
 }
 
-void CameraSession::disconnect() {
+void CameraSession::disconnect(Farewell farewell) {
     if (!socket_) {
         return;
     }
-    send(makeMessage(CmdDisconnect, kDisconnectDetails), kTagDisconnect);
+    if (farewell == Farewell::Send) {
+        send(makeMessage(CmdDisconnect, kDisconnectDetails), kTagDisconnect);
+    }
     socket_->disconnect();
 }
 

@@ -72,6 +72,7 @@ public:
     void setIp(std::string ip);
     std::string ip() const;
 
+    // The connection itself, for tests that watch it; a window ends it through `disconnect`.
     std::shared_ptr<TcpStream> socket() const { return socket_; }
     std::shared_ptr<SessionAudioCodec> audioCodec() const;
     const std::shared_ptr<dispatch::SerialQueue>& clientQueue() const { return clientQueue_; }
@@ -84,8 +85,11 @@ public:
     // Connects to a discovered camera (its address, the low 16 bits of its port). `sender` is
     // the clicked button; unused.
     bool connectToServer(const void* sender, const std::shared_ptr<CameraRecord>& device);
-    // Sends CmdDisconnect and closes.
-    void disconnect();
+    // How `disconnect` ends the connection: CmdDisconnect first, or none, so that the camera
+    // sees the connection end without a message (a window's close button does this).
+    enum class Farewell { Send, Omit };
+    // Closes the connection, after CmdDisconnect unless `farewell` is Omit.
+    void disconnect(Farewell farewell = Farewell::Send);
 
     // Commands.
     void sendCommandTCP(uint32_t command, uint32_t details);

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <string>
 
-#include "discovery/CameraRecord.h"
 #include "dispatch/MainQueue.h"
 #include "media/MixerSound.h"
 #include "media/PCMRecorder.h"
@@ -15,9 +14,7 @@
 #include "platform/Resources.h"
 #include "session/CameraSession.h"
 #include "session/CommandHeader.h"
-#include "session/TcpStream.h"
-#include "video/CameraWindow.h"
-#include "video/CameraWindowController.h"
+#include "video/CameraViewOwner.h"
 #include "video/ControlBar.h"
 #include "video/IntercomLink.h"
 #include "video/VideoRenderer.h"
@@ -70,8 +67,8 @@ private:
         if (auto self = controller_.lock()) {
             self->state_.*field = on;
             self->redrawBar();
-            if (auto wc = self->windowController_.lock()) {
-                wc->sessionLive();
+            if (auto owner = self->owner_.lock()) {
+                owner->sessionLive();
             }
         }
     }
@@ -84,10 +81,10 @@ private:
 };
 
 std::shared_ptr<CameraViewController> CameraViewController::create(
-    std::shared_ptr<VideoRenderer> video, VideoView& view, std::weak_ptr<CameraWindowController> wc,
+    std::shared_ptr<VideoRenderer> video, VideoView& view, std::weak_ptr<CameraViewOwner> owner,
     AudioEndpoint microphone) {
     auto controller = std::make_shared<CameraViewController>(CreateToken{}, std::move(video), view,
-                                                             std::move(wc), microphone);
+                                                             std::move(owner), microphone);
     const std::weak_ptr<CameraViewController> weakSelf = controller;
     controller->sessionLink_ = std::make_shared<SessionLink>(weakSelf);
     view.setMouseDownHandler([weakSelf](QPointF point) {
@@ -103,15 +100,14 @@ std::shared_ptr<CameraViewController> CameraViewController::create(
 }
 
 CameraViewController::CameraViewController(CreateToken, std::shared_ptr<VideoRenderer> video,
-                                           VideoView& view,
-                                           std::weak_ptr<CameraWindowController> wc,
+                                           VideoView& view, std::weak_ptr<CameraViewOwner> owner,
                                            AudioEndpoint microphone)
     : recorder(std::make_shared<PCMRecorder>(microphone)),
       intercom_(std::make_shared<IntercomLink>()),
       recordQueue_(dispatch::SerialQueue::create("record queue")),
       renderer_(std::move(video)),
       videoView_(&view),
-      windowController_(std::move(wc)) {}
+      owner_(std::move(owner)) {}
 
 CameraViewController::~CameraViewController() {
     if (intercomOn_) {
@@ -130,14 +126,14 @@ void CameraViewController::load() {
 }
 
 void CameraViewController::beforeShow() {
-    if (auto wc = windowController_.lock()) {
-        wc->setTitle();
+    if (auto owner = owner_.lock()) {
+        owner->setTitle();
     }
 }
 
 void CameraViewController::wasHidden() {
     stopIntercom();
-    if (auto session = socket()) {
+    if (auto session = session_.lock()) {
         session->stopRecording();
     }
 }
@@ -148,9 +144,10 @@ void CameraViewController::attach(const std::shared_ptr<CameraSession>& session)
         return;
     }
     const std::weak_ptr<CameraSession> weak = session;
+    session_ = weak;
     session->setView(sessionLink_);
     session->addPictureSink(renderer_);
-    intercom_->setSocket(weak);
+    intercom_->setSession(weak);
     if (videoView_ != nullptr) {
         videoView_->recordingOverlay().setRecordingSource([weak]() -> std::optional<double> {
             const auto owner = weak.lock();
@@ -171,11 +168,12 @@ void CameraViewController::attach(const std::shared_ptr<CameraSession>& session)
 void CameraViewController::detach() {
     // The intercom talks to the session it was started on.
     stopIntercom();
-    if (auto session = socket()) {
+    if (auto session = session_.lock()) {
         session->setView({});
         session->removePictureSink(renderer_.get());
     }
-    intercom_->setSocket({});
+    session_.reset();
+    intercom_->setSession({});
     if (videoView_ != nullptr) {
         videoView_->recordingOverlay().setRecordingSource(nullptr);
         videoView_->setStatisticsSource(nullptr);
@@ -183,18 +181,16 @@ void CameraViewController::detach() {
 }
 
 void CameraViewController::toggleRecording() {
-    if (auto session = socket()) {
+    if (auto session = session_.lock()) {
         session->toggleRecording();
     }
 }
 
 bool CameraViewController::isRecording() const {
-    const auto session = socket();
+    const auto session = session_.lock();
     const auto recorder = session ? session->recorder() : nullptr;
     return recorder && recorder->isRecording();
 }
-
-std::shared_ptr<CameraSession> CameraViewController::socket() const { return intercom_->socket(); }
 
 // ---- clicks ------------------------------------------------------------------------------
 
@@ -219,7 +215,7 @@ void CameraViewController::mouseDown(QPointF point) {
 }
 
 void CameraViewController::performButton(BarButton button) {
-    const std::shared_ptr<CameraSession> session = socket();
+    const std::shared_ptr<CameraSession> session = session_.lock();
     switch (button) {
         case BarButton::Flash:
             if (session) {
@@ -292,7 +288,7 @@ void CameraViewController::tapFocus(QPointF point) {
         debugLine("point is out of range");
         return;
     }
-    if (auto session = socket()) {
+    if (auto session = session_.lock()) {
         session->sendTapFocus(focus->x, focus->y);
     }
 }
@@ -311,7 +307,7 @@ void CameraViewController::switchCamera() {
         runner_(*alert, DialogModality::windowSheet);
         return;
     }
-    if (auto session = socket()) {
+    if (auto session = session_.lock()) {
         session->switchCamera();
     }
 }
@@ -325,12 +321,12 @@ void CameraViewController::shutter() {
     if (shutterSound) {
         shutterSound->play();
     }
-    if (auto session = socket()) {
+    if (auto session = session_.lock()) {
         session->takePicture();
     }
 
-    const auto wc = windowController_.lock();
-    const auto scanner = wc ? wc->mScanner.lock() : nullptr;
+    const auto owner = owner_.lock();
+    const auto scanner = owner ? owner->scanner() : nullptr;
     if (!scanner || !scanner->bHit()) {
         return;
     }
@@ -357,7 +353,7 @@ void CameraViewController::toggleIntercom() {
     }
     intercomOn_ = true;
     setMuteMic(true);
-    if (auto session = socket()) {
+    if (auto session = session_.lock()) {
         session->sendCommandTCP(CmdIntercomStart, 0);
     }
     recordQueue_->async([rec = recorder] { rec->start(); });
@@ -369,7 +365,7 @@ void CameraViewController::stopIntercom() {
     }
     intercomOn_ = false;
     setMuteMic(false);
-    if (auto session = socket()) {
+    if (auto session = session_.lock()) {
         session->sendCommandTCP(CmdIntercomStop, 0);
     }
     recordQueue_->async([rec = recorder] { rec->stop(); });
@@ -389,54 +385,32 @@ void CameraViewController::redrawBar() {
 // ---- closing -----------------------------------------------------------------------------
 
 void CameraViewController::closeButton() {
-    // Straight to the socket: the camera sees the connection end without a disconnect
-    // message.
-    if (auto session = socket()) {
-        if (auto tcp = session->socket()) {
-            tcp->disconnect();
-        }
+    // The camera sees the connection end without a disconnect message.
+    if (auto session = session_.lock()) {
+        session->disconnect(CameraSession::Farewell::Omit);
     }
     if (renderer_) {
         renderer_->setBClosing(true);
     }
-    const auto wc = windowController_.lock();
-    if (wc) {
-        wc->stopReconnecting();
-        if (auto record = wc->device.lock()) {
-            record->setBOccupied(false);
-        }
-        if (auto scanner = wc->mScanner.lock()) {
-            scanner->removeVideoWindow(*wc);
-            scanner->showScannerWindow();
-        }
+    const std::shared_ptr<CameraViewOwner> owner = owner_.lock();
+    if (owner) {
+        owner->letGoOfCamera();
     }
-    // The window controller has left the scanner's list: this call keeps it, and so the
-    // window, alive until the window is closed.
+    // The window has left the scanner's list: this call keeps it alive until it is closed.
     dispatch::mainQueue().after(kCloseDelaySeconds,
-                                [self = shared_from_this(), wc] { self->closeWindow(); });
+                                [self = shared_from_this(), owner] { self->closeWindow(); });
 }
 
 void CameraViewController::closeWindow() {
     stopIntercom();
-    closeViewWindow();
+    if (auto owner = owner_.lock()) {
+        owner->close();
+    }
 }
 
 void CameraViewController::sessionEnded(SessionEnd why) {
-    if (auto wc = windowController_.lock(); wc && wc->reconnectAfter(why)) {
-        return;
-    }
-    closeViewWindow();
-}
-
-void CameraViewController::closeViewWindow() {
-    if (videoView_ == nullptr) {
-        return;
-    }
-    // The camera window's own close, so that its controller hears of it.
-    if (auto* window = qobject_cast<CameraWindow*>(videoView_->window())) {
-        window->close();
-    } else {
-        videoView_->window()->close();
+    if (auto owner = owner_.lock(); owner && !owner->reconnectAfter(why)) {
+        owner->close();
     }
 }
 

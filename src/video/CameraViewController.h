@@ -17,10 +17,10 @@
 namespace vistamo {
 
 class CameraSession;
+class CameraViewOwner;
 class IntercomLink;
 class PCMRecorder;
 class SoundPlayer;
-class CameraWindowController;
 class VideoView;
 class VideoRenderer;
 
@@ -32,11 +32,12 @@ class VideoRenderer;
 // It holds the camera's state (torch, screen, motion guard as the camera reports them, and
 // whether the intercom runs); the bar only draws it.
 //
-// Ownership: the camera window owns the controller; the controller owns the renderer and holds
-// its view, the session and its window controller weakly. The session reaches the controller
-// through a small link object the controller owns (the session holds it weakly), and the
-// recorder and the encoder deliver to another, so neither the session's work for the main
-// thread nor audio threads keep the controller (and the OpenGL objects under it) alive.
+// Ownership: the camera window owns the controller; the controller owns the renderer. It holds
+// its view (a QPointer: the view is the window's child), the attached session and its window
+// (through CameraViewOwner) weakly. The session reaches the controller through a small link
+// object the controller owns (the session holds it weakly), and the recorder and the encoder
+// deliver to another (IntercomLink), so neither the session's work for the main thread nor
+// audio threads keep the controller (and the OpenGL objects under it) alive.
 //
 // Threads: everything here runs on the main thread, except the recorder's start and stop
 // (on "record queue", asynchronously) and the intercom link (on the recorder's delivery
@@ -56,13 +57,12 @@ public:
 
     // Makes the recorder (on `microphone`), the intercom encoder and "record queue"; takes
     // `video` (the renderer of `view`) and receives the view's clicks. The camera window's
-    // assembly (CameraWindowController::create) calls it.
+    // assembly (CameraWindow::create) calls it, with the window as `owner`.
     static std::shared_ptr<CameraViewController> create(
-        std::shared_ptr<VideoRenderer> video, VideoView& view,
-        std::weak_ptr<CameraWindowController> wc,
+        std::shared_ptr<VideoRenderer> video, VideoView& view, std::weak_ptr<CameraViewOwner> owner,
         AudioEndpoint microphone = AudioEndpoint::systemDefault);
     CameraViewController(CreateToken, std::shared_ptr<VideoRenderer> video, VideoView& view,
-                         std::weak_ptr<CameraWindowController> wc, AudioEndpoint microphone);
+                         std::weak_ptr<CameraViewOwner> owner, AudioEndpoint microphone);
     ~CameraViewController();
 
     CameraViewController(const CameraViewController&) = delete;
@@ -74,7 +74,7 @@ public:
     // Makes the intercom link the delegate of the recorder and the encoder; loads the shutter
     // sound (none when it cannot be loaded: snapshots then stay silent).
     void load();
-    // Asks the window controller for the window's title.
+    // Asks the window for its title.
     void beforeShow();
     // Stops the intercom if it runs, and the recording.
     void wasHidden();
@@ -85,7 +85,8 @@ public:
     // the session may go while the window stays.
     void attach(const std::shared_ptr<CameraSession>& session);
     void detach();
-    std::shared_ptr<CameraSession> socket() const;
+    // The attached session while it exists, or none.
+    std::shared_ptr<CameraSession> session() const { return session_.lock(); }
 
     const std::shared_ptr<VideoRenderer>& renderer() const { return renderer_; }
     // The camera's state as the bar shows it.
@@ -100,7 +101,7 @@ public:
     void toggleRecording();
     bool isRecording() const;
 
-    // Stops the intercom if it runs, then closes the view's window.
+    // Stops the intercom if it runs, then closes the window.
     void closeWindow();
 
     // Whether the intercom runs (the last toggle started it).
@@ -132,7 +133,6 @@ private:
     void closeButton();
     // The session's end: the window connects again or closes.
     void sessionEnded(SessionEnd why);
-    void closeViewWindow();
     void tapFocus(QPointF point);
 
     // Set once at creation.
@@ -143,7 +143,9 @@ private:
     // Main thread only.
     std::shared_ptr<VideoRenderer> renderer_;
     QPointer<VideoView> videoView_;
-    std::weak_ptr<CameraWindowController> windowController_;
+    std::weak_ptr<CameraViewOwner> owner_;
+    // Set by attach, cleared by detach; the window owns the session.
+    std::weak_ptr<CameraSession> session_;
     std::shared_ptr<SessionLink> sessionLink_;  // the attached session holds it weakly
     CameraState state_;
     std::shared_ptr<SoundPlayer> shutterSound;

@@ -15,20 +15,20 @@ void IntercomLink::attach(const std::shared_ptr<IntercomLink>& link, PCMRecorder
     link->opus->setDelegate(link);
 }
 
-void IntercomLink::setSocket(std::weak_ptr<CameraSession> session) {
+void IntercomLink::setSession(std::weak_ptr<CameraSession> session) {
     std::lock_guard guard(lock_);
-    socket_ = std::move(session);
-}
-
-std::shared_ptr<CameraSession> IntercomLink::socket() const {
-    std::lock_guard guard(lock_);
-    return socket_.lock();
+    session_ = std::move(session);
 }
 
 void IntercomLink::getPCMData(Bytes chunk) { opus->encodePCMData(chunk); }
 
 void IntercomLink::getOpusData(Bytes packet) {
-    if (auto session = socket()) {
+    std::shared_ptr<CameraSession> session;
+    {
+        std::lock_guard guard(lock_);
+        session = session_.lock();
+    }
+    if (session) {
         session->sendOpus(packet);
     }
 }

@@ -18,7 +18,7 @@ class PCMRecorder;
 // controller.
 //
 // Threads: the recorder's delivery thread calls `getPCMData` and, through the encoder,
-// `getOpusData`; the session link is set on the main thread.
+// `getOpusData`; the session is set on the main thread.
 //
 // Its source includes no Qt header: the encoder declares a member named `emit`, which Qt
 // defines as a macro.
@@ -31,8 +31,8 @@ public:
     // Makes `link` the delegate of `recorder` and of its own encoder.
     static void attach(const std::shared_ptr<IntercomLink>& link, PCMRecorder& recorder);
 
-    void setSocket(std::weak_ptr<CameraSession> session);
-    std::shared_ptr<CameraSession> socket() const;
+    // Where the packets go from now on (none: nowhere). Main thread.
+    void setSession(std::weak_ptr<CameraSession> session);
 
     void getPCMData(Bytes chunk) override;
     void getOpusData(Bytes packet) override;
@@ -41,8 +41,8 @@ private:
     // Set once at construction; encodes on the delivery thread only.
     const std::shared_ptr<OpusCodec> opus;
 
-    mutable std::mutex lock_;
-    std::weak_ptr<CameraSession> socket_;  // guarded by lock_
+    std::mutex lock_;
+    std::weak_ptr<CameraSession> session_;  // guarded by lock_
 };
 
 }  // namespace vistamo

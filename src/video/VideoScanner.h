@@ -6,7 +6,7 @@
 namespace vistamo {
 
 class CameraSession;
-class CameraWindowController;
+class CameraWindow;
 class CameraRecord;
 
 // What a camera window and its video view controller need of the scanner controller that
@@ -26,15 +26,15 @@ public:
     // True from a connect until a camera window closes.
     virtual void setIsConnected(bool /*connected*/) {}
 
-    // Takes `wc` out of the list of open camera windows; nothing when it is not there.
-    virtual void removeVideoWindow(const CameraWindowController& /*wc*/) {}
+    // Takes `window` out of the list of open camera windows; nothing when it is not there.
+    virtual void removeVideoWindow(const CameraWindow& /*window*/) {}
 
     // Makes the scanner's own window visible again.
     virtual void showScannerWindow() {}
 
-    // Removes `wc` from the list (again) and drops its session; the window controller
-    // schedules it 0.3 s after closing.
-    virtual void destroyWindow(const std::shared_ptr<CameraWindowController>& /*wc*/) {}
+    // Removes `window` from the list (again) and drops its session; the window schedules it
+    // 0.3 s after closing.
+    virtual void destroyWindow(const std::shared_ptr<CameraWindow>& /*window*/) {}
 
     // The address of the session opened by the last connect by address, or "" when the
     // scanner holds none; titles a window that has no camera record.

@@ -31,7 +31,6 @@
 #include "support/qt/QtWait.h"
 #include "video/CameraViewController.h"
 #include "video/CameraWindow.h"
-#include "video/CameraWindowController.h"
 #include "video/ControlBar.h"
 #include "video/SessionPartsFactory.h"
 #include "video/TestVideoScanner.h"
@@ -91,7 +90,7 @@ protected:
     struct Camera {
         std::unique_ptr<CameraProcess> process;
         std::shared_ptr<CameraRecord> device;
-        std::weak_ptr<CameraWindowController> wc;
+        std::weak_ptr<CameraWindow> window;
         std::weak_ptr<CameraSession> session;
         std::shared_ptr<GateWatchingCodec> codec;
     };
@@ -112,8 +111,8 @@ protected:
     void TearDown() override {
         // Windows still open close as their close box closes them.
         for (const auto& camera : cameras) {
-            if (auto wc = camera->wc.lock()) {
-                static_cast<QWidget*>(wc->window())->close();
+            if (auto window = camera->window.lock()) {
+                static_cast<QWidget*>(window.get())->close();
             }
         }
         for (const auto& camera : cameras) {
@@ -174,30 +173,28 @@ protected:
 
         // As the scanner opens a camera from its button.
         camera->device->setBOccupied(true);
-        auto wc = CameraWindowController::create(session, scanner, camera->device);
-        scanner->videoWindowList.push_back(wc);
-        wc->number = static_cast<int32_t>(scanner->videoWindowList.size());
+        auto window = CameraWindow::create(session, scanner, camera->device);
+        scanner->videoWindowList.push_back(window);
+        window->number = static_cast<int32_t>(scanner->videoWindowList.size());
         session->connectToServer(nullptr, camera->device);
-        wc->window()->resize(viewSize);
-        wc->showWindow();
+        window->resize(viewSize);
+        window->showWindow();
         scanner->isConnected = true;
-        wc->content()->setDialogRunner(runner());
-        camera->wc = wc;
+        window->viewController()->setDialogRunner(runner());
+        camera->window = window;
 
         cameras.push_back(std::move(camera));
         return *cameras.back();
     }
 
-    static std::shared_ptr<CameraWindowController> controllerOf(const Camera& camera) {
-        auto wc = camera.wc.lock();
-        EXPECT_NE(wc, nullptr);
-        return wc;
+    static std::shared_ptr<CameraWindow> windowOf(const Camera& camera) {
+        auto window = camera.window.lock();
+        EXPECT_NE(window, nullptr);
+        return window;
     }
-    static VideoView& viewOf(const Camera& camera) {
-        return *controllerOf(camera)->window()->view();
-    }
+    static VideoView& viewOf(const Camera& camera) { return *windowOf(camera)->view(); }
     static CameraViewController& contentOf(const Camera& camera) {
-        return *controllerOf(camera)->window()->viewController();
+        return *windowOf(camera)->viewController();
     }
     static VideoRenderer& videoOf(const Camera& camera) { return *contentOf(camera).renderer(); }
     // Whether the picture on screen stays the same while events run (no picture is on its way).
@@ -211,14 +208,14 @@ protected:
     // Waits until `count` more frames have been uploaded to the camera's view (and the bar is
     // placed); false at once when the window closes meanwhile (the session failed).
     bool waitForFrames(const Camera& camera, uint64_t count) {
-        if (camera.wc.expired()) {
+        if (camera.window.expired()) {
             return false;
         }
         const uint64_t target = videoOf(camera).uploadedFrames() + count;
         bool reached = false;
         waitProcessingEvents(
             [&] {
-                if (camera.wc.expired()) {
+                if (camera.window.expired()) {
                     return true;
                 }
                 const auto bar = viewOf(camera).controlBar();
@@ -285,8 +282,8 @@ protected:
     }
     // Waits until the window has been released along with its session.
     static bool waitForReleased(const Camera& camera) {
-        return waitProcessingEvents([&] { return camera.wc.expired() && camera.session.expired(); },
-                                    kPatience);
+        return waitProcessingEvents(
+            [&] { return camera.window.expired() && camera.session.expired(); }, kPatience);
     }
 
     std::shared_ptr<TestVideoScanner> scanner = std::make_shared<TestVideoScanner>();
@@ -320,7 +317,7 @@ std::vector<fs::path> snapshots(const fs::path& home) {
 TEST_F(CameraWindowTest, ShowsTheStreamLetterboxedWithTheBarOverIt) {
     Camera& camera = open({"--no-audio", "--size", "320x240"}, QSize(800, 900));
     ASSERT_TRUE(waitForFrames(camera, 10));
-    EXPECT_EQ(controllerOf(camera)->window()->windowTitle(), "Video From Porch");
+    EXPECT_EQ(windowOf(camera)->windowTitle(), "Video From Porch");
 
     const VideoViewport port = videoOf(camera).viewport();
     const double scale = viewOf(camera).backingScale();
@@ -418,7 +415,7 @@ TEST_F(CameraWindowTest, KeysDoWhatTheBarDoesTooltipsNameThemAndFullScreenComesA
     Camera& camera = open({"--no-audio", "--size", "320x240"}, QSize(800, 600));
     ASSERT_TRUE(waitForFrames(camera, 3));
     ASSERT_TRUE(seen(camera, "stream started"));
-    CameraWindow& window = *controllerOf(camera)->window();
+    CameraWindow& window = *windowOf(camera);
     VideoView& view = viewOf(camera);
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -547,7 +544,7 @@ TEST_F(CameraWindowTest, WideStreamShowsTheAlertInsteadOfSwitching) {
 TEST_F(CameraWindowTest, CloseButtonDropsTheConnectionWithoutGoodbye) {
     Camera& camera = open({"--no-audio"});
     ASSERT_TRUE(waitForFrames(camera, 3));
-    const QPointer<CameraWindow> window = controllerOf(camera)->window();
+    const QPointer<CameraWindow> window = windowOf(camera).get();
 
     click(camera, buttonCentre(camera, kClose));
     EXPECT_TRUE(videoOf(camera).bClosing());
@@ -570,11 +567,11 @@ TEST_F(CameraWindowTest, ClosingOneOfTwoWindowsLeavesTheOtherStreaming) {
     Camera& second = open({"--no-audio", "--size", "480x272"});
     ASSERT_TRUE(waitForFrames(first, 3));
     ASSERT_TRUE(waitForFrames(second, 3));
-    EXPECT_EQ(controllerOf(first)->number, 1);
-    EXPECT_EQ(controllerOf(second)->number, 2);
+    EXPECT_EQ(windowOf(first)->number, 1);
+    EXPECT_EQ(windowOf(second)->number, 2);
 
     // The first by its close box: the session says goodbye.
-    static_cast<QWidget*>(controllerOf(first)->window())->close();
+    static_cast<QWidget*>(windowOf(first).get())->close();
     EXPECT_TRUE(seen(first, "recv CmdDisconnect"));
     EXPECT_FALSE(scanner->isConnected);
     EXPECT_EQ(scanner->videoWindowList.size(), 1u);
@@ -598,10 +595,10 @@ TEST_F(CameraWindowTest, ClosingOneOfTwoWindowsLeavesTheOtherStreaming) {
 TEST_F(CameraWindowTest, ASessionDetachesAndAnotherAttachesToTheSameWindow) {
     Camera& first = open({"--no-audio", "--size", "320x240"});
     ASSERT_TRUE(waitForFrames(first, 3));
-    const auto wc = controllerOf(first);
-    CameraViewController* const content = wc->content();
+    const auto window = windowOf(first);
+    CameraViewController* const content = window->viewController().get();
     VideoRenderer* const renderer = content->renderer().get();
-    VideoView* const view = wc->window()->view();
+    VideoView* const view = window->view();
     ControlBar* const bar = view->controlBar().get();
 
     click(first, buttonCentre(first, kMicrophone));
@@ -610,9 +607,9 @@ TEST_F(CameraWindowTest, ASessionDetachesAndAnotherAttachesToTheSameWindow) {
     // Detached while still alive and streaming: the intercom stops, its pictures no longer reach
     // the window, and its end does not close the window.
     std::shared_ptr<CameraSession> detached = first.session.lock();
-    wc->detach();
-    EXPECT_EQ(wc->session(), nullptr);
-    EXPECT_EQ(content->socket(), nullptr);
+    window->detach();
+    EXPECT_EQ(window->session(), nullptr);
+    EXPECT_EQ(content->session(), nullptr);
     EXPECT_FALSE(content->intercomOn());
     EXPECT_TRUE(seen(first, "recv CmdIntercomStop"));
     QCoreApplication::processEvents();
@@ -626,7 +623,7 @@ TEST_F(CameraWindowTest, ASessionDetachesAndAnotherAttachesToTheSameWindow) {
     detached.reset();
     ASSERT_TRUE(waitProcessingEvents([&] { return first.session.expired(); }, kPatience));
     EXPECT_TRUE(frameOnScreenStays(first));
-    EXPECT_TRUE(wc->window()->isVisible());
+    EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(scanner->videoWindowList.size(), 1u);
     // Clicks without a session go nowhere.
     click(first, buttonCentre(first, kFlash));
@@ -634,13 +631,13 @@ TEST_F(CameraWindowTest, ASessionDetachesAndAnotherAttachesToTheSameWindow) {
     cameras.push_back(start({"--no-audio", "--size", "480x272"}));
     Camera& second = *cameras.back();
     const auto session = makeSession(second);
-    wc->attach(session);
+    window->attach(session);
     session->connectToServer(nullptr, second.device);
     ASSERT_TRUE(waitProcessingEvents([&] { return renderer->frame_width() == 480; }, kPatience));
     ASSERT_TRUE(waitForFrames(first, 3));
-    EXPECT_EQ(wc->content(), content);
+    EXPECT_EQ(window->viewController().get(), content);
     EXPECT_EQ(content->renderer().get(), renderer);
-    EXPECT_EQ(wc->window()->view(), view);
+    EXPECT_EQ(window->view(), view);
     EXPECT_EQ(view->controlBar().get(), bar);
     EXPECT_GE(frameNumberOnScreen(first), 0);
     click(first, buttonCentre(first, kFlash));
@@ -685,7 +682,7 @@ void expectPlayableWithSound(const ClipProbe& clip) {
 TEST_F(CameraWindowTest, RecordsOnRAndFinishesTheFileWhenTheWindowCloses) {
     Camera& camera = open({"--size", "640x360", "--gop", "10"}, QSize(800, 500));
     ASSERT_TRUE(waitForFrames(camera, 3));
-    CameraWindow& window = *controllerOf(camera)->window();
+    CameraWindow& window = *windowOf(camera);
     // Window tests running beside this one may take the focus away.
     std::shared_ptr<const SessionRecorder> recorder;
     double recorded = 0;
@@ -765,7 +762,7 @@ class CameraWindowScreenshot : public CameraWindowTest {};
 TEST_F(CameraWindowScreenshot, ViewportFollowsDevicePixels) {
     Camera& camera = open({"--no-audio", "--size", "320x240"}, QSize(1600, 900));
     const double scale = viewOf(camera).backingScale();
-    controllerOf(camera)->window()->resize(QSize(1600, 900) / scale);
+    windowOf(camera)->resize(QSize(1600, 900) / scale);
     ASSERT_TRUE(waitProcessingEvents([&] { return viewOf(camera).width() * scale == 1600; }));
     ASSERT_TRUE(waitForFrames(camera, 3));
     const VideoViewport port = videoOf(camera).viewport();
@@ -812,7 +809,7 @@ protected:
 TEST_F(CameraReconnectTest, CutWhileStreamingStreamsAgainInTheSameWindow) {
     Camera& camera = openRelayed({"--no-audio"});
     ASSERT_TRUE(waitForFrames(camera, 5));
-    const std::shared_ptr<CameraWindowController> wc = controllerOf(camera);
+    const std::shared_ptr<CameraWindow> window = windowOf(camera);
     click(camera, buttonCentre(camera, kFlash));
     ASSERT_TRUE(waitProcessingEvents([&] { return contentOf(camera).cameraState().flash; }));
 
@@ -831,11 +828,11 @@ TEST_F(CameraReconnectTest, CutWhileStreamingStreamsAgainInTheSameWindow) {
             std::chrono::steady_clock::now() - acceptedAt;
         std::printf("from the camera accepting to the next picture: %.3f s\n", toPicture.count());
 
-        EXPECT_EQ(controllerOf(camera), wc);
+        EXPECT_EQ(windowOf(camera), window);
         EXPECT_EQ(scanner->videoWindowList.size(), 1u);
         EXPECT_NE(camera.session.lock(), before.lock());
         EXPECT_FALSE(viewOf(camera).reconnectingShown());
-        EXPECT_FALSE(wc->reconnecting());
+        EXPECT_FALSE(window->reconnecting());
         // The stream moves: the numbers drawn in its pictures go on changing.
         ASSERT_TRUE(waitForFrames(camera, 2));
         const int first = frameNumberOnScreen(camera);
@@ -883,7 +880,7 @@ TEST_F(CameraReconnectTest, ClosingWhileReconnectingStopsAtOnce) {
     const double live = brightness(viewOf(camera).grabFramebuffer());
     ASSERT_TRUE(camera.process->sendControl("quit"));
     ASSERT_TRUE(waitProcessingEvents([&] { return sessionsMade >= 2; }));
-    EXPECT_TRUE(controllerOf(camera)->reconnecting());
+    EXPECT_TRUE(windowOf(camera)->reconnecting());
     ASSERT_TRUE(viewOf(camera).reconnectingShown());
     const QImage dimmed = viewOf(camera).grabFramebuffer();
     // A black veil of 150/255 leaves about two fifths of the light.
@@ -893,7 +890,7 @@ TEST_F(CameraReconnectTest, ClosingWhileReconnectingStopsAtOnce) {
     fs::create_directories(folder);
     EXPECT_TRUE(
         dimmed.save(QString::fromStdString((folder / "camera-window-reconnecting.png").string())));
-    static_cast<QWidget*>(controllerOf(camera)->window())->close();
+    static_cast<QWidget*>(windowOf(camera).get())->close();
     const int made = sessionsMade;
     EXPECT_TRUE(waitForReleased(camera));
     // Longer than the waits reached so far.
@@ -909,7 +906,7 @@ TEST_F(CameraReconnectTest, GivesUpAfterFiveMinutesWithOneNotice) {
     // The window keeps the clock: it may outlive the test when the test fails.
     auto now =
         std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
-    controllerOf(camera)->setReconnectPolicy(
+    windowOf(camera)->setReconnectPolicy(
         ReconnectPolicy([] { return 0.5; }, [now] { return *now; }));
     ASSERT_TRUE(camera.process->sendControl("quit"));
     ASSERT_TRUE(waitProcessingEvents([&] { return sessionsMade >= 1; }));

@@ -9,7 +9,7 @@
 
 #include "session/CameraSession.h"
 #include "session/SessionScanner.h"
-#include "video/CameraWindowController.h"
+#include "video/CameraWindow.h"
 #include "video/VideoScanner.h"
 
 namespace vistamo::test {
@@ -24,13 +24,13 @@ public:
     void setBHit(bool value) override { hit = value; }
     void saveOptions() override { ++optionsSaved; }
     void setIsConnected(bool connected) override { isConnected = connected; }
-    void removeVideoWindow(const CameraWindowController& wc) override {
-        std::erase_if(videoWindowList, [&](const auto& entry) { return entry.get() == &wc; });
+    void removeVideoWindow(const CameraWindow& window) override {
+        std::erase_if(videoWindowList, [&](const auto& entry) { return entry.get() == &window; });
     }
     void showScannerWindow() override { ++scannerShown; }
-    void destroyWindow(const std::shared_ptr<CameraWindowController>& wc) override {
-        removeVideoWindow(*wc);
-        wc->detach();
+    void destroyWindow(const std::shared_ptr<CameraWindow>& window) override {
+        removeVideoWindow(*window);
+        window->detach();
         ++destroyCalls;
     }
     std::string lastAddressSessionIp() const override { return lastAddress; }
@@ -51,7 +51,7 @@ public:
     // clip" on; the windows' tests save it on.
     void alarmFrom(CameraSession& session) override { session.startAlarmClip(); }
 
-    std::vector<std::shared_ptr<CameraWindowController>> videoWindowList;
+    std::vector<std::shared_ptr<CameraWindow>> videoWindowList;
     bool hit = false;
     int optionsSaved = 0;
     bool isConnected = false;

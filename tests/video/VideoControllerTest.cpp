@@ -1,5 +1,5 @@
-// The video view controller and the window controller without a camera: the tap-focus
-// geometry and the titles.
+// The video view controller and the camera window without a camera: the tap-focus geometry and
+// the titles.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,7 +10,6 @@
 #include "support/qt/QtWait.h"
 #include "video/CameraViewController.h"
 #include "video/CameraWindow.h"
-#include "video/CameraWindowController.h"
 #include "video/TestVideoScanner.h"
 #include "video/VideoView.h"
 
@@ -57,20 +56,20 @@ TEST(videoWindowTest, TitleNamesTheAddressOfItsOwnSession) {
     parts.hasLocalAddress = [] { return false; };  // no socket: nothing goes anywhere
     auto session = CameraSession::init(parts);
     session->setIp("192.0.2.7");
-    auto controller = CameraWindowController::create(session, scanner);
-    scanner->videoWindowList.push_back(controller);
-    controller->showWindow();
-    controller->setTitle();
-    EXPECT_EQ(controller->window()->windowTitle(), "Video From 192.0.2.7");
+    auto window = CameraWindow::create(session, scanner);
+    scanner->videoWindowList.push_back(window);
+    window->showWindow();
+    window->setTitle();
+    EXPECT_EQ(window->windowTitle(), "Video From 192.0.2.7");
 
-    controller->detach();
-    controller->setTitle();
-    EXPECT_EQ(controller->window()->windowTitle(), "Video From 192.0.2.99");
+    window->detach();
+    window->setTitle();
+    EXPECT_EQ(window->windowTitle(), "Video From 192.0.2.99");
 
-    std::weak_ptr<CameraWindowController> released = controller;
+    std::weak_ptr<CameraWindow> released = window;
     std::weak_ptr<CameraSession> releasedSession = session;
-    controller->window()->close();
-    controller.reset();
+    window->close();
+    window.reset();
     session.reset();
     EXPECT_TRUE(
         waitProcessingEvents([&] { return released.expired() && releasedSession.expired(); }));
