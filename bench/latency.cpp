@@ -239,7 +239,6 @@ void runStream(const char* name, const char* size, bool bFrames, int seconds) {
     VideoView view;
     view.resize(960, 540);
     auto video = std::make_shared<VideoRenderer>();
-    video->setVideoView(&view);
     view.setVideo(video);
     view.show();
     if (!test::waitProcessingEvents([&] { return view.context() != nullptr; })) {

@@ -102,7 +102,6 @@ void runRound(int count, int seconds, bool windowed) {
             camera.view = std::make_unique<VideoView>();
             camera.view->resize(480, 270);
             camera.video = std::make_shared<VideoRenderer>();
-            camera.video->setVideoView(camera.view.get());
             camera.view->setVideo(camera.video);
             camera.view->show();
             camera.session->removePictureSink(camera.renderer.get());

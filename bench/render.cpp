@@ -44,7 +44,6 @@ int main(int argc, char** argv) {
     VideoView view;
     view.resize(1280, 720);
     auto video = std::make_shared<VideoRenderer>();
-    video->setVideoView(&view);
     view.setVideo(video);
     view.show();
     if (!test::waitProcessingEvents([&] { return view.context() != nullptr; })) {

@@ -97,7 +97,6 @@ int main(int argc, char** argv) {
         view = std::make_unique<VideoView>();
         view->resize(960, 540);
         video = std::make_shared<VideoRenderer>();
-        video->setVideoView(view.get());
         view->setVideo(video);
         view->show();
         session->removePictureSink(renderer.get());

@@ -44,7 +44,6 @@ std::shared_ptr<CameraWindow> CameraWindow::create(std::shared_ptr<CameraSession
     window->device = std::move(device);
     auto renderer = std::make_shared<VideoRenderer>();
     auto* view = new VideoView(window.get());
-    renderer->setVideoView(view);
     view->setVideo(renderer);
     window->view_ = view;
     window->viewController_ = CameraViewController::create(

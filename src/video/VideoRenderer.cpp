@@ -7,7 +7,6 @@
 #include "platform/Log.h"
 #include "video/GLFunctions.h"
 #include "video/ShaderProgram.h"
-#include "video/VideoView.h"
 
 namespace vistamo {
 
@@ -61,8 +60,8 @@ VideoRenderer::~VideoRenderer() {
     // deleted on the main thread, in the view's context. A view that is gone took its context,
     // and the objects with it.
     auto objects = std::shared_ptr<GLObjects>(std::move(gl_));
-    auto release = [objects, view = QPointer<VideoView>(videoView_)] {
-        ScopedContext scope(view.data());
+    auto release = [objects, surface = surface_] {
+        ScopedContext scope(surface.data());
         QOpenGLFunctions_3_2_Core* gl = scope.active() ? currentGL() : nullptr;
         if (gl != nullptr) {
             objects->deleteAll(*gl);
@@ -76,7 +75,11 @@ VideoRenderer::~VideoRenderer() {
     }
 }
 
-void VideoRenderer::setVideoView(VideoView* view) { videoView_ = view; }
+void VideoRenderer::setSurface(QOpenGLWidget* surface,
+                               std::function<void(float ratio)> frameSizeChanged) {
+    surface_ = surface;
+    frameSizeChanged_ = std::move(frameSizeChanged);
+}
 
 void VideoRenderer::streamRestarted() { firstFrame_.store(true); }
 
@@ -97,11 +100,11 @@ void VideoRenderer::uploadFrame(const PixelBuffer& frame) {
     if (!frame || bClosing_.load()) {
         return;
     }
-    VideoView* view = videoView_.data();
-    if (view == nullptr) {
+    QOpenGLWidget* surface = surface_.data();
+    if (surface == nullptr) {
         return;
     }
-    ScopedContext scope(view);
+    ScopedContext scope(surface);
     QOpenGLFunctions_3_2_Core* gl = scope.active() ? currentGL() : nullptr;
     if (gl == nullptr) {
         return;  // not shown yet: no context to upload into
@@ -146,7 +149,7 @@ void VideoRenderer::uploadFrame(const PixelBuffer& frame) {
     }
     hasFrame_ = true;
     ++uploadedFrames_;
-    view->update();
+    surface->update();
 }
 
 bool VideoRenderer::ensureProgram() {
@@ -187,9 +190,8 @@ void VideoRenderer::applyGeometry(const DecodedFrame& frame) {
     }
     frame_width_ = width;
     frame_height_ = height;
-    if (VideoView* view = videoView_.data()) {
-        view->setRatio(frame_width_ / frame_height_);
-        view->reshape();
+    if (!surface_.isNull() && frameSizeChanged_) {
+        frameSizeChanged_(frame_width_ / frame_height_);
     }
     loadBufferData();
 }

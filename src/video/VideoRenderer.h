@@ -2,10 +2,12 @@
 
 #include <qopengl.h>
 
+#include <QOpenGLWidget>
 #include <QPointer>
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -16,7 +18,6 @@
 
 namespace vistamo {
 
-class VideoView;
 class ShaderProgram;
 
 // The frame renderer of one video view: keeps the latest decoded frame as three rectangle
@@ -24,10 +25,11 @@ class ShaderProgram;
 // into the view's video viewport, converting to RGB in the shader with the frame's own matrix
 // and range.
 //
-// Making one: construct on the main thread, give it its view (`setVideoView`), give the view to it
-// (`VideoView::setVideo`) and add it to the session's picture sinks. No OpenGL context is needed
-// for that: the program and the textures are made with the view's context the first time it is
-// used.
+// Making one: construct on the main thread, give it to its view (`VideoView::setVideo`, which
+// makes the view this renderer's surface) and add it to the session's picture sinks. No OpenGL
+// context is needed for that: the program and the textures are made with the view's context the
+// first time it is used. The renderer knows its view only as an OpenGL widget (a QPointer, not
+// owning) and a callback, so its source needs nothing of VideoView.
 //
 // Presenting: a frame arriving from the decoder is left in a one-picture mailbox for the main
 // thread and the decoder's thread goes on at once; a newer frame replaces one the main thread
@@ -46,10 +48,11 @@ public:
     VideoRenderer(const VideoRenderer&) = delete;
     VideoRenderer& operator=(const VideoRenderer&) = delete;
 
-    // Main thread: the view whose context holds this renderer's OpenGL objects and which is told
-    // about ratio and repaints. Set once, before the first frame.
-    void setVideoView(VideoView* view);
-    VideoView* videoView() const { return videoView_.data(); }
+    // Main thread: the widget whose context holds this renderer's OpenGL objects and which
+    // repaints after each upload, and what to call, with that context current, when the frames'
+    // size changes (their width / height). `frameSizeChanged` is called only while `surface`
+    // exists. Set once, before the first frame.
+    void setSurface(QOpenGLWidget* surface, std::function<void(float ratio)> frameSizeChanged);
 
     // ---- any thread ----
     // The camera's stream starts anew: nothing is drawn until the next frame arrives.
@@ -104,7 +107,8 @@ private:
     std::atomic<bool> bClosing_{false};
 
     // Main thread only.
-    QPointer<VideoView> videoView_;
+    QPointer<QOpenGLWidget> surface_;
+    std::function<void(float ratio)> frameSizeChanged_;
     float frame_width_ = 0;
     float frame_height_ = 0;
     VideoViewport viewport_;

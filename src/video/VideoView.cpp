@@ -109,7 +109,16 @@ QSurfaceFormat VideoView::pixelFormat() {
     return format;
 }
 
-void VideoView::setVideo(std::weak_ptr<VideoRenderer> video) { video_ = std::move(video); }
+void VideoView::setVideo(const std::shared_ptr<VideoRenderer>& video) {
+    video_ = video;
+    if (video) {
+        // The renderer calls this only while the view exists.
+        video->setSurface(this, [this](float ratio) {
+            setRatio(ratio);
+            reshape();
+        });
+    }
+}
 
 void VideoView::reshape() {
     const auto scale = static_cast<float>(devicePixelRatioF());

@@ -42,8 +42,9 @@ public:
     // 3.2 core profile, colour 24, alpha 8, depth 32, double buffer.
     static QSurfaceFormat pixelFormat();
 
-    // The renderer drawn in this view (held weakly: the view controller owns it).
-    void setVideo(std::weak_ptr<VideoRenderer> video);
+    // The renderer drawn in this view, held weakly (the view controller owns it); the view
+    // becomes its surface, told the frames' ratio and reshaped when their size changes.
+    void setVideo(const std::shared_ptr<VideoRenderer>& video);
     std::shared_ptr<VideoRenderer> renderer() const { return video_.lock(); }
 
     // Aspect ratio (width / height) of the frames, 0 until the first frame.

@@ -66,7 +66,6 @@ protected:
         shown.view = std::make_unique<VideoView>();
         shown.view->resize(width, height);
         shown.video = std::make_shared<VideoRenderer>();
-        shown.video->setVideoView(shown.view.get());
         shown.view->setVideo(shown.video);
         shown.view->show();
         EXPECT_TRUE(waitProcessingEvents([&] { return shown.view->context() != nullptr; }));

@@ -75,5 +75,21 @@ TEST(videoWindowTest, TitleNamesTheAddressOfItsOwnSession) {
         waitProcessingEvents([&] { return released.expired() && releasedSession.expired(); }));
 }
 
+// A window dropped with its session still attached (no close first) unlinks it and lets it go,
+// the view controller after it: nothing keeps either alive.
+TEST(videoWindowTest, DroppedWithItsSessionAttachedLetsBothGo) {
+    ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    SessionParts parts;
+    parts.hasLocalAddress = [] { return false; };
+    auto session = CameraSession::init(parts);
+    auto window = CameraWindow::create(session);
+    ASSERT_EQ(window->viewController()->session(), session);
+    const std::weak_ptr<CameraViewController> content = window->viewController();
+    const std::weak_ptr<CameraSession> released = session;
+    session.reset();
+    window.reset();
+    EXPECT_TRUE(waitProcessingEvents([&] { return released.expired() && content.expired(); }));
+}
+
 }  // namespace
 }  // namespace vistamo
