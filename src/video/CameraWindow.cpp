@@ -40,7 +40,7 @@ std::shared_ptr<CameraWindow> CameraWindow::create(std::shared_ptr<CameraSession
                                                    std::shared_ptr<CameraRecord> device,
                                                    AudioEndpoint microphone) {
     auto window = std::make_shared<CameraWindow>(CreateToken{});
-    window->mScanner = std::move(scanner);
+    window->scanner_ = std::move(scanner);
     window->device = std::move(device);
     auto renderer = std::make_shared<VideoRenderer>();
     auto* view = new VideoView(window.get());
@@ -140,7 +140,7 @@ std::string CameraWindow::cameraName() const {
     if (!address_.empty()) {
         return address_;
     }
-    if (auto owner = mScanner.lock()) {
+    if (auto owner = scanner_.lock()) {
         return owner->lastAddressSessionIp();
     }
     return {};
@@ -200,7 +200,7 @@ void CameraWindow::letGoOfCamera() {
     if (auto record = device.lock()) {
         record->setBOccupied(false);
     }
-    if (auto owner = mScanner.lock()) {
+    if (auto owner = scanner_.lock()) {
         owner->removeVideoWindow(*this);
         owner->showScannerWindow();
     }
@@ -209,7 +209,7 @@ void CameraWindow::letGoOfCamera() {
 void CameraWindow::teardown(Closing step) {
     // The scanner's list may hold the last reference; the delayed call below takes over.
     const std::shared_ptr<CameraWindow> self = shared_from_this();
-    const std::shared_ptr<VideoScanner> owner = mScanner.lock();
+    const std::shared_ptr<VideoScanner> owner = scanner_.lock();
 
     if (step == Closing::Done && owner) {
         owner->setIsConnected(false);
@@ -231,7 +231,7 @@ void CameraWindow::teardown(Closing step) {
         owner->removeVideoWindow(*this);
         owner->showScannerWindow();
     }
-    dispatch::mainQueue().after(kDestroyDelaySeconds, [self, weakScanner = mScanner] {
+    dispatch::mainQueue().after(kDestroyDelaySeconds, [self, weakScanner = scanner_] {
         if (auto scanner = weakScanner.lock()) {
             scanner->destroyWindow(self);
         }
@@ -276,7 +276,7 @@ void CameraWindow::scheduleReconnect() {
         const std::string name = cameraName();
         logLine("no connection to " + name + " for 5 minutes: its window closes");
         stopReconnecting();
-        if (auto owner = mScanner.lock()) {
+        if (auto owner = scanner_.lock()) {
             owner->cameraLost(name);
         }
         close();
@@ -289,7 +289,7 @@ void CameraWindow::reconnectNow() {
     if (closing_ || !policy_.reconnecting()) {
         return;
     }
-    const auto owner = mScanner.lock();
+    const auto owner = scanner_.lock();
     std::shared_ptr<CameraRecord> record;
     if (owner && !byAddress_) {
         record = owner->currentRecordOf(device.lock(), identity_);

@@ -139,12 +139,14 @@ public:
     // For tests: where the policy's randomness comes from.
     void setReconnectPolicy(ReconnectPolicy policy) { policy_ = std::move(policy); }
 
+    // The close button's first step: no more connecting again, the record free, out of the
+    // scanner's list, the scanner shown.
     void letGoOfCamera() override;
-    std::shared_ptr<VideoScanner> scanner() const override { return mScanner.lock(); }
+    std::shared_ptr<VideoScanner> scanner() const override { return scanner_.lock(); }
 
-    // Set by `create`, main thread.
-    std::weak_ptr<VideoScanner> mScanner;
-    // The camera record when opened from a camera button; none when opened by address.
+    // Main thread only.
+    // The camera record when opened from a camera button (a window that connects again may move
+    // to discovery's newer record); none when opened by address.
     std::weak_ptr<CameraRecord> device;
     // The scanner's count of camera windows right after this one was added.
     int32_t number = 0;
@@ -167,6 +169,7 @@ private:
     void setReconnectingShown(bool shown);
 
     // Main thread only.
+    std::weak_ptr<VideoScanner> scanner_;  // set by `create`
     std::shared_ptr<CameraSession> session_;
     // Destroyed before the view (a child widget), so the renderer goes while its view exists.
     std::shared_ptr<CameraViewController> viewController_;
