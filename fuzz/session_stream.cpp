@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to a session as its camera would send them: a 24-byte header read,
-// then the body it announces, and so on, through the session's framing and every handler.
+// Feeds arbitrary bytes to a session as its camera would send them, cut into messages by the
+// socket's message reader (a 24-byte header, then the body it announces), through every handler.
 #include <cstddef>
 #include <cstdint>
 #include <memory>

@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to a whole session as its camera would send them (a 24-byte header read,
-// then the body it announces, and so on) with the real H.264 decoder, whose pictures are read
+// Feeds arbitrary bytes to a whole session as its camera would send them (cut into messages by
+// the socket's message reader) with the real H.264 decoder, whose pictures are read
 // row by row, and the real Opus codec, whose player's ring takes the sound without an output
 // device. Every input gets a session of its own, so that no state carries over.
 #include <cstddef>

@@ -52,6 +52,11 @@ void CameraSession::setUp() {
     if (hasAddress) {
         socket_ = TcpStream::create(weak_from_this(), clientQueue_);
         socket_->setIPv4PreferredOverIPv6(false);
+        // The password alert keeps `clientQueue` waiting for the user: nothing is read past it
+        // until handlePasswordError has the answer.
+        socket_->setReadingHold([](const CommandHeader& header) {
+            return header.command == CmdPasswordError && header.length == kHeaderSize;
+        });
     } else {
         logLine("no local network address: the camera session has no socket");
     }
@@ -167,8 +172,7 @@ void CameraSession::streamConnected(const std::shared_ptr<TcpStream>& sock,
     client->setDevice(selectedDevice());
     sock->setUserData(client);
     client_ = std::move(client);
-    pendingHeader_.reset();
-    sock->readDataToLength(kHeaderSize, -1, kReadHeader);
+    silenceLimitSet_ = false;
     sock->performBlock([sock] {
         const int on = 1;
         if (setsockopt(sock->socketFD(), SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on) != 0) {
@@ -179,77 +183,25 @@ void CameraSession::streamConnected(const std::shared_ptr<TcpStream>& sock,
 
 // ---- reading -----------------------------------------------------------------------------
 
-void CameraSession::streamRead(const std::shared_ptr<TcpStream>& sock, Bytes data, long tag) {
-    if (tag != kReadHeader && tag != kReadBody) {
-        return;
-    }
+void CameraSession::streamMessage(const std::shared_ptr<TcpStream>& sock,
+                                  const CommandHeader& header, Bytes body) {
     // The session's own reference to the user data it set: no trip to the socket's queue.
     const std::shared_ptr<SessionChallenge> client = client_;
     if (!client) {
         return;
     }
-    const ReadRequest next = consume(sock, *client, data, tag);
+    handleMessage(sock, *client, header, body);
     // While the camera streams, silence is a lost connection; before, the camera may well
     // wait (for the password dialog, say).
-    readProgress_ = 0;
-    sock->readDataToLength(next.length, bRequested ? parts_.streamSilenceSeconds : -1, next.tag);
-}
-
-double CameraSession::readTimeoutExtension(const std::shared_ptr<TcpStream>& /*sock*/, long /*tag*/,
-                                           double /*elapsed*/, size_t bytesDone) {
-    if (bytesDone > readProgress_) {
-        readProgress_ = bytesDone;
-        return parts_.streamSilenceSeconds;
+    if (bRequested && !silenceLimitSet_) {
+        silenceLimitSet_ = true;
+        sock->setReadSilenceLimit(parts_.streamSilenceSeconds);
     }
-    logLine("nothing from the camera for " +
-            std::to_string(static_cast<int>(parts_.streamSilenceSeconds)) +
-            " s while streaming: the connection is lost");
-    return 0;
-}
-
-CameraSession::ReadRequest CameraSession::consume(const std::shared_ptr<TcpStream>& sock,
-                                                  SessionChallenge& client, ByteView data,
-                                                  long tag) {
-    const ReadRequest nextHeader{kHeaderSize, kReadHeader};
-    std::optional<CommandHeader> header;
-    header.swap(pendingHeader_);
-    if (tag == kReadHeader) {
-        // The header is kept, parsed and as bytes (a challenge is answered from the user
-        // data's buffer); a body is handled where it was read, never copied into a buffer.
-        Bytes& buffer = client.buffer();
-        buffer.assign(data.begin(), data.end());
-        header = data.size() == kHeaderSize ? decodeHeader(data) : std::nullopt;
-        if (!header || header->type != kMessageType) {
-            buffer.clear();
-            return nextHeader;
-        }
-        if (header->length == kHeaderSize) {
-            handleMessage(sock, client, *header, {}, false);
-            client.buffer().clear();
-            return nextHeader;
-        }
-        // A body follows, unless the length is garbage: above the limit, or too small to even
-        // hold the header. Garbage is skipped and the next 24 bytes read as a header.
-        if (header->length > kHeaderSize && header->length <= kMaxMessageLength) {
-            pendingHeader_ = header;
-            return ReadRequest{header->length - kHeaderSize, kReadBody};
-        }
-        buffer.clear();
-        return nextHeader;
-    }
-    if (!header || data.size() != header->length - kHeaderSize) {
-        // Only a reader that lost its place gets here; start again from a header.
-        client.buffer().clear();
-        return nextHeader;
-    }
-    handleMessage(sock, client, *header, data, true);
-    client.buffer().clear();
-    return nextHeader;
 }
 
 void CameraSession::handleMessage(const std::shared_ptr<TcpStream>& sock, SessionChallenge& client,
-                                  const CommandHeader& header, ByteView body, bool hasBody) {
-    if (!hasBody) {
+                                  const CommandHeader& header, ByteView body) {
+    if (header.length == kHeaderSize) {
         switch (header.command) {
             case CmdAlarm:
                 handleAlarm();
@@ -277,7 +229,9 @@ void CameraSession::handleMessage(const std::shared_ptr<TcpStream>& sock, Sessio
     switch (header.command) {
         case CmdChallenge: {
             // Answered from the whole message in the user data's buffer.
+            const auto headerBytes = encodeHeader(header);
             Bytes& buffer = client.buffer();
+            buffer.assign(headerBytes.begin(), headerBytes.end());
             buffer.insert(buffer.end(), body.begin(), body.end());
             answerChallenge(client);
             break;
@@ -345,6 +299,10 @@ void CameraSession::handlePasswordError() {
     }
     sendCommandTCP(CmdNewPassword, 0);
     bNewPassword = true;
+    // The socket stopped reading after the password error (see setUp).
+    if (socket_) {
+        socket_->resumeReading();
+    }
 }
 
 void CameraSession::handleVerified() {
@@ -515,6 +473,12 @@ void CameraSession::disconnect(Farewell farewell) {
 
 void CameraSession::streamClosed(const std::shared_ptr<TcpStream>& /*sock*/,
                                  const std::optional<Error>& error) {
+    if (error && error->domain == kTcpStreamErrorDomain &&
+        error->code == static_cast<long>(TcpStreamError::ReadTimeoutError)) {
+        logLine("nothing from the camera for " +
+                std::to_string(static_cast<int>(parts_.streamSilenceSeconds)) +
+                " s while streaming: the connection is lost");
+    }
     // The socket reports no error when this side closed it.
     SessionEnd why = SessionEnd::Dropped;
     if (passwordRefused_) {

@@ -29,9 +29,6 @@ inline constexpr long kTagCommand = 0;
 inline constexpr long kTagOpus = 88;
 inline constexpr long kTagSendCommand = 89;
 inline constexpr long kTagDisconnect = 200;
-// Read tags: a 24-byte header, or the body it announced.
-inline constexpr long kReadHeader = 0;
-inline constexpr long kReadBody = 1;
 
 inline constexpr uint16_t kDefaultCameraPort = 7341;
 inline constexpr double kConnectTimeoutSeconds = 3.0;
@@ -43,7 +40,10 @@ inline constexpr double kBadChallengeCloseSeconds = 5.0;
 // (which decides what they do), and sends the user's commands.
 //
 // Threads:
-// - Socket callbacks and all message handling run on `clientQueue` ("Client Queue").
+// - The socket reads the camera's messages on its own queue and hands each whole one to
+//   `clientQueue` ("Client Queue"), where the session dispatches it; socket callbacks and all
+//   message handling run there. The socket reads on meanwhile, except after a password error:
+//   it waits until the session has the user's answer.
 // - Commands may be sent from any thread (the socket keeps them in call order).
 // - The password alert and storing an accepted password run on the main queue while
 //   `clientQueue` waits (the user answers them); the connect-error alert, status display and
@@ -151,38 +151,30 @@ public:
     // TcpStreamDelegate, on `clientQueue`.
     void streamConnected(const std::shared_ptr<TcpStream>& sock, const std::string& host,
                          uint16_t port) override;
-    void streamRead(const std::shared_ptr<TcpStream>& sock, Bytes data, long tag) override;
+    // Once streaming, from the connection's second message on, a camera silent for
+    // `parts.streamSilenceSeconds` ends the connection (the socket's read silence limit).
+    void streamMessage(const std::shared_ptr<TcpStream>& sock, const CommandHeader& header,
+                       Bytes body) override;
     void streamClosed(const std::shared_ptr<TcpStream>& sock,
                       const std::optional<Error>& error) override;
-    // While streaming, a read that made progress since the last question gets another
-    // `parts.streamSilenceSeconds`; a silent one ends the connection.
-    double readTimeoutExtension(const std::shared_ptr<TcpStream>& sock, long tag, double elapsed,
-                                size_t bytesDone) override;
 
     // Answers the camera's challenge held in the user data's buffer; sends the client's own.
     // On `clientQueue`.
     void verifyServer(const std::shared_ptr<TcpStream>& sock);
     void sendChallenge(const std::shared_ptr<TcpStream>& sock);
 
-    // What to read next: a header (24 bytes, tag 0) or the body it announced (tag 1).
-    struct ReadRequest {
-        uint64_t length;
-        long tag;
-    };
-    // One completed read of the session's stream: a header is parsed once and kept (its bytes in
-    // `client`'s buffer); a body is handled in place with its header, and says what to read next.
-    // The socket's read callback runs it on `clientQueue`; `sock` may be none (the stream fuzzer
-    // drives it directly).
-    ReadRequest consume(const std::shared_ptr<TcpStream>& sock, SessionChallenge& client,
-                        ByteView data, long tag);
+    // Hands one whole message of the camera's stream on: video to the decoder, sound to the
+    // codec, both to the recorder; answers challenges; state and alarms onward. `client` holds
+    // the challenge exchange's state. On `clientQueue` (streamMessage runs it); `sock` may be
+    // none (the stream fuzzers drive it directly).
+    void handleMessage(const std::shared_ptr<TcpStream>& sock, SessionChallenge& client,
+                       const CommandHeader& header, ByteView body);
 
 private:
     explicit CameraSession(SessionParts parts);
     void setUp();
 
     void send(Bytes message, long tag);
-    void handleMessage(const std::shared_ptr<TcpStream>& sock, SessionChallenge& client,
-                       const CommandHeader& header, ByteView body, bool hasBody);
     void answerChallenge(SessionChallenge& client);
     void handleAlarm();
     void handlePasswordError();
@@ -225,11 +217,11 @@ private:
     std::shared_ptr<SessionRecorder> recorder_;
 
     // `clientQueue` only.
-    // The socket's user data as this session last set it, and the header whose body is being
-    // read.
+    // The socket's user data as this session last set it.
     std::shared_ptr<SessionChallenge> client_;
-    std::optional<CommandHeader> pendingHeader_;
     bool bRequested = false;
+    // The socket has this connection's read silence limit.
+    bool silenceLimitSet_ = false;
     // What an alarm records, once loaded; the first slice of a picture sent in two.
     std::optional<ClipSettings> clipSettings_;
     Bytes heldSlice_;
@@ -237,8 +229,6 @@ private:
     // The camera verified this session; the user cancelled the password dialog.
     bool verified_ = false;
     bool passwordRefused_ = false;
-    // Bytes of the current read when its timeout last fired.
-    size_t readProgress_ = 0;
 };
 
 }  // namespace vistamo

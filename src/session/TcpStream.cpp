@@ -17,8 +17,6 @@ namespace vistamo {
 
 namespace {
 
-constexpr size_t kPreBufferCapacity = 4096;
-
 Error badConfig(std::string text) {
     return gcdAsyncSocketError(TcpStreamError::BadConfigError, std::move(text));
 }
@@ -45,9 +43,7 @@ TcpStream::TcpStream(CreateToken, std::weak_ptr<TcpStreamDelegate> delegate,
                      std::shared_ptr<dispatch::Queue> delegateQueue)
     : socketQueue(dispatch::SerialQueue::create("tcp stream")),
       delegate(std::move(delegate)),
-      delegateQueue(std::move(delegateQueue)) {
-    preBuffer.reserve(kPreBufferCapacity);
-}
+      delegateQueue(std::move(delegateQueue)) {}
 
 TcpStream::~TcpStream() {
     // Work queued on the socket queue holds this object weakly and so can no longer reach it;
@@ -108,7 +104,6 @@ bool TcpStream::connectToHost(const std::string& host, uint16_t port, double tim
         if (failure) {
             return;
         }
-        readQueue.clear();
         writeQueue.clear();
         flags |= kSocketStarted;
         const uint64_t attemptIndex = stateIndex;
@@ -133,16 +128,28 @@ bool TcpStream::connectToHost(const std::string& host, uint16_t port, double tim
     return true;
 }
 
-void TcpStream::readDataToLength(uint64_t length, double timeoutSeconds, long tag) {
-    if (length == 0) {
-        return;
-    }
-    asyncOnSocketQueue([length, timeoutSeconds, tag](TcpStream& socket) {
+void TcpStream::setReadingHold(std::function<bool(const CommandHeader&)> holdsReading) {
+    asyncOnSocketQueue([holdsReading = std::move(holdsReading)](TcpStream& socket) mutable {
+        socket.holdsReading = std::move(holdsReading);
+    });
+}
+
+void TcpStream::resumeReading() {
+    asyncOnSocketQueue([](TcpStream& socket) {
+        if ((socket.flags & kReadsHeld) != 0) {
+            socket.flags &= ~kReadsHeld;
+            socket.pumpReads();
+        }
+    });
+}
+
+void TcpStream::setReadSilenceLimit(double seconds) {
+    asyncOnSocketQueue([seconds](TcpStream& socket) {
         if ((socket.flags & kSocketStarted) == 0) {
             return;
         }
-        socket.readQueue.push_back(std::make_unique<PendingRead>(length, timeoutSeconds, tag));
-        socket.pumpReads();
+        socket.readSilenceSeconds = seconds;
+        socket.startSilenceCheck();
     });
 }
 
@@ -351,6 +358,7 @@ void TcpStream::didConnect() {
         [host, port](TcpStreamDelegate& receiver, const std::shared_ptr<TcpStream>& socket) {
             receiver.streamConnected(socket, host, port);
         });
+    startSilenceCheck();
     pumpReads();
     pumpWrites(WritePump::waitForSpace);
 }
@@ -358,48 +366,29 @@ void TcpStream::didConnect() {
 // ---- Reading ------------------------------------------------------------------------------
 
 void TcpStream::pumpReads() {
-    while ((flags & kConnected) != 0) {
-        if (!currentRead) {
-            if (readQueue.empty()) {
-                break;
-            }
-            currentRead = std::move(readQueue.front());
-            readQueue.pop_front();
-            startTimeout(Direction::reading, currentRead->timeout);
-        }
-        if ((flags & kReadsPaused) != 0) {
-            return;
-        }
-        PendingRead& packet = *currentRead;
-        if (!preBuffer.empty()) {
-            const size_t taken = packet.takeFrom(preBuffer);
-            preBuffer.erase(preBuffer.begin(), preBuffer.begin() + static_cast<ptrdiff_t>(taken));
-        }
-        if (packet.isDone()) {
-            completeCurrentRead();
-            continue;
-        }
-        if ((flags & kSocketHasReadEOF) != 0) {
-            closeOnError(gcdAsyncSocketError(TcpStreamError::ClosedError));
-            return;
-        }
+    // Reads what the last readable event announced, then waits for the next one: a camera that
+    // never pauses still leaves room for the writes queued meanwhile.
+    while ((flags & kConnected) != 0 && (flags & kReadsHeld) == 0) {
         if (socketFDBytesAvailable == 0) {
-            watchReadable();
-            return;
+            break;
         }
-        // Never more than the packet wants, so no byte is read that belongs to a later read.
-        const size_t wanted =
-            static_cast<size_t>(std::min<uint64_t>(socketFDBytesAvailable, packet.bytesWanted()));
+        // Never past the part being read, so a body lands in its own buffer without a copy.
+        const size_t wanted = std::min(socketFDBytesAvailable, messageReader.bytesWanted());
         int readErrno = 0;
-        const ssize_t got = packet.fill(wanted, [&](uint8_t* destination, size_t count) {
+        const ssize_t got = messageReader.fill(wanted, [&](uint8_t* destination, size_t count) {
             const ssize_t result = ::recv(openFD(), destination, count, MSG_DONTWAIT);
             readErrno = result < 0 ? errno : 0;
             return result;
         });
         if (got > 0) {
             socketFDBytesAvailable -= std::min(static_cast<size_t>(got), socketFDBytesAvailable);
+            readSinceSilenceCheck = true;
+            if (auto message = messageReader.takeMessage()) {
+                deliverMessage(std::move(*message));
+            }
         } else if (got == 0) {
             flags |= kSocketHasReadEOF;
+            socketFDBytesAvailable = 0;
         } else if (readErrno == EAGAIN || readErrno == EWOULDBLOCK) {
             socketFDBytesAvailable = 0;
         } else if (readErrno != EINTR) {
@@ -407,14 +396,12 @@ void TcpStream::pumpReads() {
             return;
         }
     }
-    if ((flags & kConnected) == 0 || currentRead) {
+    if ((flags & kConnected) == 0) {
         return;
     }
-    // Nothing to read into: keep watching so that the end of the stream is noticed.
+    // Held or not, the end of the stream is noticed; the messages read before it have gone out.
     if ((flags & kSocketHasReadEOF) != 0) {
-        if (preBuffer.empty()) {
-            closeOnError(gcdAsyncSocketError(TcpStreamError::ClosedError));
-        }
+        closeOnError(gcdAsyncSocketError(TcpStreamError::ClosedError));
     } else if (socketFDBytesAvailable == 0) {
         watchReadable();
     }
@@ -436,16 +423,36 @@ void TcpStream::onReadable() {
     pumpReads();
 }
 
-void TcpStream::completeCurrentRead() {
-    readTimer.reset();
-    const std::unique_ptr<PendingRead> packet = std::move(currentRead);
+void TcpStream::deliverMessage(MessageReader::Message message) {
+    if (holdsReading && holdsReading(message.header)) {
+        flags |= kReadsHeld;
+    }
     notifyDelegate(
-        [data = std::move(packet->buffer), tag = packet->tag,
-         completedAt = std::chrono::steady_clock::now()](
+        [message = std::move(message), completedAt = std::chrono::steady_clock::now()](
             TcpStreamDelegate& receiver, const std::shared_ptr<TcpStream>& socket) mutable {
             socket->readCompletedAt_ = completedAt;
-            receiver.streamRead(socket, std::move(data), tag);
+            receiver.streamMessage(socket, message.header, std::move(message.body));
         });
+}
+
+void TcpStream::startSilenceCheck() {
+    if (!hasTimeout(readSilenceSeconds) || (flags & kConnected) == 0) {
+        silenceTimer.reset();
+        return;
+    }
+    if (!silenceTimer) {
+        silenceTimer = std::make_unique<dispatch::Timer>(*socketQueue);
+    }
+    readSinceSilenceCheck = false;
+    silenceTimer->start(readSilenceSeconds, [this] { checkSilence(); });
+}
+
+void TcpStream::checkSilence() {
+    if (!readSinceSilenceCheck && (flags & kReadsHeld) == 0) {
+        closeOnError(gcdAsyncSocketError(TcpStreamError::ReadTimeoutError));
+        return;
+    }
+    startSilenceCheck();
 }
 
 // ---- Writing ------------------------------------------------------------------------------
@@ -459,7 +466,7 @@ void TcpStream::pumpWrites(WritePump pump) {
             }
             currentWrite = std::move(writeQueue.front());
             writeQueue.pop_front();
-            startTimeout(Direction::writing, currentWrite->timeout);
+            startWriteTimeout(currentWrite->timeout);
         }
         if ((flags & kWritesPaused) != 0 && mayWait) {
             return;
@@ -500,64 +507,51 @@ void TcpStream::completeCurrentWrite() {
     });
 }
 
-// ---- Read and write timeouts ---------------------------------------------------------------
+// ---- Write timeouts -----------------------------------------------------------------------
 
-void TcpStream::startTimeout(Direction direction, double timeoutSeconds) {
+void TcpStream::startWriteTimeout(double timeoutSeconds) {
     if (!hasTimeout(timeoutSeconds)) {
         return;
     }
-    auto& timer = direction == Direction::reading ? readTimer : writeTimer;
-    timer = std::make_unique<dispatch::Timer>(*socketQueue);
-    timer->start(timeoutSeconds, [this, direction] { doTimeout(direction); });
+    writeTimer = std::make_unique<dispatch::Timer>(*socketQueue);
+    writeTimer->start(timeoutSeconds, [this] { askWriteTimeout(); });
 }
 
-void TcpStream::doTimeout(Direction direction) {
-    // The direction pauses while the delegate decides, so the packet cannot complete meanwhile.
-    // The question goes out asynchronously: the delegate queue may itself be waiting on this one.
-    const bool reading = direction == Direction::reading;
-    flags |= reading ? kReadsPaused : kWritesPaused;
-    const long tag = reading ? currentRead->tag : currentWrite->tag;
-    const double elapsed = reading ? currentRead->timeout : currentWrite->timeout;
-    const auto bytesDone =
-        static_cast<size_t>(reading ? currentRead->bytesDone : currentWrite->bytesDone);
-    delegateQueue->async([weakSelf = weak_from_this(), weakDelegate = delegate, direction, tag,
-                          elapsed, bytesDone, attemptIndex = stateIndex] {
+void TcpStream::askWriteTimeout() {
+    // Writing pauses while the delegate decides, so the write cannot complete meanwhile. The
+    // question goes out asynchronously: the delegate queue may itself be waiting on this one.
+    flags |= kWritesPaused;
+    const long tag = currentWrite->tag;
+    const double elapsed = currentWrite->timeout;
+    const size_t bytesDone = currentWrite->bytesDone;
+    delegateQueue->async([weakSelf = weak_from_this(), weakDelegate = delegate, tag, elapsed,
+                          bytesDone, attemptIndex = stateIndex] {
         const auto self = weakSelf.lock();
         if (!self) {
             return;
         }
         double extension = 0;
         if (const auto receiver = weakDelegate.lock()) {
-            extension = direction == Direction::reading
-                            ? receiver->readTimeoutExtension(self, tag, elapsed, bytesDone)
-                            : receiver->writeTimeoutExtension(self, tag, elapsed, bytesDone);
+            extension = receiver->writeTimeoutExtension(self, tag, elapsed, bytesDone);
         }
-        self->asyncOnSocketQueue([direction, attemptIndex, extension](TcpStream& socket) {
-            socket.timeOut(direction, attemptIndex, extension);
+        self->asyncOnSocketQueue([attemptIndex, extension](TcpStream& socket) {
+            socket.writeTimedOut(attemptIndex, extension);
         });
     });
 }
 
-void TcpStream::timeOut(Direction direction, uint64_t attemptIndex, double extension) {
-    const bool reading = direction == Direction::reading;
-    const uint32_t paused = reading ? kReadsPaused : kWritesPaused;
-    const bool pending = reading ? currentRead != nullptr : currentWrite != nullptr;
-    if (attemptIndex != stateIndex || !pending || (flags & paused) == 0) {
+void TcpStream::writeTimedOut(uint64_t attemptIndex, double extension) {
+    if (attemptIndex != stateIndex || !currentWrite || (flags & kWritesPaused) == 0) {
         return;  // closed meanwhile
     }
     if (!(extension > 0)) {
-        closeOnError(gcdAsyncSocketError(reading ? TcpStreamError::ReadTimeoutError
-                                                 : TcpStreamError::WriteTimeoutError));
+        closeOnError(gcdAsyncSocketError(TcpStreamError::WriteTimeoutError));
         return;
     }
-    (reading ? currentRead->timeout : currentWrite->timeout) += extension;
-    startTimeout(direction, extension);
-    flags &= ~paused;
-    if (reading) {
-        pumpReads();
-    } else {
-        pumpWrites(WritePump::waitForSpace);
-    }
+    currentWrite->timeout += extension;
+    startWriteTimeout(extension);
+    flags &= ~kWritesPaused;
+    pumpWrites(WritePump::waitForSpace);
 }
 
 // ---- Closing ------------------------------------------------------------------------------
@@ -574,13 +568,12 @@ void TcpStream::closeOnError(std::optional<Error> error) {
 
 bool TcpStream::tearDown() {
     endConnectTimeout();
-    readTimer.reset();
     writeTimer.reset();
-    currentRead.reset();
+    silenceTimer.reset();
+    readSilenceSeconds = -1;
     currentWrite.reset();
-    readQueue.clear();
     writeQueue.clear();
-    preBuffer.clear();
+    messageReader = MessageReader();
     // The watch lets go of the descriptor before it is closed.
     descriptorWatch.reset();
     for (int* fd : {&socket4FD, &socket6FD}) {

@@ -17,19 +17,23 @@
 #include "platform/Bytes.h"
 #include "platform/Error.h"
 #include "platform/HostLookup.h"
-#include "session/PendingRead.h"
+#include "session/CommandHeader.h"
+#include "session/MessageReader.h"
 #include "session/PendingWrite.h"
 #include "session/TcpStreamDelegate.h"
 #include "session/TcpStreamError.h"
 
 namespace vistamo {
 
-// An asynchronous TCP client socket. Every system call runs on the socket's own serial queue
-// ("TcpStream"); callers queue reads and writes from any thread; results reach the
-// delegate on the delegate queue (see TcpStreamDelegate).
+// An asynchronous TCP client socket that reads the camera's message stream. Every system call
+// runs on the socket's own serial queue ("tcp stream"). Once connected it reads by itself:
+// MessageReader cuts the bytes into messages, and each whole message goes to the delegate
+// (streamMessage), one way, in the order the camera sent them; nobody asks for the next one.
+// Callers queue writes from any thread; results reach the delegate on the delegate queue (see
+// TcpStreamDelegate).
 //
-// A timeout in seconds below zero means none. Reads and writes complete in the order they were
-// queued, each exactly once, unless the socket closes first; closing drops what is pending.
+// A timeout in seconds below zero means none. Writes complete in the order they were queued,
+// each exactly once, unless the socket closes first; closing drops what is pending.
 //
 // Lifetime: owned through std::shared_ptr. Dropping the last reference closes the descriptor at
 // once, without a delegate call, and joins the socket queue's thread; that may happen on any
@@ -61,12 +65,21 @@ public:
     // address families disabled.
     bool connectToHost(const std::string& host, uint16_t port, double timeoutSeconds, Error* error);
 
-    // Queues a read of exactly `length` bytes (0 is ignored). Only while a connection attempt
-    // runs or the socket is connected; reads queued at any other time are dropped.
-    void readDataToLength(uint64_t length, double timeoutSeconds, long tag);
+    // Says after which messages reading stops until resumeReading: those whose handling waits
+    // (for the user, say), so that nothing is read past them meanwhile. Any thread; takes effect
+    // for messages read after the call. Without it reading never stops.
+    void setReadingHold(std::function<bool(const CommandHeader&)> holdsReading);
+    // Reads on after a message that stopped reading. Any thread.
+    void resumeReading();
+    // A connection that brings no byte for this long (checked every `seconds`, so the silence
+    // lasts at most twice as long) closes with a read timeout. Any thread; for the current
+    // connection only (each starts without a limit); negative: no limit. Reading that stopped
+    // after a message counts as no silence.
+    void setReadSilenceLimit(double seconds);
 
-    // Queues a write (empty data is ignored), under the same condition as reads. Writes queued
-    // while connecting go out once connected.
+    // Queues a write (empty data is ignored), only while a connection attempt runs or the socket
+    // is connected; writes queued at any other time are dropped. Writes queued while connecting
+    // go out once connected.
     void writeData(Bytes data, double timeoutSeconds, long tag);
 
     // Closes at once, with no error. Queued writes get one attempt that does not wait: what the
@@ -87,8 +100,8 @@ public:
     int socketFD();
 
     bool isConnected();
-    // When the socket's queue completed the read being delivered. Delegate queue, inside
-    // streamRead only; costs one clock reading per completed read.
+    // When the socket's queue completed reading the message being delivered. Delegate queue,
+    // inside streamMessage only; costs one clock reading per message.
     std::chrono::steady_clock::time_point readCompletedAt() const { return readCompletedAt_; }
 
     // True while no connection attempt has started or after the socket closed.
@@ -98,8 +111,8 @@ private:
     enum Flag : uint32_t {
         kSocketStarted = 1u << 0,  // a connection attempt has begun
         kConnected = 1u << 1,
-        kReadsPaused = 1u << 2,       // waiting for the delegate's answer to a read timeout
-        kWritesPaused = 1u << 3,      // the same for a write timeout
+        kReadsHeld = 1u << 2,         // a message stopped reading until resumeReading
+        kWritesPaused = 1u << 3,      // waiting for the delegate's answer to a write timeout
         kSocketHasReadEOF = 1u << 4,  // the peer closed its side
     };
     enum Config : uint32_t {
@@ -109,7 +122,6 @@ private:
     };
     // How far a round of writing goes.
     enum class WritePump { waitForSpace, onlyWhatFitsNow };
-    enum class Direction { reading, writing };
 
     // Runs `work` on the socket queue: inline when already there, otherwise later (and not at
     // all once the socket is gone).
@@ -131,16 +143,18 @@ private:
     void pumpReads();
     void onReadable();
     void watchReadable();
-    void completeCurrentRead();
+    void deliverMessage(MessageReader::Message message);
+    void startSilenceCheck();
+    void checkSilence();
 
     // Writing.
     void pumpWrites(WritePump pump);
     void completeCurrentWrite();
 
-    // Timeouts of the current read or write.
-    void startTimeout(Direction direction, double timeoutSeconds);
-    void doTimeout(Direction direction);
-    void timeOut(Direction direction, uint64_t attemptIndex, double extension);
+    // Timeouts of the current write.
+    void startWriteTimeout(double timeoutSeconds);
+    void askWriteTimeout();
+    void writeTimedOut(uint64_t attemptIndex, double extension);
 
     // Closing.
     void closeOnError(std::optional<Error> error);
@@ -167,21 +181,23 @@ private:
     // Raised whenever a connection attempt ends (connected, timed out or closed); a lookup,
     // connect or timeout answer that carries an older value is stale and ignored.
     uint64_t stateIndex = 0;
-    std::deque<std::unique_ptr<PendingRead>> readQueue;
+    // The connection's message being read; a fresh one for each connection.
+    MessageReader messageReader;
+    // From setReadingHold; kept across connections.
+    std::function<bool(const CommandHeader&)> holdsReading;
     std::deque<std::unique_ptr<PendingWrite>> writeQueue;
-    std::unique_ptr<PendingRead> currentRead;
     std::unique_ptr<PendingWrite> currentWrite;
     // Readiness of the open descriptor in both directions: the connect's completion, then the
     // read and write events. Present while a descriptor is open.
     std::unique_ptr<dispatch::DescriptorWatch> descriptorWatch;
     // Present only while the timeout concerned runs or waits for the delegate's answer.
     std::unique_ptr<dispatch::Timer> connectTimer;
-    std::unique_ptr<dispatch::Timer> readTimer;
     std::unique_ptr<dispatch::Timer> writeTimer;
-    // Bytes received ahead of the current read, taken before the descriptor's; closing resets
-    // it. Reads ask the descriptor for no more than the current packet still wants, so only
-    // read-ahead would fill it.
-    Bytes preBuffer;
+    // The read silence limit of this connection (negative: none), its check, and whether a byte
+    // arrived since the check last ran.
+    double readSilenceSeconds = -1;
+    std::unique_ptr<dispatch::Timer> silenceTimer;
+    bool readSinceSilenceCheck = false;
     // What the descriptor had to read at the last readable event, less what was read since.
     size_t socketFDBytesAvailable = 0;
     // The address being connected to, for streamConnected.
@@ -189,7 +205,7 @@ private:
     socklen_t connectAddressLength = 0;
     std::shared_ptr<void> userData_;
 
-    // Delegate queue only: set just before each streamRead.
+    // Delegate queue only: set just before each streamMessage.
     std::chrono::steady_clock::time_point readCompletedAt_{};
 };
 

@@ -8,13 +8,14 @@
 
 #include "platform/Bytes.h"
 #include "platform/Error.h"
+#include "session/CommandHeader.h"
 
 namespace vistamo {
 
 class TcpStream;
 
 // Receiver of a TcpStream's results. Every operation is optional: the defaults do nothing
-// (and the timeout questions answer 0, "do not extend").
+// (and the timeout question answers 0, "do not extend").
 //
 // Threads: each call runs on the delegate queue given to TcpStream::create, never on the
 // socket's own queue, and calls arrive one at a time in the order the socket produced them. The
@@ -29,9 +30,10 @@ public:
     virtual void streamConnected(const std::shared_ptr<TcpStream>& /*sock*/,
                                  const std::string& /*host*/, uint16_t /*port*/) {}
 
-    // One read completed: exactly the number of bytes it asked for.
-    virtual void streamRead(const std::shared_ptr<TcpStream>& /*sock*/, Bytes /*data*/,
-                            long /*tag*/) {}
+    // One whole message of the camera's stream: its checked header and the body it announced
+    // (empty for a header-only message).
+    virtual void streamMessage(const std::shared_ptr<TcpStream>& /*sock*/,
+                               const CommandHeader& /*header*/, Bytes /*body*/) {}
 
     // One write has been handed to the system completely.
     virtual void streamWrote(const std::shared_ptr<TcpStream>& /*sock*/, long /*tag*/) {}
@@ -41,15 +43,9 @@ public:
     virtual void streamClosed(const std::shared_ptr<TcpStream>& /*sock*/,
                               const std::optional<Error>& /*error*/) {}
 
-    // Asked when the current read's timeout fires; `elapsed` is the time it has been given so
-    // far. A positive answer gives the read that many more seconds; otherwise the socket closes
-    // with a read timeout. Reading pauses until the answer is back.
-    virtual double readTimeoutExtension(const std::shared_ptr<TcpStream>& /*sock*/, long /*tag*/,
-                                        double /*elapsed*/, size_t /*bytesDone*/) {
-        return 0;
-    }
-
-    // The same for the current write; a refusal closes with a write timeout.
+    // Asked when the current write's timeout fires; `elapsed` is the time it has been given so
+    // far. A positive answer gives the write that many more seconds; otherwise the socket closes
+    // with a write timeout. Writing pauses until the answer is back.
     virtual double writeTimeoutExtension(const std::shared_ptr<TcpStream>& /*sock*/, long /*tag*/,
                                          double /*elapsed*/, size_t /*bytesDone*/) {
         return 0;

@@ -52,12 +52,26 @@ Bytes pattern(size_t size, uint8_t seed) {
     return bytes;
 }
 
+Bytes header(uint64_t length, uint32_t type, uint32_t command) {
+    const auto bytes = encodeHeader({length, type, command, 0, 0});
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+Bytes joined(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
 struct Event {
-    enum class Kind { none, connected, read, wrote, disconnected, readTimeout };
+    enum class Kind { none, connected, message, wrote, disconnected, writeTimeout };
     Kind kind = Kind::none;
     long tag = 0;
     std::string host = {};
     uint16_t port = 0;
+    CommandHeader header = {};
     Bytes data = {};
     std::optional<Error> error = {};
     double elapsed = 0;
@@ -72,8 +86,8 @@ public:
         std::lock_guard guard(lock);
         keptSocket.reset();  // lets a test drop its socket here, on the delegate queue
     }
-    void streamRead(const SocketRef&, Bytes data, long tag) override {
-        record({.kind = Kind::read, .tag = tag, .data = std::move(data)});
+    void streamMessage(const SocketRef&, const CommandHeader& header, Bytes body) override {
+        record({.kind = Kind::message, .header = header, .data = std::move(body)});
     }
     void streamWrote(const SocketRef&, long tag) override {
         record({.kind = Kind::wrote, .tag = tag});
@@ -81,8 +95,8 @@ public:
     void streamClosed(const SocketRef&, const std::optional<Error>& error) override {
         record({.kind = Kind::disconnected, .error = error});
     }
-    double readTimeoutExtension(const SocketRef&, long tag, double elapsed, size_t done) override {
-        record({.kind = Kind::readTimeout, .tag = tag, .elapsed = elapsed, .bytesDone = done});
+    double writeTimeoutExtension(const SocketRef&, long tag, double elapsed, size_t done) override {
+        record({.kind = Kind::writeTimeout, .tag = tag, .elapsed = elapsed, .bytesDone = done});
         std::lock_guard guard(lock);
         const double extension = extensions.empty() ? 0 : extensions.front();
         if (!extensions.empty()) {
@@ -119,7 +133,7 @@ public:
     }
 
     std::mutex lock;
-    std::vector<double> extensions;  // answers to the timeout questions, in turn
+    std::vector<double> extensions;  // answers to the write timeout questions, in turn
     SocketRef keptSocket;
 
 private:
@@ -163,36 +177,37 @@ protected:
     std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
 };
 
-TEST_F(TcpStreamTest, ReadsAndWritesCompleteInOrderWithExactlyTheBytesAskedEvenWhenLarge) {
+TEST_F(TcpStreamTest, MessagesArriveWholeAndInOrderPastGarbageWhileWritesGoOut) {
     auto socket = makeSocket(delegate);
     ASSERT_TRUE(socket->connectToHost("127.0.0.1", listener.port(), 10, nullptr));
-    // Queued while still connecting: they wait for the connection.
-    socket->readDataToLength(24, -1, 0);
-    socket->readDataToLength(100, -1, 1);
-    socket->writeData(bytesOf("hello"), -1, 7);
+    socket->writeData(bytesOf("hello"), -1, 7);  // queued while connecting
     Peer peer = listener.accept();
     ASSERT_TRUE(peer);
     const Event connected = delegate->outcome();
     EXPECT_EQ(connected.host, "127.0.0.1");
     EXPECT_EQ(connected.port, listener.port());
 
-    const Bytes segment = pattern(124, 1);  // one send: both reads' bytes in one segment
-    ASSERT_TRUE(peer->send(segment));
+    // One segment: a header alone, a body, then garbage headers (a foreign type, whose
+    // announced body is then read as headers; a length below 24; one above the limit), then a
+    // message split across the next sends.
+    const Bytes body = pattern(100, 1);
+    const Bytes tail = pattern(50, 9);
+    ASSERT_TRUE(
+        peer->send(joined({header(24, 1, 18), header(124, 1, 102), body, header(48, 2, 102),
+                           pattern(24, 0), header(10, 1, 18), header(kMaxMessageLength + 1, 1, 102),
+                           header(74, 1, 104), Bytes(tail.begin(), tail.begin() + 20)})));
     EXPECT_EQ(peer->readBytes(5), bytesOf("hello"));
-    ASSERT_EQ(delegate->waitFor(Kind::read, 2).size(), 2u);
-    // Bytes that arrive while no read is queued wait for the next one.
-    ASSERT_TRUE(peer->send(pattern(50, 9)));
     std::this_thread::sleep_for(100ms);
-    socket->readDataToLength(50, -1, 2);
+    ASSERT_TRUE(peer->send(Bytes(tail.begin() + 20, tail.end())));
 
-    const auto reads = delegate->waitFor(Kind::read, 3);
-    ASSERT_EQ(reads.size(), 3u);
-    EXPECT_EQ(reads[0].tag, 0);
-    EXPECT_EQ(reads[0].data, Bytes(segment.begin(), segment.begin() + 24));
-    EXPECT_EQ(reads[1].tag, 1);
-    EXPECT_EQ(reads[1].data, Bytes(segment.begin() + 24, segment.end()));
-    EXPECT_EQ(reads[2].tag, 2);
-    EXPECT_EQ(reads[2].data, pattern(50, 9));
+    const auto messages = delegate->waitFor(Kind::message, 3);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0].header.command, 18u);
+    EXPECT_TRUE(messages[0].data.empty());
+    EXPECT_EQ(messages[1].header.length, 124u);
+    EXPECT_EQ(messages[1].data, body);
+    EXPECT_EQ(messages[2].header.command, 104u);
+    EXPECT_EQ(messages[2].data, tail);
     EXPECT_EQ(delegate->waitFor(Kind::wrote).at(0).tag, 7);
     EXPECT_TRUE(socket->isConnected());
 
@@ -200,17 +215,42 @@ TEST_F(TcpStreamTest, ReadsAndWritesCompleteInOrderWithExactlyTheBytesAskedEvenW
     const Bytes outgoing = pattern(8 << 20, 3);
     socket->writeData(outgoing, -1, 8);
     socket->writeData(bytesOf("end"), -1, 9);
-    const Bytes incoming = pattern(8 << 20, 5);
-    socket->readDataToLength(incoming.size(), -1, 10);
-    ASSERT_TRUE(peer->send(incoming));
+    const Bytes largest = pattern(kMaxMessageLength - 24, 5);
+    ASSERT_TRUE(peer->send(joined(
+        {header(kMaxMessageLength, 1, 102), largest, header(kMaxMessageLength, 1, 102), largest})));
     const Bytes received = peer->readBytes(outgoing.size() + 3);
     ASSERT_EQ(received.size(), outgoing.size() + 3);
     EXPECT_TRUE(std::equal(outgoing.begin(), outgoing.end(), received.begin()));
     EXPECT_EQ(textOf(ByteView(received).last(3)), "end");
-    EXPECT_TRUE(delegate->waitFor(Kind::read, 4).at(3).data == incoming);
+    const auto all = delegate->waitFor(Kind::message, 5);
+    ASSERT_EQ(all.size(), 5u);
+    EXPECT_TRUE(all[3].data == largest && all[4].data == largest);
     const auto writes = delegate->waitFor(Kind::wrote, 3);
     ASSERT_EQ(writes.size(), 3u);
     EXPECT_EQ(writes[2].tag, 9);
+}
+
+// Reading stops after a message that holds it, and only there; the peer's close is still seen.
+TEST_F(TcpStreamTest, AHoldingMessageStopsReadingUntilResumed) {
+    auto [socket, peer] = connectedPair(delegate);
+    socket->setReadingHold([](const CommandHeader& header) { return header.command == 13; });
+    socket->setReadSilenceLimit(0.2);  // waiting for the resume is no silence
+    ASSERT_TRUE(peer->send(joined({header(24, 1, 13), header(24, 1, 18), header(24, 1, 2)})));
+    ASSERT_EQ(delegate->waitFor(Kind::message).size(), 1u);
+    std::this_thread::sleep_for(600ms);
+    EXPECT_EQ(delegate->kinds(), (std::vector<Kind>{Kind::connected, Kind::message}));
+
+    socket->resumeReading();
+    const auto messages = delegate->waitFor(Kind::message, 3);
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[1].header.command, 18u);
+    EXPECT_EQ(messages[2].header.command, 2u);
+
+    ASSERT_TRUE(peer->send(header(24, 1, 13)));
+    ASSERT_EQ(delegate->waitFor(Kind::message, 4).size(), 4u);
+    peer.reset();
+    expectError(delegate->waitFor(Kind::disconnected).at(0).error, 7,
+                "Socket closed by remote peer");
 }
 
 TEST_F(TcpStreamTest, ConnectTimesOutWithCode3AndNegativeTimeoutsNeverFire) {
@@ -223,64 +263,59 @@ TEST_F(TcpStreamTest, ConnectTimesOutWithCode3AndNegativeTimeoutsNeverFire) {
     expectError(delegate->outcome().error, 3, "Attempt to connect to host timed out");
     EXPECT_TRUE(socket->isDisconnected());
 
-    // Without timeouts: a connect that hangs, a read that waits, a write the peer never takes.
+    // Without timeouts: a connect that hangs, a silent peer, a write the peer never takes.
     auto patient = std::make_shared<RecordingDelegate>();
     auto hanging = makeSocket(patient);
     ASSERT_TRUE(hanging->connectToHost("127.0.0.1", silent.listener.port(), -1, nullptr));
     auto [connected, peer] = connectedPair(patient);
-    connected->readDataToLength(10, -1, 1);
+    connected->setReadSilenceLimit(-1);
     connected->writeData(pattern(16 << 20, 1), -1, 2);
     std::this_thread::sleep_for(500ms);
     EXPECT_EQ(patient->kinds(), std::vector<Kind>{Kind::connected});
     EXPECT_FALSE(hanging->isDisconnected());
-    ASSERT_TRUE(peer->send(pattern(10, 4)));
-    EXPECT_EQ(patient->waitFor(Kind::read).size(), 1u);
+    ASSERT_TRUE(peer->send(header(24, 1, 18)));
+    EXPECT_EQ(patient->waitFor(Kind::message).size(), 1u);
     EXPECT_EQ(delegate->kinds(), std::vector<Kind>{Kind::disconnected});  // nothing late
 }
 
-TEST_F(TcpStreamTest, TimeoutsCloseWithCodes4And5UnlessTheDelegateExtendsThem) {
-    delegate->extensions = {1.0};  // extended once, then refused
+TEST_F(TcpStreamTest, SilenceClosesWithCode4AndWritesTimeOutWithCode5UnlessExtended) {
+    // A peer that trickles a message byte by byte is not silent; one that stops is.
     auto [socket, peer] = connectedPair(delegate);
-    ASSERT_TRUE(peer->send(pattern(3, 0)));
-    socket->readDataToLength(10, 0.2, 5);
+    socket->setReadSilenceLimit(0.3);
+    const Bytes message = header(24, 1, 18);
+    for (uint8_t byte : message) {
+        ASSERT_TRUE(peer->send(Bytes{byte}));
+        std::this_thread::sleep_for(40ms);
+    }
+    ASSERT_EQ(delegate->waitFor(Kind::message).size(), 1u);
+    const auto silentFrom = std::chrono::steady_clock::now();
     expectError(delegate->waitFor(Kind::disconnected).at(0).error, 4, "Read operation timed out");
-    const auto asks = delegate->waitFor(Kind::readTimeout, 2);
-    ASSERT_EQ(asks.size(), 2u);
-    EXPECT_EQ(asks[0].tag, 5);
-    EXPECT_DOUBLE_EQ(asks[0].elapsed, 0.2);
-    EXPECT_DOUBLE_EQ(asks[1].elapsed, 1.2);
-    EXPECT_EQ(asks[1].bytesDone, 3u);
-    EXPECT_TRUE(delegate->waitFor(Kind::read, 0).empty());
-
-    // Reading resumes after an extension.
-    auto extending = std::make_shared<RecordingDelegate>();
-    extending->extensions = {30};
-    auto [resumed, resumedPeer] = connectedPair(extending);
-    resumed->readDataToLength(4, 0.2, 6);
-    ASSERT_EQ(extending->waitFor(Kind::readTimeout).size(), 1u);
-    ASSERT_TRUE(resumedPeer->send(pattern(4, 6)));
-    EXPECT_EQ(extending->waitFor(Kind::read).at(0).data, pattern(4, 6));
-    EXPECT_TRUE(resumed->isConnected());
+    EXPECT_GE(std::chrono::steady_clock::now() - silentFrom, 250ms);
 
     auto writer = std::make_shared<RecordingDelegate>();
+    writer->extensions = {1.0};  // extended once, then refused
     auto [writing, writingPeer] = connectedPair(writer);
     writing->writeData(pattern(16 << 20, 0), 0.2, 8);  // the peer never reads it
     expectError(writer->waitFor(Kind::disconnected).at(0).error, 5, "Write operation timed out");
+    const auto asks = writer->waitFor(Kind::writeTimeout, 2);
+    ASSERT_EQ(asks.size(), 2u);
+    EXPECT_EQ(asks[0].tag, 8);
+    EXPECT_DOUBLE_EQ(asks[0].elapsed, 0.2);
+    EXPECT_DOUBLE_EQ(asks[1].elapsed, 1.2);
 }
 
-TEST_F(TcpStreamTest, PeerCloseEndsWithCode7AfterTheBytesSentBeforeIt) {
+TEST_F(TcpStreamTest, PeerCloseEndsWithCode7AfterTheMessagesSentBeforeIt) {
     auto [socket, peer] = connectedPair(delegate);
-    socket->readDataToLength(5, -1, 1);
-    socket->readDataToLength(10, -1, 2);
-    ASSERT_TRUE(peer->send(pattern(5, 2)));
+    ASSERT_TRUE(peer->send(joined({header(29, 1, 104), pattern(5, 2), header(34, 1, 104)})));
+    ASSERT_TRUE(peer->send(pattern(5, 2)));  // half a body
     peer.reset();
     expectError(delegate->waitFor(Kind::disconnected).at(0).error, 7,
                 "Socket closed by remote peer");
     EXPECT_EQ(delegate->kinds(),
-              (std::vector<Kind>{Kind::connected, Kind::read, Kind::disconnected}));
-    EXPECT_EQ(delegate->waitFor(Kind::read).at(0).data, pattern(5, 2));
+              (std::vector<Kind>{Kind::connected, Kind::message, Kind::disconnected}));
+    EXPECT_EQ(delegate->waitFor(Kind::message).at(0).data, pattern(5, 2));
 
-    auto idle = std::make_shared<RecordingDelegate>();  // also noticed with no read queued
+    auto idle = std::make_shared<RecordingDelegate>();  // also noticed when nothing came
     auto [idleSocket, idlePeer] = connectedPair(idle);
     idlePeer.reset();
     expectError(idle->waitFor(Kind::disconnected).at(0).error, 7, "Socket closed by remote peer");
@@ -327,7 +362,7 @@ TEST_F(TcpStreamTest, WritesHandedInBeforeDisconnectReachThePeerBeforeTheClose) 
 
 TEST_F(TcpStreamTest, DroppingTheSocketClosesItWithoutCallbacksOnAnyThread) {
     auto [socket, peer] = connectedPair(delegate);
-    socket->readDataToLength(10, 5, 1);
+    socket->setReadSilenceLimit(5);
     socket->writeData(pattern(16 << 20, 0), 5, 2);
     socket.reset();
     EXPECT_TRUE(peer->closedByPeer());
@@ -337,7 +372,7 @@ TEST_F(TcpStreamTest, DroppingTheSocketClosesItWithoutCallbacksOnAnyThread) {
     auto kept = makeSocket(inCallback);
     inCallback->keptSocket = kept;
     ASSERT_TRUE(kept->connectToHost("127.0.0.1", listener.port(), 10, nullptr));
-    kept->readDataToLength(10, 5, 1);
+    kept->setReadSilenceLimit(5);
     kept.reset();
     const Peer keptPeer = listener.accept();
     ASSERT_TRUE(keptPeer);
@@ -348,7 +383,7 @@ TEST_F(TcpStreamTest, DroppingTheSocketClosesItWithoutCallbacksOnAnyThread) {
     for (int i = 0; i < 50; ++i) {
         auto dropped = makeSocket(churn);
         dropped->connectToHost(i % 2 == 0 ? "localhost" : "127.0.0.1", listener.port(), 5, nullptr);
-        dropped->readDataToLength(4, 1, i);
+        dropped->setReadSilenceLimit(1);
         dropped->writeData(pattern(100, 0), 1, i);
         std::this_thread::sleep_for(std::chrono::microseconds(i * 20));
     }
