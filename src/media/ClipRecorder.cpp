@@ -122,31 +122,9 @@ void ClipRecorder::picture(const std::vector<ByteView>& units, bool keyFrame,
     if (idle()) {
         return;
     }
-    RecordedSample sample;
-    sample.kind = RecordedSample::Kind::video;
-    sample.arrivalSeconds = now();
-    sample.cameraSeconds = cameraSeconds;
-    sample.reference = false;
-    for (const ByteView unit : units) {
-        const ByteView nal = withoutPrefix(unit);
-        if (nal.empty()) {
-            continue;
-        }
-        const auto length = static_cast<uint32_t>(nal.size());
-        sample.data.push_back(static_cast<uint8_t>(length >> 24));
-        sample.data.push_back(static_cast<uint8_t>(length >> 16));
-        sample.data.push_back(static_cast<uint8_t>(length >> 8));
-        sample.data.push_back(static_cast<uint8_t>(length));
-        sample.data.insert(sample.data.end(), nal.begin(), nal.end());
-        sample.reference = sample.reference || (nal[0] & 0x60) != 0;
-    }
+    RecordedSample sample = RecordedSample::picture(units, keyFrame, cameraSeconds, now(), format_);
     if (sample.data.empty()) {
         return;
-    }
-    // A key frame before any parameter sets cannot begin a file.
-    sample.keyFrame = keyFrame && format_;
-    if (sample.keyFrame) {
-        sample.format = format_;
     }
     checkClipEnd(sample.arrivalSeconds);
     if (ring_) {

@@ -1,7 +1,6 @@
 #include "media/ClipWriter.h"
 
 #include <fcntl.h>
-#include <opus.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,15 +20,9 @@ namespace vistamo {
 
 namespace {
 
-constexpr int kVideoClock = 90000;
-constexpr int kAudioRate = 48000;
+constexpr int kVideoClock = StreamTimeline::kVideoClock;
+constexpr int kAudioRate = StreamTimeline::kAudioRate;
 constexpr int kIoBufferBytes = 64 * 1024;
-// Every time in the file is this much after the first picture's decode time, so that the
-// first picture's presentation can lie after its decode time without a negative time stamp.
-constexpr double kLeadSeconds = 0.05;
-// Sound arriving this much later than its packets add up to means packets were lost; the
-// sound track then skips ahead rather than drift from the pictures.
-constexpr double kAudioResyncSeconds = 0.2;
 
 // The OpusHead record for one channel at 48 kHz, no pre-skip, no output gain.
 Bytes opusHead() {
@@ -64,8 +57,6 @@ std::string errorText(int errnoValue) {
     }
     return std::strerror(errnoValue);
 }
-
-int64_t ticks(double seconds, int clock) { return std::llround(seconds * clock); }
 
 // libavformat's write callback took mutable bytes before version 61.
 #if LIBAVFORMAT_VERSION_MAJOR >= 61
@@ -200,9 +191,7 @@ bool ClipWriter::open(const RecordedSample& first) {
         return false;
     }
     headerWritten_ = true;
-    startArrival_ = first.arrivalSeconds;
-    cameraClock_ = first.cameraSeconds.has_value();
-    startPresentation_ = cameraClock_ ? *first.cameraSeconds : first.arrivalSeconds;
+    timeline_.begin(first);
     // The header goes out with the first fragment, where the tracks' start times are known
     // and their edit lists can be written.
     return true;
@@ -218,78 +207,24 @@ bool ClipWriter::write(const RecordedSample& sample) {
         }
     }
     if (sample.kind == RecordedSample::Kind::audio) {
-        return writeAudio(sample);
+        const auto sound = timeline_.sound(sample);
+        // What is not an Opus packet is left out.
+        return !sound || writePacket(1, sample.data, sound->pts, sound->pts, sound->samples, true);
     }
-    return writeVideo(sample);
+    const auto ready = timeline_.picture(sample);
+    return !ready || writePicture(*ready);
 }
 
-bool ClipWriter::writeVideo(RecordedSample sample) {
-    double pts = (cameraClock_ && sample.cameraSeconds) ? *sample.cameraSeconds - startPresentation_
-                                                        : sample.arrivalSeconds - startArrival_;
-    if (!cameraClock_) {
-        if (picturesSeen_ > 0 && pts <= lastPresentation_) {
-            pts = lastPresentation_ + 1.0 / kVideoClock;
-        }
-        lastPresentation_ = pts;
-    }
-    unsortedPresentation_.insert(pts);
-    if (!cameraClock_ && pending_ && !sample.reference && pending_->sample.reference) {
-        // Arrival times follow decode order: a non-reference picture is shown before the
-        // reference picture received just before it, so the two trade presentation times.
-        std::swap(pts, pending_->pts);
-    }
-    // The decode times are the presentation times in increasing order, one picture behind.
-    double dts = -kLeadSeconds;
-    if (picturesSeen_ > 0) {
-        dts = *unsortedPresentation_.begin();
-        unsortedPresentation_.erase(unsortedPresentation_.begin());
-        const double previousDts = pending_ ? pending_->dts : lastDts_;
-        dts = std::max(dts, previousDts + 1.0 / kVideoClock);
-    }
-    ++picturesSeen_;
-    if (pending_ && !emitPending(dts)) {
-        return false;
-    }
-    pending_ = PendingPicture{std::move(sample), pts, dts};
-    return true;
-}
-
-bool ClipWriter::emitPending(double nextDts) {
-    PendingPicture picture = std::move(*pending_);
-    pending_.reset();
-    const double duration = nextDts - picture.dts;
-    lastDuration_ = duration;
+bool ClipWriter::writePicture(const StreamTimeline::TimedPicture& picture) {
     if (picture.sample.keyFrame && picturesWritten_ > 0 && !flushFragment()) {
         return false;
     }
-    const double pts = std::max(picture.pts, picture.dts) + kLeadSeconds;
-    const double dts = picture.dts + kLeadSeconds;
-    lastDts_ = picture.dts;
-    if (!writePacket(0, picture.sample.data, ticks(pts, kVideoClock), ticks(dts, kVideoClock),
-                     std::max<int64_t>(1, ticks(duration, kVideoClock)), picture.sample.keyFrame)) {
+    if (!writePacket(0, picture.sample.data, picture.pts, picture.dts, picture.duration,
+                     picture.sample.keyFrame)) {
         return false;
     }
     ++picturesWritten_;
     return true;
-}
-
-bool ClipWriter::writeAudio(const RecordedSample& sample) {
-    const int samples = opus_packet_get_nb_samples(
-        sample.data.data(), static_cast<opus_int32>(sample.data.size()), kAudioRate);
-    if (samples <= 0) {
-        return true;  // not an Opus packet: left out
-    }
-    const double arrival = sample.arrivalSeconds - startArrival_;
-    if (!audioStart_) {
-        audioStart_ = std::max(0.0, arrival);
-    }
-    const double expected = *audioStart_ + static_cast<double>(audioSamples_) / kAudioRate;
-    if (arrival - expected > kAudioResyncSeconds) {
-        audioSamples_ += ticks(arrival - expected, kAudioRate);
-    }
-    const int64_t pts = ticks(*audioStart_ + kLeadSeconds, kAudioRate) + audioSamples_;
-    audioSamples_ += samples;
-    return writePacket(1, sample.data, pts, pts, samples, true);
 }
 
 bool ClipWriter::writePacket(int stream, ByteView data, int64_t pts, int64_t dts, int64_t duration,
@@ -339,8 +274,8 @@ std::optional<std::filesystem::path> ClipWriter::finish() {
         return std::nullopt;
     }
     if (headerWritten_ && failure_.empty()) {
-        if (pending_) {
-            emitPending(pending_->dts + lastDuration_);
+        if (const auto last = timeline_.finish()) {
+            writePicture(*last);
         }
         if (failure_.empty()) {
             av_write_trailer(format_.get());

@@ -5,10 +5,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 
 #include "media/RecordedSample.h"
+#include "media/StreamTimeline.h"
 
 struct AVFormatContext;
 struct AVIOContext;
@@ -54,16 +54,8 @@ public:
     static int writeBytes(void* opaque, const uint8_t* data, int size);
 
 private:
-    struct PendingPicture {
-        RecordedSample sample;
-        double pts = 0;
-        double dts = 0;
-    };
-
     bool open(const RecordedSample& first);
-    bool writeVideo(RecordedSample sample);
-    bool writeAudio(const RecordedSample& sample);
-    bool emitPending(double nextDts);
+    bool writePicture(const StreamTimeline::TimedPicture& picture);
     bool writePacket(int stream, ByteView data, int64_t pts, int64_t dts, int64_t duration,
                      bool key);
     bool flushFragment();
@@ -92,20 +84,9 @@ private:
     bool finished_ = false;
     std::string failure_;
 
-    // Time: every stream starts from the first key frame's arrival (audio) and presentation
-    // time (video); decode times are the presentation times in order, one picture behind.
-    double startArrival_ = 0;
-    double startPresentation_ = 0;
-    bool cameraClock_ = false;
-    double lastPresentation_ = 0;
-    std::multiset<double> unsortedPresentation_;
-    std::optional<PendingPicture> pending_;
-    double lastDts_ = 0;
-    int64_t picturesSeen_ = 0;
+    // A picture is written once the next one has arrived, with its exact duration.
+    StreamTimeline timeline_{StreamTimeline::Holding::untilNextPicture};
     int64_t picturesWritten_ = 0;
-    double lastDuration_ = 1.0 / 30;
-    int64_t audioSamples_ = 0;
-    std::optional<double> audioStart_;
 };
 
 }  // namespace vistamo

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "media/H264ParameterSets.h"
 #include "platform/Bytes.h"
@@ -27,6 +28,13 @@ struct RecordedSample {
     std::shared_ptr<const H264ParameterSets> format;
 
     size_t cost() const { return data.size() + sizeof(RecordedSample); }
+
+    // A picture from a camera's NAL units, each with its 4-byte prefix (as a session hands
+    // them on), received at `arrivalSeconds`; its data is empty when no unit holds anything.
+    // A key frame carries `format`, and without one is none.
+    static RecordedSample picture(const std::vector<ByteView>& units, bool keyFrame,
+                                  std::optional<double> cameraSeconds, double arrivalSeconds,
+                                  std::shared_ptr<const H264ParameterSets> format);
 };
 
 }  // namespace vistamo

@@ -6,25 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "media/StreamSink.h"
 #include "platform/Bytes.h"
 
 namespace vistamo {
 
-// The recorder of a camera's stream as a session uses it: the session hands it what the
-// camera sends, as received, and starts and stops it. Every operation but `isRecording` and
-// `recordingSeconds` is called on the session's "Client Queue"; those two may be called from
-// any thread (the camera window draws the running time from them).
-class SessionRecorder {
+// The recorder of a camera's stream as a session uses it: a sink of the stream that the
+// session also starts and stops. Every operation but `isRecording` and `recordingSeconds` is
+// called on the session's "Client Queue"; those two may be called from any thread (the camera
+// window draws the running time from them).
+class SessionRecorder : public StreamSink {
 public:
-    virtual ~SessionRecorder() = default;
-
-    // Parameter sets and picture units each with their 4-byte prefix; a picture's units
-    // together (one, or both slices), with the camera's time stamp when it sent one.
-    virtual void parameterSets(ByteView sps, ByteView pps) = 0;
-    virtual void picture(const std::vector<ByteView>& units, bool keyFrame,
-                         std::optional<double> cameraSeconds) = 0;
-    virtual void sound(ByteView opusPacket) = 0;
-
     virtual bool start() = 0;
     virtual void stop() = 0;
     // Motion: begins a clip (with the seconds kept before it), or extends the running one.

@@ -107,6 +107,31 @@ void CameraSession::removePictureSink(const PictureSink* sink) {
     }
 }
 
+void CameraSession::addStreamSink(std::weak_ptr<StreamSink> sink) {
+    clientQueue_->async([weakSelf = weak_from_this(), sink = std::move(sink)] {
+        const auto self = weakSelf.lock();
+        const auto reader = sink.lock();
+        if (!self || !reader) {
+            return;
+        }
+        self->streamSinks_.push_back(sink);
+        if (!self->lastSps_.empty() && !self->lastPps_.empty()) {
+            reader->parameterSets(self->lastSps_, self->lastPps_);
+        }
+    });
+}
+
+void CameraSession::removeStreamSink(const StreamSink* sink) {
+    clientQueue_->async([weakSelf = weak_from_this(), sink] {
+        if (const auto self = weakSelf.lock()) {
+            std::erase_if(self->streamSinks_, [sink](const std::weak_ptr<StreamSink>& entry) {
+                const auto reader = entry.lock();
+                return !reader || reader.get() == sink;
+            });
+        }
+    });
+}
+
 void CameraSession::setIp(std::string ip) {
     std::lock_guard guard(linksLock_);
     ip_ = std::move(ip);
@@ -217,6 +242,11 @@ void CameraSession::handleMessage(const std::shared_ptr<TcpStream>& sock, Sessio
                 // picture.
                 if (decoder_) {
                     decoder_->streamRestarted();
+                }
+                lastSps_.clear();
+                lastPps_.clear();
+                for (const auto& reader : streamReaders()) {
+                    reader->streamRestarted();
                 }
                 break;
             default:
@@ -548,15 +578,40 @@ SessionRecorder* CameraSession::makeRecorder() {
     return recorder_.get();
 }
 
+std::vector<std::shared_ptr<StreamSink>> CameraSession::streamReaders() {
+    std::vector<std::shared_ptr<StreamSink>> readers;
+    readers.reserve(streamSinks_.size() + 1);
+    if (recorder_) {
+        readers.push_back(recorder_);
+    }
+    bool gone = false;
+    for (const auto& entry : streamSinks_) {
+        if (auto reader = entry.lock()) {
+            readers.push_back(std::move(reader));
+        } else {
+            gone = true;
+        }
+    }
+    if (gone) {
+        std::erase_if(streamSinks_, [](const auto& entry) { return entry.expired(); });
+    }
+    return readers;
+}
+
 void CameraSession::record(const CommandHeader& header, ByteView body) {
     switch (header.command) {
         case CmdStreamParameters:
-            if (const auto sets = splitStreamParameters(header, body); sets && makeRecorder()) {
-                recorder_->parameterSets(sets->sps, sets->pps);
+            if (const auto sets = splitStreamParameters(header, body)) {
+                makeRecorder();
+                lastSps_.assign(sets->sps.begin(), sets->sps.end());
+                lastPps_.assign(sets->pps.begin(), sets->pps.end());
+                for (const auto& reader : streamReaders()) {
+                    reader->parameterSets(sets->sps, sets->pps);
+                }
             }
             break;
         case CmdVideoFrame: {
-            if (!recorder_) {
+            if (!recorder_ && streamSinks_.empty()) {
                 break;
             }
             std::optional<double> cameraSeconds;
@@ -564,18 +619,23 @@ void CameraSession::record(const CommandHeader& header, ByteView body) {
                 cameraSeconds = floatFromBits(header.details2);
             }
             if (header.details != 1) {
-                recorder_->picture({body}, isIdrSlice(body), cameraSeconds);
+                for (const auto& reader : streamReaders()) {
+                    reader->picture({body}, isIdrSlice(body), cameraSeconds);
+                }
             } else if (heldSlice_.empty()) {
                 heldSlice_.assign(body.begin(), body.end());
             } else {
-                recorder_->picture({heldSlice_, body}, isIdrSlice(heldSlice_), cameraSeconds);
+                const bool keyFrame = isIdrSlice(heldSlice_);
+                for (const auto& reader : streamReaders()) {
+                    reader->picture({heldSlice_, body}, keyFrame, cameraSeconds);
+                }
                 heldSlice_.clear();
             }
             break;
         }
         case CmdOpusAudio:
-            if (recorder_) {
-                recorder_->sound(body);
+            for (const auto& reader : streamReaders()) {
+                reader->sound(body);
             }
             break;
         default:

@@ -11,6 +11,7 @@
 #include "media/OpusPacketSink.h"
 #include "media/PictureSink.h"
 #include "media/SessionRecorder.h"
+#include "media/StreamSink.h"
 #include "session/CommandHeader.h"
 #include "session/SessionParts.h"
 #include "session/SessionScanner.h"
@@ -69,6 +70,12 @@ public:
     // picture); handed to the decoder, which calls them on its own thread. Any thread.
     void addPictureSink(std::weak_ptr<PictureSink> sink);
     void removePictureSink(const PictureSink* sink);
+    // Readers of the camera's stream as received (a publisher to a media server), beside the
+    // recorder; called on `clientQueue` as each message is handled. Any thread; the change
+    // takes effect on `clientQueue`, where a sink added after the stream began is handed the
+    // last parameter sets at once. A sink that is gone is dropped.
+    void addStreamSink(std::weak_ptr<StreamSink> sink);
+    void removeStreamSink(const StreamSink* sink);
     void setIp(std::string ip);
     std::string ip() const;
 
@@ -180,8 +187,11 @@ private:
     void handlePasswordError();
     void handleCameraStatus(const CommandHeader& header);
     void handleVerified();
-    // Hands a message's body to the recorder (made at the first stream parameters).
+    // Hands a message's body to the recorder (made at the first stream parameters) and the
+    // stream sinks.
     void record(const CommandHeader& header, ByteView body);
+    // The recorder and the live stream sinks, for one message.
+    std::vector<std::shared_ptr<StreamSink>> streamReaders();
     SessionRecorder* makeRecorder();
 
     std::shared_ptr<CameraRecord> selectedDevice() const;
@@ -222,6 +232,11 @@ private:
     bool bRequested = false;
     // The socket has this connection's read silence limit.
     bool silenceLimitSet_ = false;
+    // The stream's readers beside the recorder, and the last parameter sets (with their
+    // prefixes) for one added later.
+    std::vector<std::weak_ptr<StreamSink>> streamSinks_;
+    Bytes lastSps_;
+    Bytes lastPps_;
     // What an alarm records, once loaded; the first slice of a picture sent in two.
     std::optional<ClipSettings> clipSettings_;
     Bytes heldSlice_;

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "media/AudioEndpoint.h"
+#include "platform/ReconnectPolicy.h"
 #include "session/SessionView.h"
 #include "video/CameraViewOwner.h"
-#include "video/ReconnectPolicy.h"
 
 class QMenuBar;
 

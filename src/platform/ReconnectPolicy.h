@@ -6,12 +6,14 @@
 
 namespace vistamo {
 
-// When a camera window whose connection dropped tries again: the first wait is 0.5 s, each
-// further one twice the last up to 10 s, every wait shifted by up to a fifth either way so that
-// windows dropped together do not knock in step; 5 minutes after the drop it gives up.
+// When a connection that dropped is tried again (a camera window's session, a publisher's
+// media server): the first wait is 0.5 s, each further one twice the last up to 10 s, every
+// wait shifted by up to a fifth either way so that connections dropped together do not knock
+// in step; 5 minutes after the drop it gives up.
 //
 // Pure: the time and the randomness (numbers in [0, 1)) come from sources given at
-// construction. Main thread (the camera window's).
+// construction. Not thread-safe: one thread uses it (a camera window's main thread, a
+// publisher's queue).
 class ReconnectPolicy {
 public:
     using Clock = std::chrono::steady_clock;

@@ -1,4 +1,4 @@
-#include "video/ReconnectPolicy.h"
+#include "platform/ReconnectPolicy.h"
 
 #include <algorithm>
 #include <random>
