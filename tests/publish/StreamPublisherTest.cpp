@@ -18,10 +18,10 @@
 #include <thread>
 
 #include "dispatch/SerialQueue.h"
-#include "publish/RtspReceiver.h"
 #include "session/SessionDoubles.h"
 #include "support/CameraProcess.h"
 #include "support/LoopbackSession.h"
+#include "support/RtspReceiver.h"
 #include "support/TempHome.h"
 #include "support/Wait.h"
 

@@ -1,4 +1,4 @@
-#include "publish/RtspReceiver.h"
+#include "support/RtspReceiver.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
