@@ -49,6 +49,12 @@ AppDelegate::AppDelegate()
         }
         return std::nullopt;
     });
+    menus_->setPublishingState([this]() -> std::optional<bool> {
+        if (CameraWindow* window = activeCameraWindow()) {
+            return window->viewController()->isPublishing();
+        }
+        return std::nullopt;
+    });
 }
 
 AppDelegate::~AppDelegate() { delete help_.data(); }
@@ -113,6 +119,11 @@ void AppDelegate::perform(AppMenus::Command command) {
         case Command::Record:
             if (CameraWindow* window = activeCameraWindow()) {
                 window->viewController()->toggleRecording();
+            }
+            break;
+        case Command::Publish:
+            if (CameraWindow* window = activeCameraWindow()) {
+                window->viewController()->togglePublishing();
             }
             break;
         case Command::Statistics:

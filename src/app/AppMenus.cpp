@@ -35,8 +35,8 @@ const std::vector<MenuDescription>& menus() {
     static const std::vector<MenuDescription> description{
         {"&Camera",
          {action(Command::AddCamera), action(Command::LocalCameraPreview), kSeparator,
-          action(Command::Record), action(Command::Statistics), kSeparator,
-          action(Command::Options), kSeparator, action(Command::Quit)}},
+          action(Command::Record), action(Command::Publish), action(Command::Statistics),
+          kSeparator, action(Command::Options), kSeparator, action(Command::Quit)}},
         {"&Share", {action(Command::ShareByEmail), action(Command::CopyLink)}},
         {"&Window",
          {action(Command::ShowScanner), kSeparator, kCameraWindows, kSeparator,
@@ -71,6 +71,7 @@ std::vector<ActionText> actionTexts() {
         {Command::Record, "Record", {}},
         // Ctrl+I belongs to the camera view itself; the text only shows it.
         {Command::Statistics, "Statistics\tCtrl+I", {}},
+        {Command::Publish, "Publish Stream…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
     };
 }
 
@@ -114,7 +115,16 @@ void AppMenus::fill(QMenuBar& bar) {
             action(Command::Record)->setEnabled(recording.has_value());
             action(Command::Statistics)->setEnabled(recording.has_value());
             action(Command::Record)->setChecked(recording.value_or(false));
+            const std::optional<bool> publishing =
+                publishingState_ ? publishingState_() : std::nullopt;
+            action(Command::Publish)->setEnabled(publishing.has_value());
+            action(Command::Publish)
+                ->setText(publishing.value_or(false) ? QStringLiteral("Stop Publishing")
+                                                     : QStringLiteral("Publish Stream…"));
         });
+        // Its shortcut works in any camera window, whatever the menu showed last.
+        connect(menu, &QMenu::aboutToHide, this,
+                [this] { action(Command::Publish)->setEnabled(true); });
         const bool listsWindows = std::any_of(
             description.lines.begin(), description.lines.end(),
             [](const MenuLine& line) { return line.kind == MenuLine::Kind::CameraWindows; });

@@ -42,6 +42,8 @@ public:
         Record,
         // Shows or hides the statistics over the active camera window's picture.
         Statistics,
+        // Asks where to publish the active camera window's camera, or stops publishing it.
+        Publish,
     };
 
     // `perform` runs a command; `cameraWindows` answers the open camera windows, in the order
@@ -57,6 +59,13 @@ public:
     // window (Record is then disabled). Asked each time a menu opens.
     void setRecordingState(std::function<std::optional<bool>()> state) {
         recordingState_ = std::move(state);
+    }
+
+    // Whether the active window's camera publishes: none when the active window is not a
+    // camera window (the item is then disabled). Asked each time a menu opens; the item reads
+    // "Stop Publishing" while it publishes.
+    void setPublishingState(std::function<std::optional<bool>()> state) {
+        publishingState_ = std::move(state);
     }
 
     // A menu bar for `window`, owned by it (for windows that are not main windows).
@@ -77,6 +86,7 @@ private:
     // Main thread only; indexed by Command.
     std::vector<QPointer<QAction>> actions_;
     std::function<std::optional<bool>()> recordingState_;
+    std::function<std::optional<bool>()> publishingState_;
 };
 
 }  // namespace vistamo

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "dispatch/MainQueue.h"
 #include "media/RecordedSample.h"
 #include "media/StreamTimeline.h"
 #include "platform/Log.h"
@@ -92,8 +93,13 @@ struct StreamPublisher::Writer {
         } else if (state == State::publishing) {
             logLine(cameraName + ": " + now.line());
         }
-        if (onStatus && callbackQueue) {
-            callbackQueue->async([onStatus = onStatus, now] { onStatus(now); });
+        if (onStatus) {
+            auto work = [onStatus = onStatus, now] { onStatus(now); };
+            if (callbackQueue) {
+                callbackQueue->async(std::move(work));
+            } else {
+                dispatch::mainQueue().async(std::move(work));
+            }
         }
     }
 

@@ -71,6 +71,7 @@ public:
     struct Options {
         std::string cameraName;
         PublishAddress address;
+        // Where `onStatus` runs; the main queue when none.
         std::shared_ptr<dispatch::Queue> callbackQueue;
         std::function<void(const Status&)> onStatus;
         // What may wait for the publisher's queue before pictures are dropped.

@@ -15,6 +15,7 @@
 #include "session/SessionChallenge.h"
 #include "session/SessionMessages.h"
 #include "settings/PasswordStore.h"
+#include "settings/WindowPlaces.h"
 
 namespace vistamo {
 
@@ -140,6 +141,19 @@ void CameraSession::setIp(std::string ip) {
 std::string CameraSession::ip() const {
     std::lock_guard guard(linksLock_);
     return ip_;
+}
+
+std::string CameraSession::cameraName() const {
+    const auto device = selectedDevice();
+    std::string name = device ? device->name().value_or(ip()) : ip();
+    return name.empty() ? "camera" : name;
+}
+
+std::optional<std::string> CameraSession::cameraIdentity() const {
+    if (const auto device = selectedDevice()) {
+        return WindowPlaces::identityFor(device->uuid(), device->address());
+    }
+    return WindowPlaces::identityFor(std::nullopt, ip());
 }
 
 std::shared_ptr<SessionAudioCodec> CameraSession::audioCodec() const {
@@ -550,11 +564,7 @@ SessionRecorder* CameraSession::makeRecorder() {
         clipSettings_ = loadClipSettings();
     }
     RecorderSetup setup;
-    const auto device = selectedDevice();
-    setup.cameraName = device ? device->name().value_or(ip()) : ip();
-    if (setup.cameraName.empty()) {
-        setup.cameraName = "camera";
-    }
+    setup.cameraName = cameraName();
     // Without "Record a clip" no ring of pictures is kept.
     setup.secondsBefore = clipSettings_->recordClip ? clipSettings_->secondsBefore : 0;
     setup.secondsAfter = clipSettings_->secondsAfter;

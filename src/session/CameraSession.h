@@ -78,6 +78,12 @@ public:
     void removeStreamSink(const StreamSink* sink);
     void setIp(std::string ip);
     std::string ip() const;
+    // The camera's name for people and thread names: the name discovery found, else its
+    // address, else "camera". Any thread.
+    std::string cameraName() const;
+    // The camera's identity for its settings (WindowPlaces::identityFor): its UUID when
+    // discovery found it, else its address; none without either. Any thread.
+    std::optional<std::string> cameraIdentity() const;
 
     // The connection itself, for tests that watch it; a window ends it through `disconnect`.
     std::shared_ptr<TcpStream> socket() const { return socket_; }

@@ -14,9 +14,11 @@
 #include "platform/Resources.h"
 #include "session/CameraSession.h"
 #include "session/CommandHeader.h"
+#include "video/CameraPublishing.h"
 #include "video/CameraViewOwner.h"
 #include "video/ControlBar.h"
 #include "video/IntercomLink.h"
+#include "video/PublishDialog.h"
 #include "video/VideoRenderer.h"
 #include "video/VideoScanner.h"
 #include "video/VideoView.h"
@@ -107,7 +109,13 @@ CameraViewController::CameraViewController(CreateToken, std::shared_ptr<VideoRen
       recordQueue_(dispatch::SerialQueue::create("record queue")),
       renderer_(std::move(video)),
       videoView_(&view),
-      owner_(std::move(owner)) {}
+      owner_(std::move(owner)) {
+    publishing_ = CameraPublishing::create([view = QPointer<VideoView>(&view)] {
+        if (view) {
+            view->update();
+        }
+    });
+}
 
 CameraViewController::~CameraViewController() {
     if (intercomOn_) {
@@ -148,6 +156,7 @@ void CameraViewController::attach(const std::shared_ptr<CameraSession>& session)
     session->setView(sessionLink_);
     session->addPictureSink(renderer_);
     intercom_->setSession(weak);
+    publishing_->attach(session);
     if (videoView_ != nullptr) {
         videoView_->recordingOverlay().setRecordingSource([weak]() -> std::optional<double> {
             const auto owner = weak.lock();
@@ -157,10 +166,24 @@ void CameraViewController::attach(const std::shared_ptr<CameraSession>& session)
             }
             return std::nullopt;
         });
-        videoView_->setStatisticsSource([weak] {
+        const std::weak_ptr<CameraPublishing> publishing = publishing_;
+        videoView_->recordingOverlay().setPublishingSource([publishing] {
+            const auto owner = publishing.lock();
+            return owner ? owner->statusLine() : QString();
+        });
+        videoView_->setStatisticsSource([weak, publishing] {
             const auto link = weak.lock();
-            return link ? VideoView::SessionFigures{link->videoStatistics(), link->playbackFill()}
-                        : VideoView::SessionFigures{};
+            VideoView::SessionFigures figures;
+            if (link) {
+                figures.decoder = link->videoStatistics();
+                figures.playbackFill = link->playbackFill();
+            }
+            const auto owner = publishing.lock();
+            if (const auto sent = owner ? owner->statistics() : std::nullopt) {
+                figures.publishing =
+                    VideoView::SessionFigures::Publishing{sent->bytesSent, sent->picturesDropped};
+            }
+            return figures;
         });
     }
 }
@@ -174,8 +197,10 @@ void CameraViewController::detach() {
     }
     session_.reset();
     intercom_->setSession({});
+    publishing_->detach();
     if (videoView_ != nullptr) {
         videoView_->recordingOverlay().setRecordingSource(nullptr);
+        videoView_->recordingOverlay().setPublishingSource(nullptr);
         videoView_->setStatisticsSource(nullptr);
     }
 }
@@ -191,6 +216,25 @@ bool CameraViewController::isRecording() const {
     const auto recorder = session ? session->recorder() : nullptr;
     return recorder && recorder->isRecording();
 }
+
+void CameraViewController::togglePublishing() {
+    if (publishing_->isPublishing()) {
+        publishing_->stop();
+        return;
+    }
+    QWidget* window = videoView_ != nullptr ? videoView_->window() : nullptr;
+    auto* dialog = new PublishDialog(
+        publishing_->rememberedAddress(),
+        [publishing = std::weak_ptr<CameraPublishing>(publishing_)](const std::string& address,
+                                                                    std::string* fault) {
+            const auto owner = publishing.lock();
+            return owner && owner->start(address, fault);
+        },
+        window);
+    runner_(*dialog, DialogModality::windowSheet);
+}
+
+bool CameraViewController::isPublishing() const { return publishing_->isPublishing(); }
 
 // ---- clicks ------------------------------------------------------------------------------
 

@@ -16,6 +16,7 @@
 
 namespace vistamo {
 
+class CameraPublishing;
 class CameraSession;
 class CameraViewOwner;
 class IntercomLink;
@@ -101,6 +102,12 @@ public:
     void toggleRecording();
     bool isRecording() const;
 
+    // Publish Stream… (Ctrl+Shift+P): asks where to publish the camera (a sheet), or stops
+    // publishing it.
+    void togglePublishing();
+    bool isPublishing() const;
+    const std::shared_ptr<CameraPublishing>& publishing() const { return publishing_; }
+
     // Stops the intercom if it runs, then closes the window.
     void closeWindow();
 
@@ -139,6 +146,7 @@ private:
     std::shared_ptr<PCMRecorder> recorder;
     std::shared_ptr<IntercomLink> intercom_;
     std::shared_ptr<dispatch::SerialQueue> recordQueue_;
+    std::shared_ptr<CameraPublishing> publishing_;
 
     // Main thread only.
     std::shared_ptr<VideoRenderer> renderer_;

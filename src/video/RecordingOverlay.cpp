@@ -53,7 +53,8 @@ void RecordingOverlay::paint(QPainter& painter, const QRectF& picture, Clock::ti
     }
     const std::optional<double> seconds = source_ ? source_() : std::nullopt;
     const bool showNotice = !notice_.isEmpty() && now < noticeUntil_;
-    if (!seconds && !showNotice) {
+    const QString publishing = publishingLine();
+    if (!seconds && !showNotice && publishing.isEmpty()) {
         return;
     }
     painter.save();
@@ -89,6 +90,26 @@ void RecordingOverlay::paint(QPainter& painter, const QRectF& picture, Clock::ti
         painter.setPen(Qt::white);
         painter.drawText(badge.adjusted(kDot + 16, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft,
                          time);
+    }
+    if (!publishing.isEmpty()) {
+        QFont small = font;
+        small.setPixelSize(13);
+        small.setBold(false);
+        painter.setFont(small);
+        const QFontMetricsF smallMetrics(small);
+        const double height = smallMetrics.height() + 6;
+        // Below the red dot, clear of the statistics at the top left.
+        const double top =
+            picture.top() + (showNotice ? line : 0) + kMargin + (seconds ? line + 4 : 0);
+        const QString text =
+            smallMetrics.elidedText(publishing, Qt::ElideRight, picture.width() / 2);
+        const double width = smallMetrics.horizontalAdvance(text) + 16;
+        const QRectF badge(picture.right() - kMargin - width, top, width, height);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0, 0, 0, 140));
+        painter.drawRoundedRect(badge, height / 2, height / 2);
+        painter.setPen(Qt::white);
+        painter.drawText(badge.adjusted(8, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft, text);
     }
     painter.restore();
 }

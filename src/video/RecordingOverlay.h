@@ -13,9 +13,10 @@ namespace vistamo {
 
 struct VideoViewport;
 
-// What a camera window draws over its picture about recording: a red dot with the running
-// time while the camera records (top right of the picture), and the last notice about it for
-// a while (one line along the picture's top). Never over the control bar: everything stays
+// What a camera window draws over its picture about recording and publishing: a red dot with
+// the running time while the camera records (top right of the picture), the last notice about
+// it for a while (one line along the picture's top), and while the camera publishes a small
+// line saying how (top right, below the red dot). Never over the control bar: everything stays
 // inside the picture's rectangle.
 //
 // Main thread only.
@@ -30,6 +31,8 @@ public:
         source_ = std::move(source);
     }
     void showNotice(const QString& text, Clock::time_point now = Clock::now());
+    // The publishing line, empty while the camera does not publish.
+    void setPublishingSource(std::function<QString()> source) { publishing_ = std::move(source); }
 
     // Draws over the picture that fills `viewport` (backing pixels, origin at the bottom left)
     // of `device`, whose size is in points; paints nothing when there is nothing to show.
@@ -41,13 +44,16 @@ public:
     static QString runningTime(double seconds);
 
     bool hasSomethingToShow(Clock::time_point now) const {
-        return isRecording() || (!notice_.isEmpty() && now < noticeUntil_);
+        return isRecording() || (!notice_.isEmpty() && now < noticeUntil_) ||
+               !publishingLine().isEmpty();
     }
+    QString publishingLine() const { return publishing_ ? publishing_() : QString(); }
     bool isRecording() const { return source_ && source_().has_value(); }
     const QString& notice() const { return notice_; }
 
 private:
     std::function<std::optional<double>()> source_;
+    std::function<QString()> publishing_;
     QString notice_;
     Clock::time_point noticeUntil_{};
 };

@@ -86,6 +86,13 @@ void VideoView::refreshStatistics() {
     lines << (figures.playbackFill < 0
                   ? QString("sound     none")
                   : QString("sound     ring %1 %").arg(100 * figures.playbackFill, 0, 'f', 0));
+    if (figures.publishing) {
+        const auto& published = *figures.publishing;
+        lines << QString("publish   %1 Mbit/s  dropped %2")
+                     .arg(8 * rate(published.bytesSent, lastPublishedBytes_) / 1e6, 0, 'f', 2)
+                     .arg(published.picturesDropped);
+        lastPublishedBytes_ = published.bytesSent;
+    }
     lastRefresh_ = now;
     lastShown_ = shown;
     lastDropped_ = dropped;

@@ -96,6 +96,12 @@ public:
     struct SessionFigures {
         DecoderStatistics decoder;
         double playbackFill = -1;
+        // While the camera publishes: bytes sent to the media server and pictures left out.
+        struct Publishing {
+            uint64_t bytesSent = 0;
+            uint64_t picturesDropped = 0;
+        };
+        std::optional<Publishing> publishing;
     };
     // Where the figures come from (the view controller sets it); none: the renderer's alone.
     void setStatisticsSource(std::function<SessionFigures()> source) {
@@ -144,6 +150,7 @@ private:
     uint64_t lastShown_ = 0;
     uint64_t lastDropped_ = 0;
     uint64_t lastBytes_ = 0;
+    uint64_t lastPublishedBytes_ = 0;
 };
 
 }  // namespace vistamo

@@ -106,6 +106,24 @@ TEST(AppMenusTest, EveryWindowCarriesTheSameMenusAndTheirShortcutsActFromAnyOfTh
     recording = true;
     emit cameraMenu->aboutToShow();
     EXPECT_TRUE(record->isEnabled() && record->isChecked());
+
+    // Publishing likewise, its text saying what it does; its shortcut stays live once the menu
+    // closes, whatever window it showed on.
+    std::optional<bool> publishing;
+    menus.setPublishingState([&] { return publishing; });
+    QAction* publish = menus.action(Command::Publish);
+    ASSERT_TRUE(cameraMenu->actions().contains(publish));
+    EXPECT_EQ(publish->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+    emit cameraMenu->aboutToShow();
+    EXPECT_FALSE(publish->isEnabled());
+    emit cameraMenu->aboutToHide();
+    EXPECT_TRUE(publish->isEnabled());
+    publishing = false;
+    emit cameraMenu->aboutToShow();
+    EXPECT_EQ(publish->text(), "Publish Stream…");
+    publishing = true;
+    emit cameraMenu->aboutToShow();
+    EXPECT_EQ(publish->text(), "Stop Publishing");
 }
 
 }  // namespace
