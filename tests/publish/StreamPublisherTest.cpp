@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -20,6 +21,7 @@
 #include "dispatch/SerialQueue.h"
 #include "session/SessionDoubles.h"
 #include "support/CameraProcess.h"
+#include "support/FaultRelay.h"
 #include "support/LoopbackSession.h"
 #include "support/RtspReceiver.h"
 #include "support/TempHome.h"
@@ -77,7 +79,7 @@ class PublishTest : public TempHomeTest {
 protected:
     void SetUp() override {
         TempHomeTest::SetUp();
-        camera = std::make_unique<CameraProcess>();
+        camera = std::make_unique<CameraProcess>(cameraArguments);
         session = makeLoopbackSession(SessionParts{}, scanner);
         session->addStreamSink(tap);
         device = loopbackCamera(camera->port());
@@ -90,10 +92,11 @@ protected:
         TempHomeTest::TearDown();
     }
 
-    void publish(const std::string& address) {
+    void publish(const std::string& address, size_t maxBacklogBytes = 8 << 20) {
         StreamPublisher::Options options;
         options.cameraName = "Test Camera";
         options.address = *PublishAddress::parse(address);
+        options.maxBacklogBytes = maxBacklogBytes;
         publisher = StreamPublisher::create(std::move(options));
         session->addStreamSink(publisher);
     }
@@ -114,6 +117,7 @@ protected:
             << received.sounds.size() << " sound packets received are not as sent";
     }
 
+    std::vector<std::string> cameraArguments = {"--port", "0", "--control"};
     std::unique_ptr<CameraProcess> camera;
     std::shared_ptr<RecordingScanner> scanner = std::make_shared<RecordingScanner>();
     std::shared_ptr<CameraRecord> device;
@@ -158,6 +162,66 @@ TEST_F(PublishTest, ReceiverStartedAgainIsFoundAgainAndGetsAKeyFrameFirst) {
     publisher->stop();
     ASSERT_TRUE(second.waitForEnd(10s)) << second.transcript();
     expectAsSent(readReceived(second.file()), publisher->statistics().picturesSent - before);
+}
+
+// Whether `received` is made of runs of `sent`, each beginning at a key frame (an IDR slice).
+bool runsFromKeyFrames(const std::vector<Bytes>& sent, const std::vector<Bytes>& received,
+                       int* runs) {
+    *runs = 0;
+    size_t at = sent.size();
+    for (const Bytes& unit : received) {
+        if (at < sent.size() && sent[at] == unit) {
+            ++at;
+            continue;
+        }
+        if (unit.empty() || (unit[0] & 0x1F) != 5) {
+            return false;
+        }
+        const auto found = std::find(sent.begin(), sent.end(), unit);
+        if (found == sent.end()) {
+            return false;
+        }
+        at = static_cast<size_t>(found - sent.begin()) + 1;
+        ++*runs;
+    }
+    return true;
+}
+
+class ThrottledPublishTest : public PublishTest {
+protected:
+    ThrottledPublishTest() {
+        // A stream well above the throttle below; encoded once, so the camera keeps its pace.
+        cameraArguments = {"--port", "0",     "--control", "--size", "1280x720", "--fps",
+                           "30",     "--gop", "15",        "--loop", "1"};
+    }
+};
+
+TEST_F(ThrottledPublishTest, SlowLinkLosesWholePicturesUpToKeyFramesAndTheSessionKeepsItsPace) {
+    const uint16_t port = freeLoopbackPort();
+    RtspReceiver receiver(port, "camera", home_ / "received.mkv");
+    // Little room anywhere on the way, so that the link pushes back at once.
+    FaultRelay relay(port, 64 * 1024);
+    publish("rtsp://127.0.0.1:" + std::to_string(relay.port()) + "/camera", 128 * 1024);
+    ASSERT_TRUE(sentMore(15));
+    relay.setThrottle(FaultRelay::Direction::toCamera, 200'000);
+    ASSERT_TRUE(waitUntil([&] { return publisher->statistics().picturesDropped >= 30; }, 60s));
+    // Meanwhile the session hands every picture on: two more seconds of them arrive while
+    // the publisher still drops.
+    const size_t units = tap->units().size();
+    const uint64_t dropped = publisher->statistics().picturesDropped;
+    ASSERT_TRUE(waitUntil([&] { return tap->units().size() >= units + 60; }, 30s));
+    EXPECT_GT(publisher->statistics().picturesDropped, dropped);
+    relay.setThrottle(FaultRelay::Direction::toCamera, 0);
+    ASSERT_TRUE(sentMore(15));
+    publisher->stop();
+    ASSERT_TRUE(receiver.waitForEnd(20s)) << receiver.transcript();
+
+    const auto received = readReceived(receiver.file());
+    EXPECT_TRUE(received.startsWithKeyFrame);
+    int runs = 0;
+    EXPECT_TRUE(runsFromKeyFrames(tap->units(), received.units, &runs));
+    EXPECT_GT(runs, 1) << "pictures were left out, so the stream must start again at a key frame";
+    EXPECT_EQ(publisher->status().state, StreamPublisher::State::stopped);
 }
 
 // An RTSP server of the test's own that answers every request with one status line.

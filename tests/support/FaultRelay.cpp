@@ -86,7 +86,8 @@ size_t FaultRelay::Framing::consumeToBoundary(const uint8_t* bytes, size_t size)
     return size;
 }
 
-FaultRelay::FaultRelay(uint16_t cameraPort) : cameraPort_(cameraPort) {
+FaultRelay::FaultRelay(uint16_t cameraPort, size_t maxQueuedBytes)
+    : cameraPort_(cameraPort), maxQueuedBytes_(maxQueuedBytes) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
@@ -355,7 +356,7 @@ void FaultRelay::run() {
         for (auto& connection : connections_) {
             for (int i = 0; i < 2; ++i) {
                 const Pipe& pipe = connection->pipes[i];
-                if (!pipe.sourceEnded && pipe.queuedBytes < kMaxQueuedBytes) {
+                if (!pipe.sourceEnded && pipe.queuedBytes < maxQueuedBytes_) {
                     fds.push_back({pipe.from, POLLIN, 0});
                     owners.emplace_back(connection.get(), i);
                 }

@@ -20,8 +20,8 @@ namespace vistamo::test {
 //
 // Bytes keep their order in each direction: a chunk read from one side is written to the other
 // only while the link is not stalled, and no faster than its throttle allows. The relay holds at
-// most kMaxQueuedBytes per direction and stops reading beyond that, so a throttled or stalled link
-// pushes back on the sender as a slow network does.
+// most kMaxQueuedBytes per direction (or what it is given) and stops reading beyond that, so a
+// throttled or stalled link pushes back on the sender as a slow network does.
 //
 // Threads: the relay's own thread owns the sockets and the queued bytes; every public method may
 // be called from any thread. Settings, counters and queues are guarded by `lock_`; the thread
@@ -38,9 +38,9 @@ public:
         close,  // shutdown and close: both ends see an orderly end of stream
     };
 
-    // Relays to `cameraPort` on the loopback address; throws std::runtime_error when it cannot
-    // listen.
-    explicit FaultRelay(uint16_t cameraPort);
+    // Relays to `cameraPort` on the loopback address, holding at most `maxQueuedBytes` per
+    // direction; throws std::runtime_error when it cannot listen.
+    explicit FaultRelay(uint16_t cameraPort, size_t maxQueuedBytes = kMaxQueuedBytes);
     ~FaultRelay();
     FaultRelay(const FaultRelay&) = delete;
     FaultRelay& operator=(const FaultRelay&) = delete;
@@ -114,6 +114,7 @@ private:
     int wakeFd_ = -1;
     uint16_t port_ = 0;
     uint16_t cameraPort_ = 0;
+    size_t maxQueuedBytes_ = kMaxQueuedBytes;
 
     mutable std::mutex lock_;
     // Guarded by lock_.
