@@ -16,8 +16,8 @@ namespace vistamo {
 namespace {
 
 int interrupted(void* opaque) {
-    const auto* flag = static_cast<const std::atomic<bool>*>(opaque);
-    return flag != nullptr && flag->load() ? 1 : 0;
+    const auto* asked = static_cast<const std::function<bool()>*>(opaque);
+    return *asked && (*asked)() ? 1 : 0;
 }
 
 bool setExtradata(AVCodecParameters* parameters, ByteView bytes) {
@@ -69,8 +69,10 @@ void RtspOutput::FormatDeleter::operator()(AVFormatContext* context) const {
     avformat_free_context(context);
 }
 
-RtspOutput::RtspOutput(std::string url, double ioTimeoutSeconds, const std::atomic<bool>* interrupt)
-    : url_(std::move(url)), ioTimeoutSeconds_(ioTimeoutSeconds), interrupt_(interrupt) {}
+RtspOutput::RtspOutput(std::string url, double ioTimeoutSeconds, std::function<bool()> interrupted)
+    : url_(std::move(url)),
+      ioTimeoutSeconds_(ioTimeoutSeconds),
+      interrupted_(std::move(interrupted)) {}
 
 RtspOutput::~RtspOutput() { close(); }
 
@@ -92,7 +94,7 @@ RtspOutput::Result RtspOutput::open(const H264ParameterSets& description) {
     }
     format_.reset(context);
     context->interrupt_callback.callback = &interrupted;
-    context->interrupt_callback.opaque = const_cast<void*>(static_cast<const void*>(interrupt_));
+    context->interrupt_callback.opaque = &interrupted_;
     AVStream* video = avformat_new_stream(context, nullptr);
     AVStream* audio = avformat_new_stream(context, nullptr);
     if (video == nullptr || audio == nullptr) {

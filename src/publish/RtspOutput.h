@@ -1,7 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,7 +16,8 @@ namespace vistamo {
 // One connection to a media server: libavformat's RTSP output over TCP, announcing one H.264
 // stream (with the parameter sets it starts with) and one Opus stream, and sending their
 // packets as they are. Connecting and writing block; a write into a server that stopped
-// reading waits until `interrupt` is set or the socket's timeout passes.
+// reading waits until `interrupted` says so (asked while it waits) or the socket's timeout
+// passes.
 //
 // Not thread-safe: one thread (a publisher's queue) uses it.
 class RtspOutput {
@@ -38,7 +39,7 @@ public:
     };
 
     // `url` holds the credentials; it is kept for the connection only and never logged.
-    RtspOutput(std::string url, double ioTimeoutSeconds, const std::atomic<bool>* interrupt);
+    RtspOutput(std::string url, double ioTimeoutSeconds, std::function<bool()> interrupted);
     ~RtspOutput();
 
     RtspOutput(const RtspOutput&) = delete;
@@ -57,7 +58,8 @@ private:
 
     std::string url_;
     double ioTimeoutSeconds_;
-    const std::atomic<bool>* interrupt_;
+    // Called by libavformat while it waits, on this object's thread.
+    std::function<bool()> interrupted_;
     struct FormatDeleter {
         void operator()(AVFormatContext* context) const;
     };

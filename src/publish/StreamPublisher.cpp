@@ -53,7 +53,7 @@ struct StreamPublisher::Writer {
     std::function<void(const Status&)> onStatus;
     std::function<void(double)> pictureSent;
     double ioTimeoutSeconds = 5;
-    std::shared_ptr<std::atomic<bool>> stopping;
+    std::shared_ptr<std::atomic<double>> stoppedAt;
     // Not owned: the queue ends by itself once the publisher lets it go.
     std::weak_ptr<dispatch::SerialQueue> queue;
 
@@ -112,7 +112,7 @@ struct StreamPublisher::Writer {
     // A try that failed, or a connection that broke.
     void failed(const RtspOutput::Result& result) {
         close();
-        if (stopping->load()) {
+        if (stopping()) {
             return;
         }
         attemptDue = false;
@@ -136,7 +136,10 @@ struct StreamPublisher::Writer {
 
     bool connect(const RecordedSample& first) {
         setStatus(State::connecting);
-        output = std::make_unique<RtspOutput>(url, ioTimeoutSeconds, stopping.get());
+        output = std::make_unique<RtspOutput>(url, ioTimeoutSeconds, [stoppedAt = stoppedAt] {
+            const double at = stoppedAt->load();
+            return at > 0 && steadySeconds() - at > kStopGraceSeconds;
+        });
         const auto result = output->open(*first.format);
         if (result.outcome != RtspOutput::Outcome::sent) {
             failed(result);
@@ -150,8 +153,10 @@ struct StreamPublisher::Writer {
         return true;
     }
 
+    bool stopping() const { return stoppedAt->load() > 0; }
+
     void handle(RecordedSample sample) {
-        if (stopping->load()) {
+        if (stopping()) {
             return;
         }
         if (sample.kind == RecordedSample::Kind::audio) {
@@ -206,14 +211,14 @@ StreamPublisher::StreamPublisher(Options options)
       queue_(dispatch::SerialQueue::create("publishing " + options_.cameraName)),
       writer_(std::make_shared<Writer>()),
       backlogBytes_(std::make_shared<std::atomic<size_t>>(0)),
-      stopping_(std::make_shared<std::atomic<bool>>(false)) {
+      stoppedAt_(std::make_shared<std::atomic<double>>(0)) {
     writer_->url = options_.address.url();
     writer_->cameraName = options_.cameraName;
     writer_->callbackQueue = options_.callbackQueue;
     writer_->onStatus = options_.onStatus;
     writer_->pictureSent = options_.pictureSent;
     writer_->ioTimeoutSeconds = options_.ioTimeoutSeconds;
-    writer_->stopping = stopping_;
+    writer_->stoppedAt = stoppedAt_;
     writer_->queue = queue_;
     writer_->status.server = options_.address.shown();
     if (options_.makePolicy) {
@@ -234,7 +239,8 @@ StreamPublisher::~StreamPublisher() {
 }
 
 void StreamPublisher::stop() {
-    if (stopping_->exchange(true)) {
+    double never = 0;
+    if (!stoppedAt_->compare_exchange_strong(never, steadySeconds())) {
         return;
     }
     queue_->async([writer = writer_] {
@@ -263,7 +269,7 @@ void StreamPublisher::parameterSets(ByteView sps, ByteView pps) {
 
 void StreamPublisher::picture(const std::vector<ByteView>& units, bool keyFrame,
                               std::optional<double> cameraSeconds) {
-    if (stopping_->load()) {
+    if (stoppedAt_->load() > 0) {
         return;
     }
     RecordedSample sample = RecordedSample::picture(units, keyFrame, cameraSeconds, now(), format_);
@@ -273,7 +279,7 @@ void StreamPublisher::picture(const std::vector<ByteView>& units, bool keyFrame,
 }
 
 void StreamPublisher::sound(ByteView opusPacket) {
-    if (opusPacket.empty() || stopping_->load()) {
+    if (opusPacket.empty() || stoppedAt_->load() > 0) {
         return;
     }
     RecordedSample sample;

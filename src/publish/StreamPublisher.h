@@ -35,8 +35,10 @@ namespace vistamo {
 // - `status`, `statistics` and `stop` may be called from any thread.
 // - `onStatus` runs on `callbackQueue`, possibly after the publisher is gone.
 // - The connection, the time stamps and the retry policy belong to the publisher's queue.
-// Lifecycle: `create` starts the queue; `stop` (or the destructor) ends publishing, breaking a
-// connection attempt or a write that waits on the server; the queue then finishes by itself.
+// Lifecycle: `create` starts the queue; `stop` (or the destructor) ends publishing: what waits
+// for the queue is dropped, the picture being written goes out whole and the server hears
+// goodbye, unless it keeps the publisher waiting longer than kStopGraceSeconds (then the wait
+// is broken); the queue then finishes by itself.
 class StreamPublisher final : public StreamSink,
                               public std::enable_shared_from_this<StreamPublisher> {
 public:
@@ -87,6 +89,8 @@ public:
         std::function<void(double arrivalSeconds)> pictureSent;
     };
 
+    static constexpr double kStopGraceSeconds = 1.0;
+
     static std::shared_ptr<StreamPublisher> create(Options options);
     ~StreamPublisher() override;
 
@@ -114,10 +118,10 @@ private:
     const Options options_;
     std::shared_ptr<dispatch::SerialQueue> queue_;
     std::shared_ptr<Writer> writer_;
-    // Shared with the queue: bytes handed to it and not yet sent, and the stop request that
-    // breaks a blocking connection or write.
+    // Shared with the queue: bytes handed to it and not yet sent, and when `stop` was called
+    // (seconds on the steady clock; 0 before).
     std::shared_ptr<std::atomic<size_t>> backlogBytes_;
-    std::shared_ptr<std::atomic<bool>> stopping_;
+    std::shared_ptr<std::atomic<double>> stoppedAt_;
 
     // The session's queue only.
     std::shared_ptr<const H264ParameterSets> format_;

@@ -203,7 +203,7 @@ TEST_F(ThrottledPublishTest, SlowLinkLosesWholePicturesUpToKeyFramesAndTheSessio
     FaultRelay relay(port, 64 * 1024);
     publish("rtsp://127.0.0.1:" + std::to_string(relay.port()) + "/camera", 128 * 1024);
     ASSERT_TRUE(sentMore(15));
-    relay.setThrottle(FaultRelay::Direction::toCamera, 200'000);
+    relay.setThrottle(FaultRelay::Direction::toCamera, 50'000);
     ASSERT_TRUE(waitUntil([&] { return publisher->statistics().picturesDropped >= 30; }, 60s));
     // Meanwhile the session hands every picture on: two more seconds of them arrive while
     // the publisher still drops.
