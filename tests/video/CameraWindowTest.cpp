@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QHelpEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
 #include <QToolTip>
@@ -26,12 +27,14 @@
 #include "support/DiskSound.h"
 #include "support/FaultRelay.h"
 #include "support/LoopbackSession.h"
+#include "support/RtspReceiver.h"
 #include "support/TestStream.h"
 #include "support/qt/FrameNumber.h"
 #include "support/qt/QtWait.h"
 #include "video/CameraViewController.h"
 #include "video/CameraWindow.h"
 #include "video/ControlBar.h"
+#include "video/PublishDialog.h"
 #include "video/SessionPartsFactory.h"
 #include "video/TestVideoScanner.h"
 #include "video/VideoRenderer.h"
@@ -754,6 +757,42 @@ TEST_F(CameraWindowTest, MotionAlarmRecordsAClip) {
     const ClipProbe clip = probeClip(recordings()[0]);
     expectPlayableWithSound(clip);
     EXPECT_GE(clip.videoPackets, 10);
+}
+
+// Publish Stream… through its dialog to a real RTSP receiver: the line over the picture follows
+// the publisher, and stopping says goodbye to the receiver, which then holds the pictures. Also
+// leaves a grab of the window while it publishes in the build tree's screenshots folder.
+TEST_F(CameraWindowTest, PublishesThroughItsDialogAndSaysSoOverThePicture) {
+    const uint16_t port = freeLoopbackPort();
+    RtspReceiver receiver(port, "porch", home_ / "porch.mkv");
+    const std::string address = "rtsp://127.0.0.1:" + std::to_string(port) + "/porch";
+    answer = [&](QDialog& dialog) {
+        auto* publish = qobject_cast<PublishDialog*>(&dialog);
+        ASSERT_NE(publish, nullptr);
+        publish->addressField()->setText(QString::fromStdString(address));
+        publish->tryStart();
+    };
+    Camera& camera = open({"--size", "640x360", "--gop", "10"}, QSize(800, 500));
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    contentOf(camera).togglePublishing();
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_EQ(dialogs[0].modality, DialogModality::windowSheet);
+    EXPECT_TRUE(contentOf(camera).isPublishing());
+    const QString line = QString("Publishing to 127.0.0.1:%1/porch").arg(port);
+    ASSERT_TRUE(waitProcessingEvents(
+        [&] { return viewOf(camera).recordingOverlay().publishingLine() == line; }));
+    ASSERT_TRUE(waitForFrames(camera, 20));
+    const fs::path folder = VISTAMO_SCREENSHOT_DIR;
+    fs::create_directories(folder);
+    viewOf(camera).grabFramebuffer().save(
+        QString::fromStdString((folder / "camera-window-publishing.png").string()));
+
+    contentOf(camera).togglePublishing();
+    EXPECT_FALSE(contentOf(camera).isPublishing());
+    EXPECT_TRUE(viewOf(camera).recordingOverlay().publishingLine().isEmpty());
+    EXPECT_EQ(dialogs.size(), 1u);
+    ASSERT_TRUE(waitProcessingEvents([&] { return !receiver.running(); }));
+    EXPECT_GE(readReceived(receiver.file()).pictures, 10);
 }
 
 // Also run with QT_SCALE_FACTOR=2 (a ctest entry of its own): everything is in device pixels.
