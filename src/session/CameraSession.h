@@ -11,6 +11,7 @@
 #include "media/OpusPacketSink.h"
 #include "media/PictureSink.h"
 #include "media/SessionRecorder.h"
+#include "media/SoundSink.h"
 #include "session/CommandHeader.h"
 #include "session/SessionParts.h"
 #include "session/SessionScanner.h"
@@ -69,6 +70,11 @@ public:
     // picture); handed to the decoder, which calls them on its own thread. Any thread.
     void addPictureSink(std::weak_ptr<PictureSink> sink);
     void removePictureSink(const PictureSink* sink);
+    // Where the camera's decoded sound goes besides the player; handed to the codec, which
+    // calls them on `clientQueue`. Nothing once the connection has ended (the codec is gone).
+    // Any thread.
+    void addSoundSink(std::weak_ptr<SoundSink> sink);
+    void removeSoundSink(const SoundSink* sink);
     void setIp(std::string ip);
     std::string ip() const;
 
