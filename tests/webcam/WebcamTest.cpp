@@ -25,7 +25,7 @@ using test::PipeWireDaemons;
 using test::PipeWireReader;
 using test::waitUntil;
 
-constexpr const char* kIdentity = "5A3C0E17B2D94F6880A1C4E7D2B93F05";
+constexpr const char* kIdentity = "uuid:5A3C0E17B2D94F6880A1C4E7D2B93F05";
 constexpr const char* kCameraName = "Test Camera";
 
 class WebcamTest : public ::testing::Test {
@@ -100,7 +100,7 @@ TEST_F(WebcamTest, NodesCarryTheCameraPictureAndToneUntilReleased) {
     EXPECT_EQ(PipeWireDaemons::property(videoNode, "media.role"), "Camera");
     EXPECT_EQ(PipeWireDaemons::property(videoNode, "media.category"), "Capture");
     EXPECT_EQ(PipeWireDaemons::property(videoNode, "node.description"), "Test Camera (vistamo)");
-    EXPECT_EQ(video.nodeName, "vistamo.camera." + std::string(kIdentity));
+    EXPECT_EQ(video.nodeName, "vistamo.camera.uuid_5A3C0E17B2D94F6880A1C4E7D2B93F05");
     const std::string soundNode = *nodeProperties(microphone);
     EXPECT_EQ(PipeWireDaemons::property(soundNode, "media.class"), "Audio/Source");
     EXPECT_EQ(PipeWireDaemons::property(soundNode, "node.description"),
