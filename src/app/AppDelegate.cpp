@@ -49,6 +49,16 @@ AppDelegate::AppDelegate()
         }
         return std::nullopt;
     });
+    menus_->setWebcamState([this] {
+        AppMenus::WebcamState state;
+        CameraWindow* window = activeCameraWindow();
+        state.cameraWindow = window != nullptr;
+        state.on = window != nullptr && window->usesWebcam();
+        if (mainWindow_ && !mainWindow_->webcamConnection()) {
+            state.absence = mainWindow_->webcamAbsence();
+        }
+        return state;
+    });
 }
 
 AppDelegate::~AppDelegate() { delete help_.data(); }
@@ -113,6 +123,11 @@ void AppDelegate::perform(AppMenus::Command command) {
         case Command::Record:
             if (CameraWindow* window = activeCameraWindow()) {
                 window->viewController()->toggleRecording();
+            }
+            break;
+        case Command::UseAsWebcam:
+            if (CameraWindow* window = activeCameraWindow()) {
+                window->toggleWebcam();
             }
             break;
         case Command::Statistics:
