@@ -145,8 +145,8 @@ TEST_F(WebcamTest, SurvivesACutAndRenegotiatesANewPictureSize) {
     for (const auto& repeat : repeats) {
         EXPECT_EQ(repeat.number, repeats.front().number);
     }
-    EXPECT_GE(repeats.back().at - repeats.front().at,
-              2 * WebcamVideoNode::kRepeatInterval * 8 / 10);
+    // Far slower than the camera's 25 pictures a second, however late the reader sees them.
+    EXPECT_GE(repeats.back().at - repeats.front().at, WebcamVideoNode::kRepeatInterval);
     const size_t heard = sound.sampleCount();
     ASSERT_TRUE(waitUntil([&] { return sound.sampleCount() >= heard + 24000; }, 30s));
     const auto samples = sound.samples();
