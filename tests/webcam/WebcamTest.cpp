@@ -83,6 +83,22 @@ protected:
     return ::testing::AssertionSuccess();
 }
 
+// Pictures in order, each once, except the repeat the node sends on purpose when no new picture
+// came for a while (a loaded machine can hold the camera or the decoder back that long).
+::testing::AssertionResult inOrderOnce(const std::vector<PipeWireReader::Picture>& pictures) {
+    for (size_t index = 1; index < pictures.size(); ++index) {
+        const auto& previous = pictures[index - 1];
+        const auto& picture = pictures[index];
+        const bool repeat = picture.number == previous.number &&
+                            picture.at - previous.at >= WebcamVideoNode::kRepeatInterval / 2;
+        if (picture.number < 0 || (picture.number <= previous.number && !repeat)) {
+            return ::testing::AssertionFailure() << "frame number " << picture.number << " at "
+                                                 << index << " after " << previous.number;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
 std::vector<int> numbersOf(const std::vector<PipeWireReader::Picture>& pictures) {
     std::vector<int> numbers;
     for (const auto& picture : pictures) {
@@ -116,8 +132,8 @@ TEST_F(WebcamTest, NodesCarryTheCameraPictureAndToneUntilReleased) {
     EXPECT_TRUE(std::all_of(read.begin(), read.end(), [](const auto& picture) {
         return picture.width == 320 && picture.height == 240;
     }));
+    EXPECT_TRUE(inOrderOnce(read));
     const std::vector<int> numbers = numbersOf(read);
-    EXPECT_TRUE(inOrderOnce(numbers));
     // A reader that keeps up misses hardly any picture.
     EXPECT_LT(numbers.back() - numbers.front(), 2 * static_cast<int>(numbers.size()));
 
@@ -161,7 +177,7 @@ TEST_F(WebcamTest, SurvivesACutAndRenegotiatesANewPictureSize) {
     const size_t before = pictures.pictureCount();
     ASSERT_TRUE(waitUntil([&] { return pictures.pictureCount() >= before + 20; }, 30s));
     const auto after = pictures.pictures();
-    EXPECT_TRUE(inOrderOnce(numbersOf(std::vector(after.end() - 15, after.end()))));
+    EXPECT_TRUE(inOrderOnce(std::vector(after.end() - 15, after.end())));
     ASSERT_TRUE(waitUntil([&] { return sound.sampleCount() >= heard + 48000; }, 30s));
     const auto resumed = sound.samples();
     EXPECT_TRUE(test::toneDominates(std::span(resumed.end() - 24000, resumed.end()), 440));
