@@ -15,6 +15,8 @@ packages=(
   dpkg-dev file desktop-file-utils appstream
   qt6-wayland weston
   dbus
+  libpipewire-0.3-dev pipewire pipewire-bin wireplumber pipewire-v4l2
+  gstreamer1.0-pipewire gstreamer1.0-tools gstreamer1.0-plugins-base
 )
 
 missing=()

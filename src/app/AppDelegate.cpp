@@ -55,6 +55,16 @@ AppDelegate::AppDelegate()
         }
         return std::nullopt;
     });
+    menus_->setWebcamState([this] {
+        AppMenus::WebcamState state;
+        CameraWindow* window = activeCameraWindow();
+        state.cameraWindow = window != nullptr;
+        state.on = window != nullptr && window->usesWebcam();
+        if (mainWindow_ && !mainWindow_->webcamConnection()) {
+            state.absence = mainWindow_->webcamAbsence();
+        }
+        return state;
+    });
 }
 
 AppDelegate::~AppDelegate() { delete help_.data(); }
@@ -124,6 +134,11 @@ void AppDelegate::perform(AppMenus::Command command) {
         case Command::Publish:
             if (CameraWindow* window = activeCameraWindow()) {
                 window->viewController()->togglePublishing();
+            }
+            break;
+        case Command::UseAsWebcam:
+            if (CameraWindow* window = activeCameraWindow()) {
+                window->toggleWebcam();
             }
             break;
         case Command::Statistics:

@@ -36,7 +36,8 @@ const std::vector<MenuDescription>& menus() {
         {"&Camera",
          {action(Command::AddCamera), action(Command::LocalCameraPreview), kSeparator,
           action(Command::Record), action(Command::Publish), action(Command::Statistics),
-          kSeparator, action(Command::Options), kSeparator, action(Command::Quit)}},
+          action(Command::UseAsWebcam), kSeparator, action(Command::Options), kSeparator,
+          action(Command::Quit)}},
         {"&Share", {action(Command::ShareByEmail), action(Command::CopyLink)}},
         {"&Window",
          {action(Command::ShowScanner), kSeparator, kCameraWindows, kSeparator,
@@ -72,6 +73,8 @@ std::vector<ActionText> actionTexts() {
         // Ctrl+I belongs to the camera view itself; the text only shows it.
         {Command::Statistics, "Statistics\tCtrl+I", {}},
         {Command::Publish, "Publish Stream…", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
+        // W is the camera window's own key, as R is.
+        {Command::UseAsWebcam, "Use as Webcam\tW", {}},
     };
 }
 
@@ -97,6 +100,8 @@ AppMenus::AppMenus(std::function<void(Command)> perform,
     action(Command::Record)->setCheckable(true);
     action(Command::Record)->setEnabled(false);
     action(Command::Statistics)->setEnabled(false);
+    action(Command::UseAsWebcam)->setCheckable(true);
+    action(Command::UseAsWebcam)->setEnabled(false);
 }
 
 AppMenus::~AppMenus() = default;
@@ -108,6 +113,8 @@ QAction* AppMenus::action(Command command) const {
 void AppMenus::fill(QMenuBar& bar) {
     for (const MenuDescription& description : menus()) {
         QMenu* menu = bar.addMenu(QString::fromUtf8(description.title));
+        // "Use as Webcam" says in its tooltip what it does, or why it is off.
+        menu->setToolTipsVisible(true);
         addLines(*menu, description.lines);
         connect(menu, &QMenu::aboutToShow, this, [this] {
             const std::optional<bool> recording =
@@ -121,6 +128,7 @@ void AppMenus::fill(QMenuBar& bar) {
             action(Command::Publish)
                 ->setText(publishing.value_or(false) ? QStringLiteral("Stop Publishing")
                                                      : QStringLiteral("Publish Stream…"));
+            showWebcamState();
         });
         // Its shortcut works in any camera window, whatever the menu showed last.
         connect(menu, &QMenu::aboutToHide, this,
@@ -138,6 +146,18 @@ void AppMenus::fill(QMenuBar& bar) {
             });
         }
     }
+}
+
+void AppMenus::showWebcamState() {
+    const WebcamState state = webcamState_ ? webcamState_() : WebcamState{};
+    QAction* item = action(Command::UseAsWebcam);
+    item->setEnabled(state.cameraWindow && state.absence.empty());
+    item->setChecked(state.on);
+    item->setToolTip(
+        !state.absence.empty()
+            ? QString::fromStdString("No webcam: " + state.absence)
+            : QStringLiteral("Offer this camera's picture and sound to other programs as a webcam "
+                             "and microphone (W)"));
 }
 
 QMenuBar* AppMenus::makeMenuBar(QWidget* window) {

@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QAction;
@@ -44,6 +45,17 @@ public:
         Statistics,
         // Asks where to publish the active camera window's camera, or stops publishing it.
         Publish,
+        // Offers the active camera window's camera to other programs as a webcam, or stops.
+        UseAsWebcam,
+    };
+
+    // What "Use as Webcam" shows when a menu opens.
+    struct WebcamState {
+        // Whether the active window is a camera window, and whether it is used as a webcam.
+        bool cameraWindow = false;
+        bool on = false;
+        // Why there is no webcam at all (PipeWire is absent); empty when there can be one.
+        std::string absence;
     };
 
     // `perform` runs a command; `cameraWindows` answers the open camera windows, in the order
@@ -67,6 +79,8 @@ public:
     void setPublishingState(std::function<std::optional<bool>()> state) {
         publishingState_ = std::move(state);
     }
+    // The state of "Use as Webcam", asked each time a menu opens.
+    void setWebcamState(std::function<WebcamState()> state) { webcamState_ = std::move(state); }
 
     // A menu bar for `window`, owned by it (for windows that are not main windows).
     QMenuBar* makeMenuBar(QWidget* window);
@@ -79,6 +93,7 @@ public:
 
 private:
     void addLines(QMenu& menu, const std::vector<MenuLine>& lines);
+    void showWebcamState();
 
     // Set once at construction.
     const std::function<void(Command)> perform_;
@@ -87,6 +102,7 @@ private:
     std::vector<QPointer<QAction>> actions_;
     std::function<std::optional<bool>()> recordingState_;
     std::function<std::optional<bool>()> publishingState_;
+    std::function<WebcamState()> webcamState_;
 };
 
 }  // namespace vistamo

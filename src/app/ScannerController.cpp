@@ -25,6 +25,7 @@
 #include "settings/PasswordStore.h"
 #include "video/CameraWindow.h"
 #include "video/SessionPartsFactory.h"
+#include "webcam/PipeWireConnection.h"
 #include "workspace/LinuxWorkspace.h"
 
 namespace vistamo {
@@ -157,6 +158,7 @@ void ScannerController::load() {
     loadOrCreateOptions(options_);
     publishOptions();
     windowPlaces_ = WindowPlaces::load();
+    webcamChoices_ = loadWebcamChoices();
 
     if (hostReachability_) {
         hostReachability_->startNotifier();
@@ -540,6 +542,32 @@ void ScannerController::applyClipSettings(const ClipSettings& settings) {
 void ScannerController::saveOptions() {
     publishOptions();
     saveOptionRecord(setOptionData(options_));
+}
+
+std::shared_ptr<PipeWireConnection> ScannerController::webcamConnection() {
+    if (!webcamTried_) {
+        webcamTried_ = true;
+        webcamConnection_ = PipeWireConnection::open(&webcamAbsence_);
+    }
+    return webcamConnection_;
+}
+
+std::string ScannerController::webcamAbsence() {
+    webcamConnection();
+    return webcamAbsence_;
+}
+
+void ScannerController::setWebcamChosen(const std::string& identity, bool chosen) {
+    if (!isWebcamIdentity(identity) || webcamChosen(identity) == chosen ||
+        (chosen && webcamChoices_.cameras.size() >= WebcamChoices::kMaxCameras)) {
+        return;
+    }
+    if (chosen) {
+        webcamChoices_.cameras.insert(identity);
+    } else {
+        webcamChoices_.cameras.erase(identity);
+    }
+    saveWebcamChoices(webcamChoices_);
 }
 
 }  // namespace vistamo

@@ -15,6 +15,7 @@
 #include "app/ScannerSessionHost.h"
 #include "discovery/Reachability.h"
 #include "settings/OptionData.h"
+#include "settings/WebcamChoices.h"
 #include "settings/WindowPlaces.h"
 #include "video/VideoScanner.h"
 
@@ -161,6 +162,14 @@ public:
                                                   const std::string& identity) override;
     // A desktop notice; a click on it brings the scanner's window.
     void cameraLost(const std::string& cameraName) override;
+    // Connects to PipeWire when first asked, once for the whole run (a missing daemon is logged
+    // once and not tried again).
+    std::shared_ptr<PipeWireConnection> webcamConnection() override;
+    std::string webcamAbsence() override;
+    bool webcamChosen(const std::string& identity) const override {
+        return webcamChoices_.contains(identity);
+    }
+    void setWebcamChosen(const std::string& identity, bool chosen) override;
 
 private:
     explicit ScannerController(Environment environment);
@@ -216,6 +225,11 @@ private:
     std::vector<QPointer<CameraWindow>> openedWindows_;
     // Read at start, written each time a camera window closes.
     WindowPlaces windowPlaces_;
+    // The cameras used as a webcam (file webcams.conf), and the PipeWire connection once tried.
+    WebcamChoices webcamChoices_;
+    bool webcamTried_ = false;
+    std::shared_ptr<PipeWireConnection> webcamConnection_;
+    std::string webcamAbsence_;
     bool isConnected_ = false;
     bool bButtonDown_ = false;
 };

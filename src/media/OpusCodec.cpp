@@ -102,7 +102,8 @@ void OpusCodec::stopPlay() {
 }
 
 void OpusCodec::decodeOpusData(ByteView packet) {
-    if (!play || !dec || packet.size() > static_cast<size_t>(INT32_MAX)) {
+    const bool playing = play;
+    if ((!playing && !hasSoundSinks_) || !dec || packet.size() > static_cast<size_t>(INT32_MAX)) {
         return;
     }
     auto* bytes = reinterpret_cast<uint8_t*>(pcm_buffer.data());
@@ -116,6 +117,16 @@ void OpusCodec::decodeOpusData(ByteView packet) {
     const int samples = opus_decode(dec.get(), packet.data(), static_cast<int32_t>(packet.size()),
                                     pcm_buffer.data() + pPCMEnd / 2, kFrameSamples, 0);
     if (samples <= 0) {
+        return;
+    }
+    if (hasSoundSinks_) {
+        const std::span<const int16_t> decoded(pcm_buffer.data() + pPCMEnd / 2,
+                                               static_cast<size_t>(samples));
+        for (const auto& sink : liveSoundSinks()) {
+            sink->soundDecoded(decoded, kSampleRate, kChannels);
+        }
+    }
+    if (!playing) {
         return;
     }
     pPCMEnd += 2 * static_cast<size_t>(samples);
@@ -178,6 +189,45 @@ void OpusCodec::deliverPacket(int32_t packetBytes) {
         delegate->getOpusData(
             Bytes(opus_data_encoder.begin(), opus_data_encoder.begin() + packetBytes));
     }
+}
+
+void OpusCodec::addSoundSink(std::weak_ptr<SoundSink> sink) {
+    std::lock_guard guard(soundSinksLock_);
+    const SoundSink* added = sink.lock().get();
+    if (added == nullptr) {
+        return;
+    }
+    for (const auto& known : soundSinks_) {
+        if (known.lock().get() == added) {
+            return;
+        }
+    }
+    soundSinks_.push_back(std::move(sink));
+    hasSoundSinks_ = true;
+}
+
+void OpusCodec::removeSoundSink(const SoundSink* sink) {
+    std::lock_guard guard(soundSinksLock_);
+    std::erase_if(soundSinks_, [sink](const std::weak_ptr<SoundSink>& weak) {
+        const auto live = weak.lock();
+        return !live || live.get() == sink;
+    });
+    hasSoundSinks_ = !soundSinks_.empty();
+}
+
+std::vector<std::shared_ptr<SoundSink>> OpusCodec::liveSoundSinks() {
+    std::vector<std::shared_ptr<SoundSink>> live;
+    std::lock_guard guard(soundSinksLock_);
+    std::erase_if(soundSinks_, [&live](const std::weak_ptr<SoundSink>& weak) {
+        auto sink = weak.lock();
+        if (!sink) {
+            return true;
+        }
+        live.push_back(std::move(sink));
+        return false;
+    });
+    hasSoundSinks_ = !soundSinks_.empty();
+    return live;
 }
 
 double OpusCodec::playbackFill() const {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "media/AudioEndpoint.h"
 #include "media/OpusPacketSink.h"
@@ -23,9 +24,13 @@ namespace vistamo {
 // decoded and played through the codec's own player; microphone PCM is cut into frames and
 // encoded, each packet going to the delegate.
 //
+// Decoded sound also goes to the sound sinks, whatever the playback gate says; with the gate
+// closed and no sink, packets are not decoded at all.
+//
 // Threads: not synchronised inside. Decoding runs on one queue at a time (the session's
 // "Client Queue"), encoding on one thread at a time (the recorder's delivery thread); only the
-// playback gate and the delegate may change from other threads. The player has its own locks.
+// playback gate, the delegate and the sound sinks may change from other threads. The player has its
+// own locks.
 class OpusCodec final : public SessionAudioCodec {
 public:
     // Bytes of the encoder's and the decoder's accumulators.
@@ -52,6 +57,8 @@ public:
     // the gate is closed.
     void decodeOpusData(ByteView packet) override;
     double playbackFill() const override;
+    void addSoundSink(std::weak_ptr<SoundSink> sink) override;
+    void removeSoundSink(const SoundSink* sink) override;
 
     // Takes microphone PCM (1024-byte chunks in practice) and sends each encoded packet to the
     // delegate, on the caller's thread.
@@ -67,6 +74,8 @@ private:
     void createDecoder();
     void createEncoder();
     void deliverPacket(int32_t packetBytes);
+    // The sound sinks that still exist; the list drops the others.
+    std::vector<std::shared_ptr<SoundSink>> liveSoundSinks();
 
     // Set once in the constructor.
     std::unique_ptr<OpusEncoder, FreeState> enc;
@@ -86,6 +95,11 @@ private:
     std::array<int16_t, kDecoderBufferBytes / 2> pcm_buffer{};
     size_t pPCMBegin = 0;
     size_t pPCMEnd = 0;
+
+    // Guarded by `soundSinksLock_`; `hasSoundSinks_` says whether the list is empty, any thread.
+    std::mutex soundSinksLock_;
+    std::vector<std::weak_ptr<SoundSink>> soundSinks_;
+    std::atomic<bool> hasSoundSinks_{false};
 
     // Guarded by `delegateLock_`.
     std::mutex delegateLock_;

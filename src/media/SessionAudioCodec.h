@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "media/OpusPacketSink.h"
+#include "media/SoundSink.h"
 #include "platform/Bytes.h"
 
 namespace vistamo {
@@ -21,6 +22,11 @@ public:
     virtual void decodeOpusData(ByteView packet) = 0;
     // How full the playback ring is, 0 to 1; negative when unknown. Any thread.
     virtual double playbackFill() const { return -1; }
+    // Readers of the decoded sound besides the player, called on the decoding queue; they get
+    // it whether the playback gate is open or not. A sink already added is not added twice; gone
+    // sinks are passed over. Any thread. Default: a codec without readers.
+    virtual void addSoundSink(std::weak_ptr<SoundSink> /*sink*/) {}
+    virtual void removeSoundSink(const SoundSink* /*sink*/) {}
 };
 
 }  // namespace vistamo

@@ -133,6 +133,18 @@ void CameraSession::removeStreamSink(const StreamSink* sink) {
     });
 }
 
+void CameraSession::addSoundSink(std::weak_ptr<SoundSink> sink) {
+    if (auto codec = audioCodec()) {
+        codec->addSoundSink(std::move(sink));
+    }
+}
+
+void CameraSession::removeSoundSink(const SoundSink* sink) {
+    if (auto codec = audioCodec()) {
+        codec->removeSoundSink(sink);
+    }
+}
+
 void CameraSession::setIp(std::string ip) {
     std::lock_guard guard(linksLock_);
     ip_ = std::move(ip);

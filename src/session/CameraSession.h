@@ -11,6 +11,7 @@
 #include "media/OpusPacketSink.h"
 #include "media/PictureSink.h"
 #include "media/SessionRecorder.h"
+#include "media/SoundSink.h"
 #include "media/StreamSink.h"
 #include "session/CommandHeader.h"
 #include "session/SessionParts.h"
@@ -76,6 +77,11 @@ public:
     // last parameter sets at once. A sink that is gone is dropped.
     void addStreamSink(std::weak_ptr<StreamSink> sink);
     void removeStreamSink(const StreamSink* sink);
+    // Where the camera's decoded sound goes besides the player; handed to the codec, which
+    // calls them on `clientQueue`. Nothing once the connection has ended (the codec is gone).
+    // Any thread.
+    void addSoundSink(std::weak_ptr<SoundSink> sink);
+    void removeSoundSink(const SoundSink* sink);
     void setIp(std::string ip);
     std::string ip() const;
     // The camera's name for people and thread names: the name discovery found, else its

@@ -14,10 +14,12 @@
 #include "platform/Localization.h"
 #include "platform/Log.h"
 #include "session/CameraSession.h"
+#include "settings/WindowPlaces.h"
 #include "video/CameraViewController.h"
 #include "video/VideoRenderer.h"
 #include "video/VideoScanner.h"
 #include "video/VideoView.h"
+#include "webcam/CameraWebcam.h"
 
 namespace vistamo {
 
@@ -60,7 +62,16 @@ std::shared_ptr<CameraWindow> CameraWindow::create(std::shared_ptr<CameraSession
     debugLine("window did load");
     window->byAddress_ = window->device.expired();
     window->attach(std::move(session));
+    window->applyWebcamChoice();
     return window;
+}
+
+void CameraWindow::applyWebcamChoice() {
+    const std::shared_ptr<VideoScanner> owner = scanner_.lock();
+    const std::string identity = cameraIdentity();
+    if (!usesWebcam() && owner && !identity.empty() && owner->webcamChosen(identity)) {
+        setUsesWebcam(true);
+    }
 }
 
 CameraWindow::CameraWindow(CreateToken) {
@@ -92,6 +103,7 @@ void CameraWindow::addKeys() {
         }
     }
     addKey(QKeySequence(Qt::Key_R), [this] { viewController_->toggleRecording(); });
+    addKey(QKeySequence(Qt::Key_W), [this] { toggleWebcam(); });
     addKey(QKeySequence(Qt::Key_F11), [this] { toggleFullScreen(); });
     addKey(QKeySequence(Qt::Key_Escape), [this] {
         if (isFullScreen()) {
@@ -114,6 +126,10 @@ void CameraWindow::attach(std::shared_ptr<CameraSession> session) {
     if (viewController_ && session_) {
         viewController_->attach(session_);
     }
+    if (webcam_ && session_) {
+        session_->addPictureSink(webcam_->video());
+        session_->addSoundSink(webcam_->microphone());
+    }
 }
 
 void CameraWindow::detach() {
@@ -123,7 +139,53 @@ void CameraWindow::detach() {
     if (viewController_) {
         viewController_->detach();
     }
+    if (webcam_) {
+        session_->removePictureSink(webcam_->video().get());
+        session_->removeSoundSink(webcam_->microphone().get());
+    }
     releaseSession(std::move(session_), shared_from_this());
+}
+
+std::string CameraWindow::cameraIdentity() const {
+    if (auto record = device.lock(); record && record->uuid()) {
+        return WindowPlaces::identityFor(record->uuid(), std::nullopt).value_or("");
+    }
+    std::string address = address_;
+    if (session_ && !session_->ip().empty()) {
+        address = session_->ip();
+    } else if (auto record = device.lock(); record && address.empty()) {
+        address = record->address().value_or("");
+    }
+    return WindowPlaces::identityFor(std::nullopt, address).value_or("");
+}
+
+void CameraWindow::setUsesWebcam(bool on) {
+    if (on == usesWebcam()) {
+        return;
+    }
+    const std::shared_ptr<VideoScanner> owner = scanner_.lock();
+    const std::string identity = cameraIdentity();
+    if (!on) {
+        if (session_) {
+            session_->removePictureSink(webcam_->video().get());
+            session_->removeSoundSink(webcam_->microphone().get());
+        }
+        webcam_.reset();
+    } else {
+        auto connection = owner ? owner->webcamConnection() : nullptr;
+        if (!connection) {
+            return;
+        }
+        webcam_ = std::make_unique<CameraWebcam>(
+            std::move(connection), identity.empty() ? cameraName() : identity, cameraName());
+        if (session_) {
+            session_->addPictureSink(webcam_->video());
+            session_->addSoundSink(webcam_->microphone());
+        }
+    }
+    if (owner && !identity.empty()) {
+        owner->setWebcamChosen(identity, on);
+    }
 }
 
 std::string CameraWindow::cameraName() const {
@@ -223,7 +285,13 @@ void CameraWindow::teardown(Closing step) {
     closing_ = true;
     if (session_) {
         session_->disconnect();
+        if (webcam_) {
+            session_->removePictureSink(webcam_->video().get());
+            session_->removeSoundSink(webcam_->microphone().get());
+        }
     }
+    // The devices go with the window; the choice stays for its next opening.
+    webcam_.reset();
     if (auto record = device.lock()) {
         record->setBOccupied(false);
     }
@@ -326,6 +394,8 @@ void CameraWindow::reconnectNow() {
 
 void CameraWindow::sessionLive() {
     live_ = true;
+    // The camera's state may have told its identity only now.
+    applyWebcamChoice();
     if (policy_.reconnecting()) {
         debugLine("connected again to " + cameraName() + " after " +
                   std::to_string(policy_.attempts()) + " attempts");

@@ -19,6 +19,7 @@ class CameraSession;
 class VideoScanner;
 class CameraRecord;
 class CameraViewController;
+class CameraWebcam;
 class VideoView;
 
 // Drops a reference to a camera session so that, when it is the last one, the session is
@@ -52,7 +53,14 @@ void releaseSession(std::shared_ptr<CameraSession>&& session,
 // controller stay.
 //
 // Keys: each button of the bar has a letter (kBarButtonKeys) that does what a click on it does;
-// R starts and stops recording; F11 and Esc for full screen.
+// R starts and stops recording; W switches the webcam; F11 and Esc for full screen.
+//
+// Webcam. With "Use as Webcam" on, the window offers its camera to other programs as a PipeWire
+// camera and microphone (a CameraWebcam): `attach` gives each session the webcam's picture and
+// sound sinks and `detach` takes them back, so the devices stay while the window connects again
+// (showing the last picture, giving silence) and go when it closes or the webcam is switched
+// off. The choice is the scanner's to remember per camera identity; a window whose camera was
+// chosen switches it on as it opens, or once the camera's first state tells who it is.
 //
 // Closing. Closing the window (`close`, its close box, the close button of the bar, the session
 // when the camera goes) runs the teardown twice: as the window closes, and after it has closed
@@ -110,6 +118,16 @@ public:
     void setTitle() override;
     // The camera's name; for a window opened by address, that address.
     std::string cameraName() const;
+    // The camera's identity as settings files keep it ("uuid:..." or "address:..."); empty
+    // while the window knows neither.
+    std::string cameraIdentity() const;
+
+    // Whether the camera is offered as a webcam now.
+    bool usesWebcam() const { return webcam_ != nullptr; }
+    // Offers the camera as a webcam, or stops, and has the scanner remember the choice; nothing
+    // (and one log line) where PipeWire is absent.
+    void setUsesWebcam(bool on);
+    void toggleWebcam() { setUsesWebcam(!usesWebcam()); }
 
     // Closes the window: the teardown as it closes, then again once it has closed. Hides
     // QWidget::close: callers that close a camera window use this one.
@@ -163,6 +181,8 @@ private:
     enum class Closing { Now, Done };
     void teardown(Closing step);
     void addKeys();
+    // Switches the webcam on when the scanner remembers it for this camera.
+    void applyWebcamChoice();
     // Waits for the policy's next wait, or gives up.
     void scheduleReconnect();
     void reconnectNow();
@@ -174,6 +194,8 @@ private:
     // Destroyed before the view (a child widget), so the renderer goes while its view exists.
     std::shared_ptr<CameraViewController> viewController_;
     VideoView* view_ = nullptr;  // a child of the window, set by `create`
+    // While the camera is offered as a webcam; linked to each attached session.
+    std::unique_ptr<CameraWebcam> webcam_;
     bool inClose_ = false;
     // Connecting again.
     ReconnectPolicy policy_;

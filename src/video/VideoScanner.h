@@ -8,6 +8,7 @@ namespace vistamo {
 class CameraSession;
 class CameraWindow;
 class CameraRecord;
+class PipeWireConnection;
 
 // What a camera window and its video view controller need of the scanner controller that
 // opened them. They hold it weakly. Every operation runs on the main thread and has a safe
@@ -56,6 +57,15 @@ public:
     // A window gave up connecting again to `cameraName` and closes: the one notice the user
     // gets about it. Default: nothing.
     virtual void cameraLost(const std::string& /*cameraName*/) {}
+
+    // The application's connection to PipeWire, on which camera windows offer their camera as
+    // a webcam; none where PipeWire is absent, with `webcamAbsence` saying why. Default: none.
+    virtual std::shared_ptr<PipeWireConnection> webcamConnection() { return nullptr; }
+    virtual std::string webcamAbsence() { return "PipeWire is not available"; }
+    // Whether the camera of `identity` is used as a webcam when its window opens, as the user
+    // last chose; a change is remembered (and saved). Default: never, and nothing kept.
+    virtual bool webcamChosen(const std::string& /*identity*/) const { return false; }
+    virtual void setWebcamChosen(const std::string& /*identity*/, bool /*chosen*/) {}
 };
 
 }  // namespace vistamo

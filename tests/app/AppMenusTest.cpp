@@ -124,6 +124,21 @@ TEST(AppMenusTest, EveryWindowCarriesTheSameMenusAndTheirShortcutsActFromAnyOfTh
     publishing = true;
     emit cameraMenu->aboutToShow();
     EXPECT_EQ(publish->text(), "Stop Publishing");
+    // Use as Webcam likewise, and where PipeWire is absent it stays off and its tooltip says why.
+    AppMenus::WebcamState webcam;
+    menus.setWebcamState([&] { return webcam; });
+    QAction* useAsWebcam = menus.action(Command::UseAsWebcam);
+    ASSERT_TRUE(cameraMenu->actions().contains(useAsWebcam));
+    emit cameraMenu->aboutToShow();
+    EXPECT_FALSE(useAsWebcam->isEnabled());
+    webcam = {.cameraWindow = true, .on = true, .absence = {}};
+    emit cameraMenu->aboutToShow();
+    EXPECT_TRUE(useAsWebcam->isEnabled() && useAsWebcam->isChecked());
+    EXPECT_TRUE(useAsWebcam->toolTip().contains("(W)"));
+    webcam = {.cameraWindow = true, .on = false, .absence = "no PipeWire daemon to connect to"};
+    emit cameraMenu->aboutToShow();
+    EXPECT_FALSE(useAsWebcam->isEnabled());
+    EXPECT_TRUE(useAsWebcam->toolTip().contains("no PipeWire daemon to connect to"));
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "settings/OptionData.h"
 #include "support/CameraProcess.h"
 #include "support/NetNamespace.h"
+#include "support/PipeWireDaemons.h"
 #include "support/Wait.h"
 #include "support/qt/FrameNumber.h"
 
@@ -296,7 +297,9 @@ protected:
 
     // With `verbose`, the debug lines that the first tests follow are shown too. `sessionBus`:
     // the address of the session bus; by default one where nobody listens.
-    ChildProcess& startApp(bool verbose = true, std::string sessionBus = {}) {
+    // `pipewire`: the runtime folder of a PipeWire the application is to use.
+    ChildProcess& startApp(bool verbose = true, std::string sessionBus = {},
+                           std::filesystem::path pipewire = {}) {
         if (sessionBus.empty()) {
             sessionBus = "unix:path=" + (root_ / "no-bus").string();
         }
@@ -312,6 +315,9 @@ protected:
             "SDL_DISKAUDIOFILE=" + (root_ / "played.raw").string(),
             "SDL_DISKAUDIOFILEIN=" + (root_ / "microphone.raw").string(),
             "LIBGL_ALWAYS_SOFTWARE=1"};
+        if (!pipewire.empty()) {
+            environment.push_back("PIPEWIRE_RUNTIME_DIR=" + pipewire.string());
+        }
         if (wayland_) {
             // The compositor's socket lives in the runtime folder of the test, not the app's.
             environment.push_back("QT_QPA_PLATFORM=wayland");
@@ -480,6 +486,47 @@ TEST_F(ApplicationEndToEndTest, FoundCameraOpensWithVideoRunsItsAlarmsAndClosesB
     EXPECT_TRUE(saved->bEnableRun);
     EXPECT_EQ(saved->runProgram, "alarm-marker.app");
     EXPECT_FALSE(saved->bEnableActive);
+}
+
+// Camera › Use as Webcam offers the camera window's camera through PipeWire, and the choice is
+// kept; closing the window takes the camera away.
+TEST_F(ApplicationEndToEndTest, CameraMenuOffersTheCameraAsAWebcam) {
+    PipeWireDaemons pipewire;
+    CameraProcess& kitchen =
+        startCamera({"--port", "7341", "--control", "--discovery", "--name", "Kitchen"});
+    ChildProcess& app = startApp(true, {}, pipewire.runtimeFolder());
+    ASSERT_TRUE(waitUntil([&] { return app.findLine(found("Kitchen")).has_value(); }, 20s))
+        << app.transcript();
+    const auto place = buttonPlace(*app.findLine(found("Kitchen")));
+    ASSERT_TRUE(place);
+    const auto scanner = waitForWindow(kScannerTitle);
+    ASSERT_TRUE(scanner);
+    ASSERT_TRUE(click(*scanner, place->first, place->second));
+    ASSERT_TRUE(kitchen.waitForLine("stream started conn=1", 20s)) << app.transcript();
+    const auto cameraWindow = waitForWindow(kCameraWindowTitle);
+    ASSERT_TRUE(cameraWindow);
+    ASSERT_TRUE(moveWindow(*cameraWindow, 0, 0));
+
+    // The Camera menu open at its webcam item, for the README; then the item is chosen.
+    ASSERT_TRUE(keys(*cameraWindow, {"alt+c", "Down", "Down", "Down", "Down"}));
+    EXPECT_TRUE(screenshot(std::nullopt, screenshotFolder() / "webcam-menu.png"));
+    ASSERT_TRUE(keys(*cameraWindow, {"Return"}));
+    const auto cameraNode = [&]() -> std::optional<std::string> {
+        const std::string dump = pipewire.dump();
+        const size_t at = dump.find("\"node.description\": \"Kitchen (vistamo)\"");
+        return at == std::string::npos ? std::nullopt : std::optional(dump.substr(at));
+    };
+    ASSERT_TRUE(waitUntil([&] { return cameraNode().has_value(); }, 20s)) << app.transcript();
+    EXPECT_TRUE(waitUntil(
+        [&] { return pipewire.dump().find("Kitchen microphone (vistamo)") != std::string::npos; }));
+    std::ifstream choices(root_ / "home/.config/vistamo+/webcams.conf");
+    const std::string chosen((std::istreambuf_iterator<char>(choices)), {});
+    EXPECT_EQ(chosen, "webcam = uuid:5A3C0E17B2D94F6880A1C4E7D2B93F05\n");
+
+    ASSERT_TRUE(requestClose(*cameraWindow));
+    EXPECT_TRUE(sessionEnded(kitchen));
+    EXPECT_TRUE(waitUntil([&] { return !cameraNode(); }, 20s));
+    closeScannerAndWaitForExit(app);
 }
 
 TEST_F(ApplicationEndToEndTest, TwoCamerasStreamAtOnceInWindowsReachedThroughTheWindowMenu) {

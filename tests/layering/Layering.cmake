@@ -4,7 +4,7 @@
 # - no folder below video/ includes Qt headers, and the test camera (tools/) includes only the
 #   core folders;
 # - a library links only libraries of its own folder's rank or below, and the core libraries
-#   (dispatch to publish) link neither Qt nor the X client library.
+#   (dispatch to webcam) link neither Qt nor the X client library.
 #
 # cmake -DSOURCE_DIR=<project root> [-DLINKS=<target>=<libraries joined by |>,...]
 #   -P Layering.cmake; fails with the offending lines.
@@ -12,11 +12,11 @@ cmake_minimum_required(VERSION 3.20)
 
 # Bottom to top. A folder may include itself and anything listed before it. The files directly
 # in src/ (the program's main) sit on top of all of them.
-set(layers dispatch platform settings discovery media session publish workspace video app)
+set(layers dispatch platform settings discovery media session publish webcam workspace video app)
 # The folders that may use Qt.
 set(qt_layers video app)
 # The core: what builds, and what the test camera may use, without Qt.
-set(core_layers dispatch platform settings discovery media session publish)
+set(core_layers dispatch platform settings discovery media session publish webcam)
 
 if(NOT SOURCE_DIR)
   message(FATAL_ERROR "SOURCE_DIR is not set")

@@ -74,6 +74,43 @@ Bytes drain(PCMPlayer& player) {
     return played;
 }
 
+struct KeptSound : SoundSink {
+    void soundDecoded(std::span<const int16_t> samples, int sampleRate, int channels) override {
+        EXPECT_EQ(sampleRate, 48000);
+        EXPECT_EQ(channels, 1);
+        const Bytes bytes = bytesOfSamples(samples);
+        kept.insert(kept.end(), bytes.begin(), bytes.end());
+    }
+    Bytes kept;
+};
+
+// Sound sinks get every decoded sample whether the camera's sound plays here or not; the
+// player gets nothing while its gate is closed, and a removed or released sink nothing more.
+TEST(OpusCodecTest, SoundSinksHearTheCameraWhateverThePlayerDoes) {
+    OpusCodec codec(AudioEndpoint::none);
+    const auto packets = packetsOf(480, 8);
+    auto sink = std::make_shared<KeptSound>();
+    auto released = std::make_shared<KeptSound>();
+    codec.addSoundSink(sink);
+    codec.addSoundSink(sink);
+    codec.addSoundSink(released);
+    for (size_t index = 0; index < 4; ++index) {
+        codec.decodeOpusData(packets[index]);
+    }
+    EXPECT_TRUE(codec.player().ringState().empty);
+    codec.startPlay();
+    released.reset();
+    for (size_t index = 4; index < 8; ++index) {
+        codec.decodeOpusData(packets[index]);
+    }
+    EXPECT_EQ(sink->kept, referenceDecode(packets));
+    EXPECT_FALSE(codec.player().ringState().empty);
+
+    codec.removeSoundSink(sink.get());
+    codec.decodeOpusData(packets[0]);
+    EXPECT_EQ(sink->kept.size(), referenceDecode(packets).size());
+}
+
 TEST(OpusCodecTest, DecodingHandsOneBlockPerPacketWhilePlaying) {
     OpusCodec codec(AudioEndpoint::none);
     const auto packets = packetsOf(480, 32);

@@ -39,7 +39,7 @@ endif()
 # The dependencies come from dpkg-shlibdeps: the libraries the programs link, with versions.
 run(dpkg-deb --field ${deb} Package Version Architecture Depends Recommends)
 foreach(expected "Package: vistamo\n" "Version: ${VERSION}\n" "Architecture: ${arch}\n"
-    "libqt6widgets6 \\(>= " "libavcodec59 \\(>= " "libsdl2-2.0-0 \\(>= " "qt6-qpa-plugins"
+    "libqt6widgets6 \\(>= " "libavcodec59 \\(>= " "libsdl2-2.0-0 \\(>= " "libpipewire-0.3-0 \\(>= " "qt6-qpa-plugins"
     "Recommends: qt6-wayland")
   if(NOT out MATCHES "${expected}")
     message(FATAL_ERROR "the control fields lack ${expected}:\n${out}")

@@ -25,6 +25,10 @@ public:
         ++packets;
     }
     double playbackFill() const override { return codec->playbackFill(); }
+    void addSoundSink(std::weak_ptr<SoundSink> sink) override {
+        codec->addSoundSink(std::move(sink));
+    }
+    void removeSoundSink(const SoundSink* sink) override { codec->removeSoundSink(sink); }
 
     const std::shared_ptr<OpusCodec> codec;
     std::atomic<size_t> packets{0};

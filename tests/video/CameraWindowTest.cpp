@@ -27,6 +27,7 @@
 #include "support/DiskSound.h"
 #include "support/FaultRelay.h"
 #include "support/LoopbackSession.h"
+#include "support/PipeWireDaemons.h"
 #include "support/RtspReceiver.h"
 #include "support/TestStream.h"
 #include "support/qt/FrameNumber.h"
@@ -39,6 +40,7 @@
 #include "video/TestVideoScanner.h"
 #include "video/VideoRenderer.h"
 #include "video/VideoView.h"
+#include "webcam/CameraWebcam.h"
 
 namespace vistamo::test {
 namespace {
@@ -452,6 +454,46 @@ TEST_F(CameraWindowTest, KeysDoWhatTheBarDoesTooltipsNameThemAndFullScreenComesA
     EXPECT_TRUE(waitProcessingEvents([&] { return window.isFullScreen(); }));
     QTest::mouseDClick(&view, Qt::LeftButton, Qt::NoModifier, QPoint(400, 100));
     EXPECT_TRUE(waitProcessingEvents([&] { return !window.isFullScreen(); }));
+}
+
+// W offers the window's camera to other programs through PipeWire and takes it back; the choice
+// is kept per camera and applied when that camera's window opens again, and closing the window
+// takes the devices away.
+TEST_F(CameraWindowTest, WebcamComesWithWIsRememberedAndGoesWithTheWindow) {
+    PipeWireDaemons daemons;
+    scanner->webcam = PipeWireConnection::open();
+    ASSERT_TRUE(scanner->webcam);
+    Camera& camera = open({"--no-audio", "--size", "320x240"});
+    ASSERT_TRUE(waitForFrames(camera, 3));
+    CameraWindow& window = *windowOf(camera);
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const std::string identity = window.cameraIdentity();
+    ASSERT_FALSE(identity.empty());
+    const std::string node = webcamVideoNames(identity, "Porch").nodeName;
+    const auto published = [&] {
+        return PipeWireDaemons::nodeProperties(daemons.dump(), node).has_value();
+    };
+
+    QTest::keyClick(&window, Qt::Key_W);
+    EXPECT_TRUE(window.usesWebcam());
+    EXPECT_TRUE(waitProcessingEvents(published));
+    EXPECT_EQ(scanner->webcamCameras, std::set<std::string>{identity});
+    QTest::keyClick(&window, Qt::Key_W);
+    EXPECT_TRUE(waitProcessingEvents([&] { return !published(); }));
+    EXPECT_TRUE(scanner->webcamCameras.empty());
+
+    QTest::keyClick(&window, Qt::Key_W);
+    ASSERT_TRUE(waitProcessingEvents(published));
+    window.close();
+    EXPECT_TRUE(waitProcessingEvents([&] { return !published(); }));
+    EXPECT_EQ(scanner->webcamCameras, std::set<std::string>{identity});
+
+    Camera& again = open({"--no-audio", "--size", "320x240"});
+    EXPECT_TRUE(waitProcessingEvents([&] { return windowOf(again)->usesWebcam(); }));
+    EXPECT_TRUE(waitProcessingEvents(published));
+    static_cast<QWidget*>(windowOf(again).get())->close();
+    EXPECT_TRUE(waitProcessingEvents([&] { return !published(); }));
 }
 
 TEST_F(CameraWindowTest, TapsFocusOnlyInsideTheVideo) {

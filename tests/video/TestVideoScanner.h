@@ -4,6 +4,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "session/SessionScanner.h"
 #include "video/CameraWindow.h"
 #include "video/VideoScanner.h"
+#include "webcam/PipeWireConnection.h"
 
 namespace vistamo::test {
 
@@ -42,6 +44,17 @@ public:
         return records ? records(known, identity) : known;
     }
     void cameraLost(const std::string& cameraName) override { lost.push_back(cameraName); }
+    std::shared_ptr<PipeWireConnection> webcamConnection() override { return webcam; }
+    bool webcamChosen(const std::string& identity) const override {
+        return webcamCameras.count(identity) > 0;
+    }
+    void setWebcamChosen(const std::string& identity, bool chosen) override {
+        if (chosen) {
+            webcamCameras.insert(identity);
+        } else {
+            webcamCameras.erase(identity);
+        }
+    }
 
     // ---- SessionScanner ----
     long picID() const override { return pictureNumber; }
@@ -64,6 +77,9 @@ public:
                                                 const std::string&)>
         records;
     std::vector<std::string> lost;
+    // The webcam's connection (none: no webcam) and the cameras chosen as webcams.
+    std::shared_ptr<PipeWireConnection> webcam;
+    std::set<std::string> webcamCameras;
     long pictureNumber = 0;
     std::atomic<int> devicesDown{0};  // the session's queue
 };
