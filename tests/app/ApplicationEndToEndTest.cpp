@@ -508,7 +508,7 @@ TEST_F(ApplicationEndToEndTest, CameraMenuOffersTheCameraAsAWebcam) {
     ASSERT_TRUE(moveWindow(*cameraWindow, 0, 0));
 
     // The Camera menu open at its webcam item, for the README; then the item is chosen.
-    ASSERT_TRUE(keys(*cameraWindow, {"alt+c", "Down", "Down", "Down", "Down"}));
+    ASSERT_TRUE(keys(*cameraWindow, {"alt+c", "Down", "Down", "Down", "Down", "Down"}));
     EXPECT_TRUE(screenshot(std::nullopt, screenshotFolder() / "webcam-menu.png"));
     ASSERT_TRUE(keys(*cameraWindow, {"Return"}));
     const auto cameraNode = [&]() -> std::optional<std::string> {
