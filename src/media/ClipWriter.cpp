@@ -16,6 +16,8 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "media/CodecExtradata.h"
+
 namespace vistamo {
 
 namespace {
@@ -38,17 +40,6 @@ Bytes opusHead() {
     head.push_back(0);
     head.push_back(0);  // channel mapping family
     return head;
-}
-
-bool setExtradata(AVCodecParameters* parameters, ByteView bytes) {
-    parameters->extradata =
-        static_cast<uint8_t*>(av_mallocz(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (parameters->extradata == nullptr) {
-        return false;
-    }
-    std::memcpy(parameters->extradata, bytes.data(), bytes.size());
-    parameters->extradata_size = static_cast<int>(bytes.size());
-    return true;
 }
 
 std::string errorText(int errnoValue) {
@@ -176,8 +167,8 @@ bool ClipWriter::open(const RecordedSample& first) {
     audio->codecpar->sample_rate = kAudioRate;
     audio->codecpar->frame_size = kAudioRate / 100;
     av_channel_layout_default(&audio->codecpar->ch_layout, 1);
-    if (!setExtradata(video->codecpar, description_->avcC()) ||
-        !setExtradata(audio->codecpar, opusHead())) {
+    if (!setCodecExtradata(video->codecpar, description_->avcC()) ||
+        !setCodecExtradata(audio->codecpar, opusHead())) {
         fail("out of memory");
         return false;
     }

@@ -11,6 +11,8 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "media/CodecExtradata.h"
+
 namespace vistamo {
 
 namespace {
@@ -18,17 +20,6 @@ namespace {
 int interrupted(void* opaque) {
     const auto* asked = static_cast<const std::function<bool()>*>(opaque);
     return *asked && (*asked)() ? 1 : 0;
-}
-
-bool setExtradata(AVCodecParameters* parameters, ByteView bytes) {
-    parameters->extradata =
-        static_cast<uint8_t*>(av_mallocz(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-    if (parameters->extradata == nullptr) {
-        return false;
-    }
-    std::memcpy(parameters->extradata, bytes.data(), bytes.size());
-    parameters->extradata_size = static_cast<int>(bytes.size());
-    return true;
 }
 
 // What libavformat's error says, in this program's words. The RTSP client turns a server's
@@ -111,7 +102,7 @@ RtspOutput::Result RtspOutput::open(const H264ParameterSets& description) {
     audio->codecpar->sample_rate = StreamTimeline::kAudioRate;
     audio->codecpar->frame_size = StreamTimeline::kAudioRate / 100;
     av_channel_layout_default(&audio->codecpar->ch_layout, 1);
-    if (!setExtradata(video->codecpar, description.avcC())) {
+    if (!setCodecExtradata(video->codecpar, description.avcC())) {
         return {Outcome::refused, "out of memory"};
     }
     AVDictionary* options = nullptr;

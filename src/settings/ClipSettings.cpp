@@ -1,14 +1,11 @@
 #include "settings/ClipSettings.h"
 
-#include <sys/stat.h>
-
 #include <charconv>
 #include <system_error>
 
-#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/Utf8.h"
-#include "settings/Folders.h"
+#include "settings/SettingsFile.h"
 
 namespace vistamo {
 
@@ -16,7 +13,6 @@ namespace {
 
 constexpr const char* kFileName = "clips.conf";
 constexpr size_t kMaxFileBytes = 64 * 1024;
-constexpr mode_t kFileMode = S_IRUSR | S_IWUSR;
 
 std::string_view trimmed(std::string_view text) {
     const size_t first = text.find_first_not_of(" \t\r");
@@ -36,12 +32,7 @@ std::optional<int> number(std::string_view text, int low, int high) {
     return value;
 }
 
-std::optional<std::filesystem::path> settingsPath() {
-    if (const auto library = libraryFolder()) {
-        return *library / kAppFolderName / kFileName;
-    }
-    return std::nullopt;
-}
+const SettingsFile kClipsFile{kFileName, kFileName, kMaxFileBytes};
 
 }  // namespace
 
@@ -100,44 +91,21 @@ std::string clipSettingsText(const ClipSettings& settings) {
 }
 
 ClipSettings loadClipSettings() {
-    const auto path = settingsPath();
-    if (!path) {
-        return {};
-    }
-    std::error_code missing;
-    if (!std::filesystem::exists(*path, missing)) {
-        return {};
-    }
-    Error error;
-    const auto data = readWholeFile(*path, kMaxFileBytes, &error);
-    if (!data) {
-        logLine(std::string("ignoring ") + kFileName + ": " + error.reason + ": " +
-                error.description);
+    const auto text = kClipsFile.read();
+    if (!text) {
         return {};
     }
     std::string fault;
-    const auto settings = parseClipSettings(textOf(*data), &fault);
+    const auto settings = parseClipSettings(*text, &fault);
     if (!settings) {
-        logLine(std::string("ignoring ") + kFileName + ": " + fault);
+        logLine(std::string("ignoring ") + kClipsFile.logName + ": " + fault);
         return {};
     }
     return *settings;
 }
 
 bool saveClipSettings(const ClipSettings& settings) {
-    const auto path = settingsPath();
-    if (!path) {
-        logLine(std::string(kFileName) + " not saved: no Library folder");
-        return false;
-    }
-    std::error_code ignored;
-    std::filesystem::create_directories(path->parent_path(), ignored);
-    Error error;
-    if (!writeFileAtomically(*path, bytesOf(clipSettingsText(settings)), kFileMode, &error)) {
-        logLine(std::string(kFileName) + " not saved: " + error.reason + ": " + error.description);
-        return false;
-    }
-    return true;
+    return kClipsFile.write(clipSettingsText(settings));
 }
 
 }  // namespace vistamo

@@ -1,18 +1,18 @@
 #include "settings/PublishSettings.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 
-#include "platform/AtomicFile.h"
 #include "platform/Log.h"
-#include "settings/Folders.h"
+#include "settings/SettingsFile.h"
 
 namespace vistamo {
 
 namespace {
+
+const SettingsFile kPublishingFile{PublishSettings::FILE_NAME, "publishing settings",
+                                   PublishSettings::kMaxFileBytes};
 
 constexpr std::string_view kScheme = "rtsp://";
 
@@ -196,37 +196,11 @@ std::string PublishSettings::text() const {
 }
 
 PublishSettings PublishSettings::load() {
-    const auto library = libraryFolder();
-    if (!library) {
-        return {};
-    }
-    const auto bytes = readWholeFile(*library / kAppFolderName / FILE_NAME, kMaxFileBytes);
-    if (!bytes) {
-        return {};
-    }
-    return parse(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    const auto text = kPublishingFile.read();
+    return text ? parse(*text) : PublishSettings{};
 }
 
-bool PublishSettings::save() const {
-    const auto library = libraryFolder();
-    if (!library) {
-        logLine("publishing settings not saved: no Library folder");
-        return false;
-    }
-    if (isExisted(kAppFolderName) == ExistedState::IT_IS_NONE) {
-        createSubFolder(kAppFolderName, true);
-    }
-    const std::string content = text();
-    Error error;
-    if (!writeFileAtomically(
-            *library / kAppFolderName / FILE_NAME,
-            ByteView(reinterpret_cast<const uint8_t*>(content.data()), content.size()),
-            S_IRUSR | S_IWUSR, &error)) {
-        logLine("publishing settings not saved: " + error.reason + ": " + error.description);
-        return false;
-    }
-    return true;
-}
+bool PublishSettings::save() const { return kPublishingFile.write(text()); }
 
 std::optional<PublishSetting> PublishSettings::settingFor(std::string_view identity) const {
     for (const auto& [known, setting] : entries_) {

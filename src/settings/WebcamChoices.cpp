@@ -1,14 +1,11 @@
 #include "settings/WebcamChoices.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <system_error>
 
-#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include "platform/Utf8.h"
-#include "settings/Folders.h"
+#include "settings/SettingsFile.h"
 
 namespace vistamo {
 
@@ -16,7 +13,6 @@ namespace {
 
 constexpr const char* kFileName = "webcams.conf";
 constexpr size_t kMaxFileBytes = 256 * 1024;
-constexpr mode_t kFileMode = S_IRUSR | S_IWUSR;
 
 std::string_view trimmed(std::string_view text) {
     const size_t first = text.find_first_not_of(" \t\r");
@@ -27,12 +23,7 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-std::optional<std::filesystem::path> settingsPath() {
-    if (const auto library = libraryFolder()) {
-        return *library / kAppFolderName / kFileName;
-    }
-    return std::nullopt;
-}
+const SettingsFile kChoicesFile{kFileName, kFileName, kMaxFileBytes};
 
 }  // namespace
 
@@ -89,44 +80,21 @@ std::string webcamChoicesText(const WebcamChoices& choices) {
 }
 
 WebcamChoices loadWebcamChoices() {
-    const auto path = settingsPath();
-    if (!path) {
-        return {};
-    }
-    std::error_code missing;
-    if (!std::filesystem::exists(*path, missing)) {
-        return {};
-    }
-    Error error;
-    const auto data = readWholeFile(*path, kMaxFileBytes, &error);
-    if (!data) {
-        logLine(std::string("ignoring ") + kFileName + ": " + error.reason + ": " +
-                error.description);
+    const auto text = kChoicesFile.read();
+    if (!text) {
         return {};
     }
     std::string fault;
-    const auto choices = parseWebcamChoices(textOf(*data), &fault);
+    const auto choices = parseWebcamChoices(*text, &fault);
     if (!choices) {
-        logLine(std::string("ignoring ") + kFileName + ": " + fault);
+        logLine(std::string("ignoring ") + kChoicesFile.logName + ": " + fault);
         return {};
     }
     return *choices;
 }
 
 bool saveWebcamChoices(const WebcamChoices& choices) {
-    const auto path = settingsPath();
-    if (!path) {
-        logLine(std::string(kFileName) + " not saved: no Library folder");
-        return false;
-    }
-    std::error_code ignored;
-    std::filesystem::create_directories(path->parent_path(), ignored);
-    Error error;
-    if (!writeFileAtomically(*path, bytesOf(webcamChoicesText(choices)), kFileMode, &error)) {
-        logLine(std::string(kFileName) + " not saved: " + error.reason + ": " + error.description);
-        return false;
-    }
-    return true;
+    return kChoicesFile.write(webcamChoicesText(choices));
 }
 
 }  // namespace vistamo

@@ -1,17 +1,17 @@
 #include "settings/WindowPlaces.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <charconv>
 
-#include "platform/AtomicFile.h"
 #include "platform/Log.h"
-#include "settings/Folders.h"
+#include "settings/SettingsFile.h"
 
 namespace vistamo {
 
 namespace {
+
+const SettingsFile kPlacesFile{WindowPlaces::FILE_NAME, "window places",
+                               WindowPlaces::kMaxFileBytes};
 
 bool validIdentity(std::string_view identity) {
     return !identity.empty() && identity.size() <= WindowPlaces::kMaxIdentityBytes &&
@@ -109,37 +109,11 @@ std::string WindowPlaces::text() const {
 }
 
 WindowPlaces WindowPlaces::load() {
-    const auto library = libraryFolder();
-    if (!library) {
-        return {};
-    }
-    const auto bytes = readWholeFile(*library / kAppFolderName / FILE_NAME, kMaxFileBytes);
-    if (!bytes) {
-        return {};
-    }
-    return parse(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    const auto text = kPlacesFile.read();
+    return text ? parse(*text) : WindowPlaces{};
 }
 
-bool WindowPlaces::save() const {
-    const auto library = libraryFolder();
-    if (!library) {
-        logLine("window places not saved: no Library folder");
-        return false;
-    }
-    if (isExisted(kAppFolderName) == ExistedState::IT_IS_NONE) {
-        createSubFolder(kAppFolderName, true);
-    }
-    const std::string content = text();
-    Error error;
-    if (!writeFileAtomically(
-            *library / kAppFolderName / FILE_NAME,
-            ByteView(reinterpret_cast<const uint8_t*>(content.data()), content.size()),
-            S_IRUSR | S_IWUSR, &error)) {
-        logLine("window places not saved: " + error.reason + ": " + error.description);
-        return false;
-    }
-    return true;
-}
+bool WindowPlaces::save() const { return kPlacesFile.write(text()); }
 
 std::optional<WindowFrame> WindowPlaces::frameFor(std::string_view identity) const {
     for (const auto& [known, frame] : entries_) {

@@ -72,6 +72,22 @@ int64_t monotonicNanoseconds(std::chrono::steady_clock::time_point at) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
 }
 
+// The one format the node offers, I420 at `width`×`height` and `framesPerSecond`, built in
+// `storage`.
+const spa_pod* i420Format(uint8_t* storage, size_t bytes, int width, int height,
+                          int framesPerSecond) {
+    spa_pod_builder builder{};
+    spa_pod_builder_init(&builder, storage, static_cast<uint32_t>(bytes));
+    spa_rectangle rectangle{static_cast<uint32_t>(width), static_cast<uint32_t>(height)};
+    spa_fraction rate{static_cast<uint32_t>(framesPerSecond), 1};
+    return static_cast<const spa_pod*>(spa_pod_builder_add_object(
+        &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
+        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
+        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
+        SPA_POD_Id(SPA_VIDEO_FORMAT_I420), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&rectangle),
+        SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
+}
+
 }  // namespace
 
 // The C callbacks of the loop and the stream, each handing over to the node.
@@ -216,16 +232,8 @@ void WebcamVideoNode::connectStream(Size size) {
     listener_ = std::make_unique<spa_hook>();
     pw_stream_add_listener(stream_, listener_.get(), &WebcamVideoCallbacks::events(), this);
     uint8_t storage[1024];
-    spa_pod_builder builder{};
-    spa_pod_builder_init(&builder, storage, sizeof(storage));
-    spa_rectangle rectangle{static_cast<uint32_t>(size.width), static_cast<uint32_t>(size.height)};
-    spa_fraction rate{static_cast<uint32_t>(framesPerSecond_), 1};
-    const spa_pod* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-        SPA_POD_Id(SPA_VIDEO_FORMAT_I420), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&rectangle),
-        SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
+    const spa_pod* format =
+        i420Format(storage, sizeof(storage), size.width, size.height, framesPerSecond_);
     offered_ = size;
     const int result =
         pw_stream_connect(stream_, PW_DIRECTION_OUTPUT, PW_ID_ANY,
@@ -237,16 +245,8 @@ void WebcamVideoNode::connectStream(Size size) {
 
 void WebcamVideoNode::offerFormat(Size size) {
     uint8_t storage[1024];
-    spa_pod_builder builder{};
-    spa_pod_builder_init(&builder, storage, sizeof(storage));
-    spa_rectangle rectangle{static_cast<uint32_t>(size.width), static_cast<uint32_t>(size.height)};
-    spa_fraction rate{static_cast<uint32_t>(framesPerSecond_), 1};
-    const spa_pod* format = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &builder, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-        SPA_POD_Id(SPA_VIDEO_FORMAT_I420), SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&rectangle),
-        SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&rate)));
+    const spa_pod* format =
+        i420Format(storage, sizeof(storage), size.width, size.height, framesPerSecond_);
     offered_ = size;
     pw_stream_update_params(stream_, &format, 1);
 }
