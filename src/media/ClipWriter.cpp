@@ -16,7 +16,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "media/CodecExtradata.h"
+#include "media/Muxing.h"
 
 namespace vistamo {
 
@@ -220,24 +220,11 @@ bool ClipWriter::writePicture(const StreamTimeline::TimedPicture& picture) {
 
 bool ClipWriter::writePacket(int stream, ByteView data, int64_t pts, int64_t dts, int64_t duration,
                              bool key) {
-    AVPacket* packet = av_packet_alloc();
-    if (packet == nullptr || av_new_packet(packet, static_cast<int>(data.size())) < 0) {
-        av_packet_free(&packet);
+    const int result = writeTimedPacket(format_.get(), stream, data, pts, dts, duration, key);
+    if (result == AVERROR(ENOMEM) && writeErrno_ == 0) {
         fail("out of memory");
         return false;
     }
-    std::memcpy(packet->data, data.data(), data.size());
-    packet->stream_index = stream;
-    const AVRational source = {1, stream == 0 ? kVideoClock : kAudioRate};
-    const AVRational timeBase = format_->streams[stream]->time_base;
-    packet->pts = av_rescale_q(pts, source, timeBase);
-    packet->dts = av_rescale_q(dts, source, timeBase);
-    packet->duration = av_rescale_q(duration, source, timeBase);
-    if (key) {
-        packet->flags |= AV_PKT_FLAG_KEY;
-    }
-    const int result = av_write_frame(format_.get(), packet);
-    av_packet_free(&packet);
     if (result < 0 || writeErrno_ != 0) {
         fail(writeErrno_ ? errorText(writeErrno_) : "a packet cannot be written");
         return false;

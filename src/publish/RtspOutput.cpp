@@ -11,7 +11,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
-#include "media/CodecExtradata.h"
+#include "media/Muxing.h"
 
 namespace vistamo {
 
@@ -133,24 +133,10 @@ RtspOutput::Result RtspOutput::write(int stream, ByteView data, int64_t pts, int
     if (!headerWritten_) {
         return {Outcome::unreachable, "not connected"};
     }
-    AVPacket* packet = av_packet_alloc();
-    if (packet == nullptr || av_new_packet(packet, static_cast<int>(data.size())) < 0) {
-        av_packet_free(&packet);
+    const int result = writeTimedPacket(format_.get(), stream, data, pts, dts, duration, key);
+    if (result == AVERROR(ENOMEM)) {
         return {Outcome::unreachable, "out of memory"};
     }
-    std::memcpy(packet->data, data.data(), data.size());
-    packet->stream_index = stream;
-    const AVRational source = {
-        1, stream == 0 ? StreamTimeline::kVideoClock : StreamTimeline::kAudioRate};
-    const AVRational timeBase = format_->streams[stream]->time_base;
-    packet->pts = av_rescale_q(pts, source, timeBase);
-    packet->dts = av_rescale_q(dts, source, timeBase);
-    packet->duration = av_rescale_q(duration, source, timeBase);
-    if (key) {
-        packet->flags |= AV_PKT_FLAG_KEY;
-    }
-    const int result = av_write_frame(format_.get(), packet);
-    av_packet_free(&packet);
     if (result < 0) {
         // The trailer releases the connection's sockets and the muxers inside.
         close();
