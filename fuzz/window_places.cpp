@@ -1,8 +1,9 @@
 // The window places file: any bytes are read without fault, and what is written then reads back
-// as the same entries.
+// as the same entries; the camera grid's place read from it survives being written back.
 #include <cstdlib>
 #include <string_view>
 
+#include "settings/GridPlace.h"
 #include "settings/WindowPlaces.h"
 
 using namespace vistamo;
@@ -16,6 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text = places.text();
     if (WindowPlaces::parse(text).entries() != places.entries() ||
         WindowPlaces::parse(text).text() != text) {
+        std::abort();
+    }
+    WindowPlaces copy = places;
+    const GridPlace grid = GridPlace::readFrom(places);
+    grid.writeTo(copy);
+    if (GridPlace::readFrom(copy) != grid) {
         std::abort();
     }
     return 0;

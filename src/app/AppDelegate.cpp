@@ -123,6 +123,11 @@ void AppDelegate::perform(AppMenus::Command command) {
                 mainWindow_->showScannerWindow();
             }
             break;
+        case Command::CameraGrid:
+            if (mainWindow_) {
+                mainWindow_->showCameraGrid();
+            }
+            break;
         case Command::CloseWindow:
             closeActiveWindow();
             break;

@@ -41,7 +41,7 @@ const std::vector<MenuDescription>& menus() {
         {"&Share", {action(Command::ShareByEmail), action(Command::CopyLink)}},
         {"&Window",
          {action(Command::ShowScanner), kSeparator, kCameraWindows, kSeparator,
-          action(Command::CloseWindow)}},
+          action(Command::CameraGrid), action(Command::CloseWindow)}},
         {"&Help", {action(Command::Help), action(Command::WebPage), action(Command::SendEmail)}},
     };
     return description;
@@ -67,6 +67,7 @@ std::vector<ActionText> actionTexts() {
         {Command::WebPage, "Web Page", {}},
         {Command::SendEmail, "Send E-mail", {}},
         {Command::ShowScanner, "Show Scanner", QKeySequence(Qt::CTRL | Qt::Key_0)},
+        {Command::CameraGrid, "Camera Grid", QKeySequence(Qt::CTRL | Qt::Key_G)},
         {Command::CloseWindow, "Close Window", QKeySequence(Qt::CTRL | Qt::Key_W)},
         // R is the camera window's own key; a shortcut here would make it ambiguous.
         {Command::Record, "Record", {}},

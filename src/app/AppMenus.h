@@ -38,6 +38,8 @@ public:
         WebPage,
         SendEmail,
         ShowScanner,
+        // Opens the window with a tile for every camera.
+        CameraGrid,
         CloseWindow,
         // Starts or stops recording the active camera window's camera.
         Record,

@@ -305,6 +305,10 @@ void ScannerController::connectToAddress(const std::string& address) {
     }
     session->setIp(address);
     session_ = session;
+    if (std::find(typedAddresses_.begin(), typedAddresses_.end(), address) ==
+        typedAddresses_.end()) {
+        typedAddresses_.push_back(address);
+    }
     openVideoWindow(session, nullptr, [&] { session->connectToServer(address); });
 }
 
@@ -423,6 +427,10 @@ void ScannerController::releaseWindow(const std::shared_ptr<CameraWindow>& windo
 }
 
 void ScannerController::closeAllVideoWindows(std::chrono::milliseconds limit) {
+    if (grid_) {
+        grid_->close();
+        delete grid_.data();
+    }
     for (const auto& window : std::vector(videoWindowList_)) {
         window->close();
     }
@@ -449,6 +457,56 @@ void ScannerController::closeAllVideoWindows(std::chrono::milliseconds limit) {
 
 std::string ScannerController::lastAddressSessionIp() const {
     return session_ ? session_->ip() : std::string();
+}
+
+// ---- camera grid -------------------------------------------------------------------------
+
+void ScannerController::showCameraGrid() {
+    const GridPlace place = GridPlace::readFrom(windowPlaces_);
+    if (!grid_) {
+        CameraGridWindow::Hooks hooks{
+            .cameras = [this] { return gridCameras(); },
+            .makeSession = [this] { return makeSession(); },
+            .remember =
+                [this](const GridPlace& closed) {
+                    closed.writeTo(windowPlaces_);
+                    windowPlaces_.save();
+                },
+        };
+        grid_ = new CameraGridWindow(std::move(hooks), environment_.makeMenuBar
+                                                           ? environment_.makeMenuBar(nullptr)
+                                                           : nullptr);
+        grid_->setAttribute(Qt::WA_DeleteOnClose);
+        if (place.frame) {
+            grid_->setGeometry(placeOnDesktop(
+                QRect(place.frame->x, place.frame->y, place.frame->width, place.frame->height)));
+        }
+    }
+    grid_->open(place.layout);
+}
+
+std::vector<GridCamera> ScannerController::gridCameras() const {
+    std::vector<GridCamera> cameras;
+    if (finder_) {
+        for (const auto& record : finder_->records()) {
+            const auto identity = WindowPlaces::identityFor(record->uuid(), record->address());
+            if (!identity || !record->address()) {
+                continue;
+            }
+            cameras.push_back(GridCamera{*identity, record->name().value_or(*record->address()),
+                                         record, *record->address()});
+        }
+    }
+    for (const std::string& address : typedAddresses_) {
+        const bool discovered =
+            std::any_of(cameras.begin(), cameras.end(),
+                        [&](const auto& camera) { return camera.address == address; });
+        if (const auto identity = WindowPlaces::identityFor(std::nullopt, address);
+            identity && !discovered) {
+            cameras.push_back(GridCamera{*identity, address, nullptr, address});
+        }
+    }
+    return cameras;
 }
 
 // ---- dialogs -----------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CameraGridWindow.h"
 #include "app/ScannerDialogs.h"
 #include "app/ScannerDiscoveryHost.h"
 #include "app/ScannerSessionHost.h"
@@ -110,6 +111,11 @@ public:
     void showOptions();
     void showAddCamera();
 
+    // Opens the camera grid window (Window › Camera Grid), or brings it to the front, laid out
+    // and placed as it was last.
+    void showCameraGrid();
+    CameraGridWindow* cameraGrid() const { return grid_.data(); }
+
     // Closes every camera window, then runs the event loop until the windows and their
     // sessions are gone (or `limit` has passed), so that no work queued for the main thread
     // still holds a window when the application object goes. At the end of the application.
@@ -193,6 +199,8 @@ private:
     static std::optional<std::string> windowIdentity(const CameraWindow& window);
     void placeVideoWindow(CameraWindow& window);
     void rememberVideoWindowPlace(const CameraWindow& window);
+    // The grid's tiles: the cameras discovery lists, then the addresses typed in this run.
+    std::vector<GridCamera> gridCameras() const;
 
     // Set once at construction.
     const Environment environment_;
@@ -230,6 +238,9 @@ private:
     bool webcamTried_ = false;
     std::shared_ptr<PipeWireConnection> webcamConnection_;
     std::string webcamAbsence_;
+    // Addresses opened through Add Camera…, in the order first typed, without repeats.
+    std::vector<std::string> typedAddresses_;
+    QPointer<CameraGridWindow> grid_;
     bool isConnected_ = false;
     bool bButtonDown_ = false;
 };

@@ -57,6 +57,12 @@ public:
     // are more than kMaxEntries. An identity that does not fit the file is ignored.
     void setFrame(const std::string& identity, const WindowFrame& frame);
 
+    // Drops every entry whose identity `matches`.
+    template <typename Predicate>
+    void eraseIf(Predicate matches) {
+        std::erase_if(entries_, [&](const auto& entry) { return matches(entry.first); });
+    }
+
     const std::vector<std::pair<std::string, WindowFrame>>& entries() const { return entries_; }
 
 private:

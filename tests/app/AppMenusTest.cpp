@@ -73,6 +73,7 @@ TEST(AppMenusTest, EveryWindowCarriesTheSameMenusAndTheirShortcutsActFromAnyOfTh
     ASSERT_TRUE(QTest::qWaitForWindowActive(&porch));
     for (const auto& [key, command] : {std::pair{Qt::Key_0, Command::ShowScanner},
                                        {Qt::Key_W, Command::CloseWindow},
+                                       {Qt::Key_G, Command::CameraGrid},
                                        {Qt::Key_N, Command::AddCamera},
                                        {Qt::Key_Comma, Command::Options}}) {
         performed.clear();
@@ -84,8 +85,9 @@ TEST(AppMenusTest, EveryWindowCarriesTheSameMenusAndTheirShortcutsActFromAnyOfTh
     QMenu* windowMenu = menuNamed(*porchBar, "&Window");
     ASSERT_NE(windowMenu, nullptr);
     emit windowMenu->aboutToShow();
-    EXPECT_EQ(itemTexts(*windowMenu), QStringList({"Show Scanner", "-", "Video From Kitchen",
-                                                   "Video From Porch", "-", "Close Window"}));
+    EXPECT_EQ(itemTexts(*windowMenu),
+              QStringList({"Show Scanner", "-", "Video From Kitchen", "Video From Porch", "-",
+                           "Camera Grid", "Close Window"}));
     windowMenu->actions().at(2)->trigger();
     EXPECT_TRUE(kitchen.isVisible());
     emit windowMenu->aboutToShow();

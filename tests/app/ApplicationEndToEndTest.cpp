@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <sstream>
 
@@ -753,6 +754,112 @@ TEST_F(ApplicationOnWaylandTest, ScannerWindowFindsACamera) {
                                std::filesystem::copy_options::overwrite_existing);
     EXPECT_GT(std::filesystem::file_size(taken.front()), 10000u);
     EXPECT_TRUE(app.running()) << app.transcript();
+}
+
+// Where the camera grid last said it shows the picture of the camera named `name`, in the
+// grid window's points.
+std::optional<QRect> gridTilePlace(const ChildProcess& app, const std::string& name) {
+    const std::regex pattern("grid tile \"" + name +
+                             R"(" shows its picture at (\d+),(\d+) (\d+)x(\d+) in its window)");
+    std::optional<QRect> place;
+    for (const std::string& line : app.lines()) {
+        std::smatch match;
+        if (std::regex_search(line, match, pattern)) {
+            place = QRect(std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]),
+                          std::stoi(match[4]));
+        }
+    }
+    return place;
+}
+
+// The frame number the grid's tile at `place` shows now, read back at the camera's `video` size.
+std::optional<int> tileFrameNumber(unsigned long grid, const std::filesystem::path& scratch,
+                                   QRect place, QSize video) {
+    if (!screenshot(grid, scratch)) {
+        return std::nullopt;
+    }
+    const QImage grab = QImage(QString::fromStdString(scratch.string()));
+    if (grab.isNull() || !grab.rect().contains(place)) {
+        return std::nullopt;
+    }
+    const int number = frameNumberIn(grab.copy(place), video);
+    return number >= 0 ? std::optional<int>(number) : std::nullopt;
+}
+
+constexpr const char* kGridTitle = "^Camera Grid$";
+
+TEST_F(ApplicationEndToEndTest, CameraGridShowsEveryCameraLiveAndReopensWithItsLayout) {
+    const QSize kitchenSize(320, 240);
+    const QSize porchSize(320, 180);
+    CameraProcess& kitchen = startCamera(
+        {"--port", "7341", "--control", "--discovery", "--name", "Kitchen", "--size", "320x240"});
+    CameraProcess& porch =
+        startCamera({"--port", "7342", "--control", "--discovery", "--name", "Porch", "--size",
+                     "320x180", "--uuid", "0A1B2C3D4E5F60718293A4B5C6D7E8F9"});
+    ChildProcess& app = startApp();
+    ASSERT_TRUE(waitUntil(
+        [&] { return app.findLine(found("Kitchen")) && app.findLine(found("Porch")); }, 20s))
+        << app.transcript();
+    const auto scanner = waitForWindow(kScannerTitle);
+    ASSERT_TRUE(scanner);
+    ASSERT_TRUE(keys(*scanner, {"ctrl+g"}));
+    const auto grid = waitForWindow(kGridTitle);
+    ASSERT_TRUE(grid) << app.transcript();
+    ASSERT_TRUE(moveWindow(*grid, 0, 0));
+    ASSERT_TRUE(kitchen.waitForLine("stream started conn=1", 20s)) << app.transcript();
+    ASSERT_TRUE(porch.waitForLine("stream started conn=1", 20s)) << app.transcript();
+
+    // Each tile has its own camera's shape, and its own camera's numbers go up in it.
+    const auto scratch = root_ / "grab.png";
+    std::map<std::string, int> widths;
+    for (const auto& [name, size] : {std::pair{"Kitchen", kitchenSize}, {"Porch", porchSize}}) {
+        std::optional<QRect> place;
+        ASSERT_TRUE(waitUntil([&] { return (place = gridTilePlace(app, name)).has_value(); }, 20s))
+            << app.transcript();
+        widths[name] = place->width();
+        EXPECT_NEAR(place->width() * 1.0 / place->height(), size.width() * 1.0 / size.height(),
+                    0.03)
+            << name;
+        std::optional<int> first;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const auto now = tileFrameNumber(*grid, scratch, *gridTilePlace(app, name), size);
+                if (!first) {
+                    first = now;
+                    return false;
+                }
+                return now && *now != *first;
+            },
+            20s))
+            << name;
+    }
+    EXPECT_TRUE(screenshot(*grid, screenshotFolder() / "camera-grid.png"));
+
+    // View › 1 × 1, then closing the grid lets both cameras go.
+    ASSERT_TRUE(keys(*grid, {"alt+v", "Down", "Return"}));
+    ASSERT_TRUE(requestClose(*grid));
+    EXPECT_TRUE(sessionEnded(kitchen));
+    EXPECT_TRUE(sessionEnded(porch));
+    closeScannerAndWaitForExit(app);
+
+    // The next run opens the grid as it was: one tile, in the room the two had side by side.
+    ChildProcess& again = startApp();
+    ASSERT_TRUE(waitUntil(
+        [&] { return again.findLine(found("Kitchen")) && again.findLine(found("Porch")); }, 20s))
+        << again.transcript();
+    const auto scannerAgain = waitForWindow(kScannerTitle);
+    ASSERT_TRUE(scannerAgain);
+    ASSERT_TRUE(keys(*scannerAgain, {"ctrl+g"}));
+    ASSERT_TRUE(waitForWindow(kGridTitle)) << again.transcript();
+    ASSERT_TRUE(kitchen.waitForLine("stream started conn=2", 20s)) << again.transcript();
+    ASSERT_TRUE(porch.waitForLine("stream started conn=2", 20s)) << again.transcript();
+    ASSERT_TRUE(waitUntil(
+        [&] { return gridTilePlace(again, "Kitchen") || gridTilePlace(again, "Porch"); }, 20s));
+    const std::string shownName = gridTilePlace(again, "Kitchen") ? "Kitchen" : "Porch";
+    EXPECT_FALSE(gridTilePlace(again, shownName == "Kitchen" ? "Porch" : "Kitchen"));
+    EXPECT_GT(gridTilePlace(again, shownName)->width(), widths[shownName] * 3 / 2)
+        << again.transcript();
+    closeScannerAndWaitForExit(again);
 }
 
 // A camera killed (it cannot say goodbye) comes back on another port with the same identity:

@@ -1,0 +1,194 @@
+#include "video/CameraGridView.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+#include "platform/Log.h"
+#include "video/GLFunctions.h"
+#include "video/VideoRenderer.h"
+#include "video/VideoView.h"
+
+namespace vistamo {
+
+CameraGridView::CameraGridView(QWidget* parent) : QOpenGLWidget(parent) {
+    setFormat(VideoView::pixelFormat());
+    setMinimumSize(160, 120);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+CameraGridView::~CameraGridView() = default;
+
+std::shared_ptr<VideoRenderer> CameraGridView::addTile(const std::string& key,
+                                                       const QString& name) {
+    if (auto existing = rendererOf(key)) {
+        return existing;
+    }
+    auto renderer = std::make_shared<VideoRenderer>();
+    // Called with this widget's context current, only while the widget exists.
+    renderer->setSurface(this, [this, key](float ratio) {
+        for (Tile& tile : tiles_) {
+            if (tile.key == key) {
+                tile.ratio = ratio;
+            }
+        }
+        update();
+    });
+    tiles_.push_back(Tile{key, name, renderer, 0});
+    update();
+    return renderer;
+}
+
+void CameraGridView::removeTile(const std::string& key) {
+    if (auto renderer = rendererOf(key)) {
+        renderer->setBClosing(true);  // a picture already posted is not uploaded
+    }
+    std::erase_if(tiles_, [&](const Tile& tile) { return tile.key == key; });
+    update();
+}
+
+void CameraGridView::renameTile(const std::string& key, const QString& name) {
+    for (Tile& tile : tiles_) {
+        if (tile.key == key && tile.name != name) {
+            tile.name = name;
+            update();
+        }
+    }
+}
+
+std::vector<std::string> CameraGridView::tileKeys() const {
+    std::vector<std::string> keys;
+    for (const Tile& tile : tiles_) {
+        keys.push_back(tile.key);
+    }
+    return keys;
+}
+
+std::shared_ptr<VideoRenderer> CameraGridView::rendererOf(const std::string& key) const {
+    for (const Tile& tile : tiles_) {
+        if (tile.key == key) {
+            return tile.renderer;
+        }
+    }
+    return nullptr;
+}
+
+void CameraGridView::setLayout(GridLayout layout) {
+    if (layout_ != layout) {
+        layout_ = layout;
+        update();
+    }
+}
+
+std::vector<GridTileFrame> CameraGridView::frames() const {
+    std::vector<float> ratios;
+    ratios.reserve(tiles_.size());
+    for (const Tile& tile : tiles_) {
+        ratios.push_back(tile.ratio);
+    }
+    return gridTileFrames(layout_, ratios, size());
+}
+
+std::optional<QRect> CameraGridView::pictureRectOf(const std::string& key) const {
+    const auto cells = frames();
+    for (size_t index = 0; index < cells.size(); ++index) {
+        if (tiles_[index].key == key && !cells[index].picture.isEmpty()) {
+            return cells[index].picture;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> CameraGridView::tileAt(QPoint point) const {
+    const auto cells = frames();
+    for (size_t index = 0; index < cells.size(); ++index) {
+        if (cells[index].cell.contains(point)) {
+            return tiles_[index].key;
+        }
+    }
+    return std::nullopt;
+}
+
+void CameraGridView::paintGL() {
+    ++paintCount_;
+    QOpenGLFunctions_3_2_Core* gl = currentGL();
+    if (gl == nullptr) {
+        return;
+    }
+    const qreal scale = devicePixelRatioF();
+    const auto backingHeight = static_cast<GLint>(std::lround(height() * scale));
+    gl->glViewport(0, 0, static_cast<GLsizei>(std::lround(width() * scale)), backingHeight);
+    gl->glClearColor(0.12f, 0.12f, 0.12f, 1.0f);
+    gl->glClear(GL_COLOR_BUFFER_BIT);
+
+    const auto cells = frames();
+    // Each renderer clears and fills its own viewport; the scissor keeps its clear there.
+    gl->glEnable(GL_SCISSOR_TEST);
+    for (size_t index = 0; index < cells.size(); ++index) {
+        const QRect& picture = cells[index].picture;
+        if (picture.isEmpty()) {
+            continue;
+        }
+        // Backing pixels, origin at the bottom left.
+        const auto x = static_cast<GLint>(std::lround(picture.left() * scale));
+        const auto w = static_cast<GLsizei>(std::lround(picture.width() * scale));
+        const auto h = static_cast<GLsizei>(std::lround(picture.height() * scale));
+        const auto y = backingHeight - static_cast<GLint>(std::lround(picture.top() * scale)) - h;
+        VideoRenderer& renderer = *tiles_[index].renderer;
+        renderer.setViewport(VideoViewport{static_cast<float>(x), static_cast<float>(y),
+                                           static_cast<float>(w), static_cast<float>(h)});
+        gl->glScissor(x, y, w, h);
+        renderer.drawFrame();
+    }
+    gl->glDisable(GL_SCISSOR_TEST);
+    paintNames(cells);
+    logPictureRects(cells);
+}
+
+void CameraGridView::logPictureRects(const std::vector<GridTileFrame>& frames) {
+    std::vector<std::pair<std::string, QRect>> rects;
+    for (size_t index = 0; index < frames.size(); ++index) {
+        if (!frames[index].picture.isEmpty()) {
+            const QRect& picture = frames[index].picture;
+            rects.emplace_back(tiles_[index].key,
+                               QRect(mapTo(window(), picture.topLeft()), picture.size()));
+        }
+    }
+    for (const auto& [key, rect] : rects) {
+        const bool known = std::find(loggedRects_.begin(), loggedRects_.end(),
+                                     std::pair{key, rect}) != loggedRects_.end();
+        if (!known) {
+            const QString name = std::find_if(tiles_.begin(), tiles_.end(), [&](const Tile& tile) {
+                                     return tile.key == key;
+                                 })->name;
+            debugLine("grid tile \"" + name.toStdString() + "\" shows its picture at " +
+                      std::to_string(rect.x()) + "," + std::to_string(rect.y()) + " " +
+                      std::to_string(rect.width()) + "x" + std::to_string(rect.height()) +
+                      " in its window");
+        }
+    }
+    loggedRects_ = std::move(rects);
+}
+
+void CameraGridView::paintNames(const std::vector<GridTileFrame>& frames) {
+    QPainter painter(this);
+    painter.setPen(Qt::white);
+    for (size_t index = 0; index < frames.size(); ++index) {
+        const QRect& line = frames[index].name;
+        painter.drawText(
+            line.adjusted(4, 0, -4, 0), Qt::AlignCenter,
+            painter.fontMetrics().elidedText(tiles_[index].name, Qt::ElideRight, line.width() - 8));
+    }
+}
+
+void CameraGridView::mouseDoubleClickEvent(QMouseEvent* event) {
+    const auto key = tileAt(event->position().toPoint());
+    if (key && event->button() == Qt::LeftButton && onTileDoubleClicked_) {
+        onTileDoubleClicked_(*key);
+        return;
+    }
+    QOpenGLWidget::mouseDoubleClickEvent(event);
+}
+
+}  // namespace vistamo

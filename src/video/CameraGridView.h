@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QOpenGLWidget>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings/GridPlace.h"
+#include "video/GridGeometry.h"
+
+namespace vistamo {
+
+class VideoRenderer;
+
+// One OpenGL widget that draws a tile per camera: the camera's latest picture at its aspect
+// ratio, the camera's name under it. Each tile has a VideoRenderer of its own whose surface is
+// this widget, so every tile's textures live in this one context and a tile's planes are
+// uploaded only when its camera decoded a new picture; the uploads ask for a repaint, and Qt
+// folds the requests of one pass of the event loop into one paint. A paint draws every tile
+// through its renderer, limited to the tile's picture by a scissor, then the names over them.
+//
+// The tiles are kept in the order they were added, each under a key of the caller's choosing
+// (a camera's identity). The widget does not own the cameras: the caller adds each tile's
+// renderer to its camera's session and removes it again before removing the tile.
+//
+// Main thread only.
+class CameraGridView final : public QOpenGLWidget {
+    Q_OBJECT
+
+public:
+    explicit CameraGridView(QWidget* parent = nullptr);
+    ~CameraGridView() override;
+
+    // A tile for `key` at the end, and its renderer (the one already there when the key has
+    // a tile).
+    std::shared_ptr<VideoRenderer> addTile(const std::string& key, const QString& name);
+    void removeTile(const std::string& key);
+    void renameTile(const std::string& key, const QString& name);
+    std::vector<std::string> tileKeys() const;
+    std::shared_ptr<VideoRenderer> rendererOf(const std::string& key) const;
+
+    void setLayout(GridLayout layout);
+    GridLayout layout() const { return layout_; }
+
+    // Where `key`'s picture is drawn, in widget points; none while the tile has no cell or its
+    // picture's size is not known yet.
+    std::optional<QRect> pictureRectOf(const std::string& key) const;
+    // The key of the tile whose cell holds `point` (widget points).
+    std::optional<std::string> tileAt(QPoint point) const;
+
+    // A double-click on a tile, with its key.
+    void setOnTileDoubleClicked(std::function<void(const std::string&)> handler) {
+        onTileDoubleClicked_ = std::move(handler);
+    }
+
+    // Paints drawn so far; for tests and the benchmark.
+    uint64_t paintCount() const { return paintCount_; }
+
+protected:
+    void paintGL() override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    struct Tile {
+        std::string key;
+        QString name;
+        std::shared_ptr<VideoRenderer> renderer;
+        float ratio = 0;  // width / height of the tile's pictures, 0 until the first one
+    };
+
+    std::vector<GridTileFrame> frames() const;
+    void paintNames(const std::vector<GridTileFrame>& frames);
+    // A debug line per tile whose picture moved since the last paint, in its window's points.
+    void logPictureRects(const std::vector<GridTileFrame>& frames);
+
+    // Main thread only.
+    std::vector<Tile> tiles_;
+    GridLayout layout_ = GridLayout::Automatic;
+    std::function<void(const std::string&)> onTileDoubleClicked_;
+    uint64_t paintCount_ = 0;
+    std::vector<std::pair<std::string, QRect>> loggedRects_;
+};
+
+}  // namespace vistamo
