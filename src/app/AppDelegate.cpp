@@ -164,7 +164,12 @@ void AppDelegate::closeActiveWindow() {
     if (mainWindow_) {
         for (const auto& window : mainWindow_->videoWindowList()) {
             if (window.get() == active) {
-                window->close();
+                // A camera the grid shows stays connected for its tile.
+                if (window->hidesOnClose()) {
+                    window->hide();
+                } else {
+                    window->close();
+                }
                 return;
             }
         }

@@ -8,7 +8,6 @@
 #include <algorithm>
 
 #include "discovery/CameraRecord.h"
-#include "session/CameraSession.h"
 #include "video/CameraGridView.h"
 #include "video/CameraWindow.h"
 #include "video/VideoRenderer.h"
@@ -43,13 +42,14 @@ CameraGridWindow::CameraGridWindow(Hooks hooks, QMenuBar* menuBar)
         setMenuBar(menuBar);
     }
     addLayoutMenu(*this->menuBar());
+    view_->setOnTileDoubleClicked([this](const std::string& identity) { showWindowOf(identity); });
     refreshTimer_.setInterval(kRefreshIntervalMs);
     connect(&refreshTimer_, &QTimer::timeout, this, [this] { refreshCameras(); });
 }
 
 CameraGridWindow::~CameraGridWindow() {
-    for (TileSession& tile : sessions_) {
-        stopTile(tile);
+    for (Tile& tile : tiles_) {
+        releaseWindow(tile);
     }
 }
 
@@ -93,57 +93,67 @@ void CameraGridWindow::open(GridLayout layout) {
 void CameraGridWindow::refreshCameras() {
     const std::vector<GridCamera> cameras =
         hooks_.cameras ? hooks_.cameras() : std::vector<GridCamera>{};
-    for (TileSession& tile : sessions_) {
+    for (Tile& tile : tiles_) {
         const bool listed =
             std::any_of(cameras.begin(), cameras.end(),
                         [&](const GridCamera& camera) { return camera.identity == tile.identity; });
         if (!listed) {
-            stopTile(tile);
+            releaseWindow(tile);
+            view_->removeTile(tile.identity);
+            tile.identity.clear();
         }
     }
-    std::erase_if(sessions_, [](const TileSession& tile) { return !tile.session; });
+    std::erase_if(tiles_, [](const Tile& tile) { return tile.identity.empty(); });
 
     for (const GridCamera& camera : cameras) {
         const QString name = QString::fromStdString(camera.name);
-        if (sessionOf(camera.identity)) {
-            view_->renameTile(camera.identity, name);
+        auto found = std::find_if(tiles_.begin(), tiles_.end(), [&](const Tile& tile) {
+            return tile.identity == camera.identity;
+        });
+        if (found == tiles_.end()) {
+            tiles_.push_back(Tile{camera.identity, {}});
+            found = std::prev(tiles_.end());
+        }
+        // The same renderer as before for a tile whose window closed: it keeps its last picture.
+        const auto renderer = view_->addTile(camera.identity, name);
+        view_->renameTile(camera.identity, name);
+        if (!found->window.expired() || !hooks_.windowFor) {
             continue;
         }
-        auto session = hooks_.makeSession ? hooks_.makeSession() : nullptr;
-        if (!session) {
-            continue;
+        if (auto window = hooks_.windowFor(camera)) {
+            window->addPictureSink(renderer);
+            found->window = window;
         }
-        session->addPictureSink(view_->addTile(camera.identity, name));
-        if (camera.record) {
-            session->connectToServer(static_cast<const void*>(this), camera.record);
-        } else {
-            session->setIp(camera.address);
-            session->connectToServer(camera.address, false);
-        }
-        sessions_.push_back(TileSession{camera.identity, std::move(session)});
     }
 }
 
-std::shared_ptr<CameraSession> CameraGridWindow::sessionOf(const std::string& identity) const {
-    for (const TileSession& tile : sessions_) {
+std::shared_ptr<CameraWindow> CameraGridWindow::windowOf(const std::string& identity) const {
+    for (const Tile& tile : tiles_) {
         if (tile.identity == identity) {
-            return tile.session;
+            return tile.window.lock();
         }
     }
     return nullptr;
 }
 
-void CameraGridWindow::stopTile(TileSession& tile) {
-    if (!tile.session) {
+void CameraGridWindow::showWindowOf(const std::string& identity) {
+    if (auto window = windowOf(identity)) {
+        window->showWindow();
+    }
+}
+
+void CameraGridWindow::releaseWindow(Tile& tile) {
+    auto window = tile.window.lock();
+    tile.window.reset();
+    if (!window) {
         return;
     }
     if (auto renderer = view_->rendererOf(tile.identity)) {
-        renderer->setBClosing(true);
-        tile.session->removePictureSink(renderer.get());
+        window->removePictureSink(renderer.get());
     }
-    view_->removeTile(tile.identity);
-    tile.session->disconnect(CameraSession::Farewell::Send);
-    releaseSession(std::move(tile.session));
+    if (hooks_.letGo) {
+        hooks_.letGo(window);
+    }
 }
 
 void CameraGridWindow::closeEvent(QCloseEvent* event) {
@@ -153,10 +163,11 @@ void CameraGridWindow::closeEvent(QCloseEvent* event) {
         hooks_.remember(GridPlace{
             view_->layout(), WindowFrame{frame.x(), frame.y(), frame.width(), frame.height()}});
     }
-    for (TileSession& tile : sessions_) {
-        stopTile(tile);
+    for (Tile& tile : tiles_) {
+        releaseWindow(tile);
+        view_->removeTile(tile.identity);
     }
-    sessions_.clear();
+    tiles_.clear();
     QMainWindow::closeEvent(event);
 }
 

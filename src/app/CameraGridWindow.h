@@ -16,7 +16,7 @@ namespace vistamo {
 
 class CameraGridView;
 class CameraRecord;
-class CameraSession;
+class CameraWindow;
 
 // One camera the grid shows: its identity (the key of its tile), its name, and where to
 // connect: discovery's record, or a typed address when it has none.
@@ -28,9 +28,14 @@ struct GridCamera {
 };
 
 // The "Camera Grid" window: a CameraGridView with a tile for every camera the application
-// knows, and a View menu choosing the layout. Each tile is fed by a session of the window's
-// own, connected when the camera first appears and let go when it leaves the list or the
-// window closes; the list is asked for again every second while the window shows.
+// knows, and a View menu choosing the layout.
+//
+// A tile shows its camera's one session: the grid asks for the camera's window (an open one,
+// else a hidden one made for the grid) and adds the tile's renderer to that window's picture
+// readers, so the window's connecting again serves the tile too and the camera sees one
+// connection. A double-click on a tile shows that window; closing it hides it again. The list
+// of cameras is asked for again every second while the grid shows; a camera that left it, and
+// every camera when the grid closes, is let go (`letGo`).
 //
 // Main thread only: everything here, including the hooks, runs on it.
 class CameraGridWindow final : public QMainWindow {
@@ -40,8 +45,10 @@ public:
     struct Hooks {
         // The cameras to show now, in the order of their tiles.
         std::function<std::vector<GridCamera>()> cameras;
-        // A new session, not yet connected.
-        std::function<std::shared_ptr<CameraSession>()> makeSession;
+        // The window that holds `camera`'s session; none when it cannot be had now.
+        std::function<std::shared_ptr<CameraWindow>(const GridCamera& camera)> windowFor;
+        // The grid no longer needs `window`.
+        std::function<void(const std::shared_ptr<CameraWindow>& window)> letGo;
         // The window's layout and frame, each time the window closes.
         std::function<void(const GridPlace&)> remember;
     };
@@ -52,32 +59,35 @@ public:
     // Shows the window laid out as `layout` and brings it to the front; the tiles follow the
     // camera list from then on.
     void open(GridLayout layout);
-    // Asks for the camera list now: tiles for new cameras, none for cameras gone from it.
+    // Asks for the camera list now: tiles for new cameras, none for cameras gone from it, and
+    // a window again for a tile whose window closed.
     void refreshCameras();
 
     CameraGridView* gridView() const { return view_; }
-    // The session feeding `identity`'s tile, or none.
-    std::shared_ptr<CameraSession> sessionOf(const std::string& identity) const;
+    // The window whose session `identity`'s tile shows, or none.
+    std::shared_ptr<CameraWindow> windowOf(const std::string& identity) const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    struct TileSession {
+    struct Tile {
         std::string identity;
-        std::shared_ptr<CameraSession> session;
+        std::weak_ptr<CameraWindow> window;
     };
 
     void addLayoutMenu(QMenuBar& bar);
     void chooseLayout(GridLayout layout);
-    void stopTile(TileSession& tile);
+    // Takes the tile's renderer off its window and lets the window go.
+    void releaseWindow(Tile& tile);
+    void showWindowOf(const std::string& identity);
 
     // Set once at construction.
     const Hooks hooks_;
     CameraGridView* view_;  // child widget, owned by this window
 
     // Main thread only.
-    std::vector<TileSession> sessions_;
+    std::vector<Tile> tiles_;
     QActionGroup* layoutGroup_ = nullptr;
     QTimer refreshTimer_;
 };

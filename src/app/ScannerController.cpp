@@ -277,27 +277,40 @@ void ScannerController::cameraLost(const std::string& cameraName) {
     sessionHost_->notifyCameraLost(cameraName, window_.data());
 }
 
-void ScannerController::openVideoWindow(const std::shared_ptr<CameraSession>& session,
-                                        const std::shared_ptr<CameraRecord>& device,
-                                        const std::function<void()>& connect) {
+std::shared_ptr<CameraWindow> ScannerController::openVideoWindow(
+    const std::shared_ptr<CameraSession>& session, const std::shared_ptr<CameraRecord>& device,
+    const std::function<void()>& connect, WindowShown shown) {
     auto window = CameraWindow::create(session, weak_from_this(), device);
     if (environment_.makeMenuBar) {
         window->setMenuBar(environment_.makeMenuBar(window.get()));
     }
-    window->raise();
-    window->activateWindow();
     std::erase_if(openedWindows_, [](const auto& opened) { return opened.isNull(); });
     openedWindows_.emplace_back(window.get());
     videoWindowList_.push_back(window);
     window->number = static_cast<int32_t>(videoWindowList_.size());
     connect();
     placeVideoWindow(*window);
+    isConnected_ = true;
+    if (shown == WindowShown::Hidden) {
+        window->setHidesOnClose(true);
+        return window;
+    }
+    window->raise();
+    window->activateWindow();
     window->showWindow();
     openWindow_ = window;
-    isConnected_ = true;
+    return window;
 }
 
 void ScannerController::connectToAddress(const std::string& address) {
+    // The grid may keep this address's camera connected already, in a hidden window.
+    for (const auto& window : videoWindowList_) {
+        if (window->hidesOnClose() && window->device.expired() && window->session() &&
+            window->session()->ip() == address) {
+            window->showWindow();
+            return;
+        }
+    }
     hideScannerWindow();
     auto session = makeSession();
     if (session_) {
@@ -400,6 +413,9 @@ void ScannerController::placeVideoWindow(CameraWindow& window) {
 }
 
 void ScannerController::rememberVideoWindowPlace(const CameraWindow& window) {
+    if (window.windowHandle() == nullptr) {
+        return;  // never shown: a grid's tile that was never opened as a window
+    }
     const auto identity = windowIdentity(window);
     if (!identity) {
         return;
@@ -466,7 +482,9 @@ void ScannerController::showCameraGrid() {
     if (!grid_) {
         CameraGridWindow::Hooks hooks{
             .cameras = [this] { return gridCameras(); },
-            .makeSession = [this] { return makeSession(); },
+            .windowFor = [this](const GridCamera& camera) { return windowForGrid(camera); },
+            .letGo =
+                [this](const std::shared_ptr<CameraWindow>& window) { releaseGridWindow(window); },
             .remember =
                 [this](const GridPlace& closed) {
                     closed.writeTo(windowPlaces_);
@@ -483,6 +501,43 @@ void ScannerController::showCameraGrid() {
         }
     }
     grid_->open(place.layout);
+}
+
+std::shared_ptr<CameraWindow> ScannerController::windowForGrid(const GridCamera& camera) {
+    for (const auto& window : videoWindowList_) {
+        const bool same = camera.record ? window->device.lock() == camera.record
+                                        : window->device.expired() && window->session() &&
+                                              window->session()->ip() == camera.address;
+        if (same) {
+            return window;
+        }
+    }
+    if (camera.record &&
+        (camera.record->bOccupied() || !finder_ || !finder_->isListed(camera.record))) {
+        return nullptr;  // its window is on its way, or the camera is gone
+    }
+    auto session = makeSession();
+    if (camera.record) {
+        camera.record->setBOccupied(true);
+        return openVideoWindow(
+            session, camera.record,
+            [&] { session->connectToServer(static_cast<const void*>(this), camera.record); },
+            WindowShown::Hidden);
+    }
+    session->setIp(camera.address);
+    return openVideoWindow(
+        session, nullptr, [&] { session->connectToServer(camera.address, false); },
+        WindowShown::Hidden);
+}
+
+void ScannerController::releaseGridWindow(const std::shared_ptr<CameraWindow>& window) {
+    if (!window) {
+        return;
+    }
+    window->setHidesOnClose(false);
+    if (!window->isVisible()) {
+        window->close();
+    }
 }
 
 std::vector<GridCamera> ScannerController::gridCameras() const {

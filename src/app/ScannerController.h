@@ -182,10 +182,19 @@ private:
 
     void refreshRadar();
     void hideScannerWindow();
-    // Makes a camera window for `session`, lists and numbers it, connects, shows it.
-    void openVideoWindow(const std::shared_ptr<CameraSession>& session,
-                         const std::shared_ptr<CameraRecord>& device,
-                         const std::function<void()>& connect);
+    // Makes a camera window for `session`, lists and numbers it, connects, and shows it unless
+    // it is made `Hidden` (for a camera grid's tile, until the user opens it).
+    enum class WindowShown { Shown, Hidden };
+    std::shared_ptr<CameraWindow> openVideoWindow(const std::shared_ptr<CameraSession>& session,
+                                                  const std::shared_ptr<CameraRecord>& device,
+                                                  const std::function<void()>& connect,
+                                                  WindowShown shown = WindowShown::Shown);
+    // The grid's way to a camera: the camera's open window, else a new hidden one that
+    // connects to it and hides when closed. None when the camera cannot be reached now.
+    std::shared_ptr<CameraWindow> windowForGrid(const GridCamera& camera);
+    // The grid no longer shows `window`'s camera: a hidden window closes, a shown one stays
+    // and closes as usual from now on.
+    void releaseGridWindow(const std::shared_ptr<CameraWindow>& window);
     // Raises the open window of `device`; false when it has none.
     bool raiseVideoWindowOf(const std::shared_ptr<CameraRecord>& device);
     // The viewer's own windows to the front: the camera windows, then the scanner window

@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <algorithm>
 #include <cmath>
 
@@ -14,6 +15,9 @@ namespace vistamo {
 
 CameraGridView::CameraGridView(QWidget* parent) : QOpenGLWidget(parent) {
     setFormat(VideoView::pixelFormat());
+    repaintTimer_.setSingleShot(true);
+    repaintTimer_.setTimerType(Qt::PreciseTimer);
+    repaintTimer_.callOnTimeout([this] { update(); });
     setMinimumSize(160, 120);
     setFocusPolicy(Qt::StrongFocus);
 }
@@ -27,14 +31,17 @@ std::shared_ptr<VideoRenderer> CameraGridView::addTile(const std::string& key,
     }
     auto renderer = std::make_shared<VideoRenderer>();
     // Called with this widget's context current, only while the widget exists.
-    renderer->setSurface(this, [this, key](float ratio) {
-        for (Tile& tile : tiles_) {
-            if (tile.key == key) {
-                tile.ratio = ratio;
+    renderer->setSurface(
+        this,
+        [this, key](float ratio) {
+            for (Tile& tile : tiles_) {
+                if (tile.key == key) {
+                    tile.ratio = ratio;
+                }
             }
-        }
-        update();
-    });
+            update();
+        },
+        [this] { requestRepaint(); });
     tiles_.push_back(Tile{key, name, renderer, 0});
     update();
     return renderer;
@@ -110,8 +117,21 @@ std::optional<std::string> CameraGridView::tileAt(QPoint point) const {
     return std::nullopt;
 }
 
+void CameraGridView::requestRepaint() {
+    if (repaintTimer_.isActive()) {
+        return;
+    }
+    const QScreen* shown = screen();
+    const double refreshHz =
+        shown != nullptr && shown->refreshRate() > 1 ? shown->refreshRate() : 60;
+    const auto periodMs = static_cast<qint64>(1000 / refreshHz);
+    const qint64 elapsedMs = sinceLastPaint_.isValid() ? sinceLastPaint_.elapsed() : periodMs;
+    repaintTimer_.start(static_cast<int>(std::max<qint64>(0, periodMs - elapsedMs)));
+}
+
 void CameraGridView::paintGL() {
     ++paintCount_;
+    sinceLastPaint_.start();
     QOpenGLFunctions_3_2_Core* gl = currentGL();
     if (gl == nullptr) {
         return;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QOpenGLWidget>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,9 +20,10 @@ class VideoRenderer;
 // One OpenGL widget that draws a tile per camera: the camera's latest picture at its aspect
 // ratio, the camera's name under it. Each tile has a VideoRenderer of its own whose surface is
 // this widget, so every tile's textures live in this one context and a tile's planes are
-// uploaded only when its camera decoded a new picture; the uploads ask for a repaint, and Qt
-// folds the requests of one pass of the event loop into one paint. A paint draws every tile
-// through its renderer, limited to the tile's picture by a scissor, then the names over them.
+// uploaded only when its camera decoded a new picture. The uploads ask for a repaint, which
+// comes at most once per refresh of the screen the widget is on, however many cameras
+// uploaded meanwhile. A paint draws every tile through its renderer, limited to the tile's
+// picture by a scissor, then the names over them.
 //
 // The tiles are kept in the order they were added, each under a key of the caller's choosing
 // (a camera's identity). The widget does not own the cameras: the caller adds each tile's
@@ -72,6 +75,8 @@ private:
     };
 
     std::vector<GridTileFrame> frames() const;
+    // A repaint at the next refresh of the screen, unless one is due already.
+    void requestRepaint();
     void paintNames(const std::vector<GridTileFrame>& frames);
     // A debug line per tile whose picture moved since the last paint, in its window's points.
     void logPictureRects(const std::vector<GridTileFrame>& frames);
@@ -81,6 +86,8 @@ private:
     GridLayout layout_ = GridLayout::Automatic;
     std::function<void(const std::string&)> onTileDoubleClicked_;
     uint64_t paintCount_ = 0;
+    QTimer repaintTimer_;  // single shot: the next refresh's repaint
+    QElapsedTimer sinceLastPaint_;
     std::vector<std::pair<std::string, QRect>> loggedRects_;
 };
 

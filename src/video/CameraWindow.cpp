@@ -130,6 +130,11 @@ void CameraWindow::attach(std::shared_ptr<CameraSession> session) {
         session_->addPictureSink(webcam_->video());
         session_->addSoundSink(webcam_->microphone());
     }
+    if (session_) {
+        for (const auto& sink : pictureSinks_) {
+            session_->addPictureSink(sink);
+        }
+    }
 }
 
 void CameraWindow::detach() {
@@ -142,6 +147,11 @@ void CameraWindow::detach() {
     if (webcam_) {
         session_->removePictureSink(webcam_->video().get());
         session_->removeSoundSink(webcam_->microphone().get());
+    }
+    for (const auto& sink : pictureSinks_) {
+        if (auto reader = sink.lock()) {
+            session_->removePictureSink(reader.get());
+        }
     }
     releaseSession(std::move(session_), shared_from_this());
 }
@@ -186,6 +196,23 @@ void CameraWindow::setUsesWebcam(bool on) {
     if (owner && !identity.empty()) {
         owner->setWebcamChosen(identity, on);
     }
+}
+
+void CameraWindow::addPictureSink(std::weak_ptr<PictureSink> sink) {
+    if (session_) {
+        session_->addPictureSink(sink);
+    }
+    pictureSinks_.push_back(std::move(sink));
+}
+
+void CameraWindow::removePictureSink(const PictureSink* sink) {
+    if (session_) {
+        session_->removePictureSink(sink);
+    }
+    std::erase_if(pictureSinks_, [sink](const auto& entry) {
+        const auto reader = entry.lock();
+        return !reader || reader.get() == sink;
+    });
 }
 
 std::string CameraWindow::cameraName() const {
@@ -248,6 +275,11 @@ void CameraWindow::close() {
 }
 
 void CameraWindow::closeEvent(QCloseEvent* event) {
+    if (hidesOnClose_ && !inClose_) {
+        debugLine("window hidden; its camera stays connected");
+        event->accept();  // hides the window, and that is all
+        return;
+    }
     debugLine("window will close");
     debugLine("will close");
     teardown(Closing::Now);

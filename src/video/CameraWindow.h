@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "media/AudioEndpoint.h"
 #include "platform/ReconnectPolicy.h"
@@ -20,6 +21,7 @@ class VideoScanner;
 class CameraRecord;
 class CameraViewController;
 class CameraWebcam;
+class PictureSink;
 class VideoView;
 
 // Drops a reference to a camera session so that, when it is the last one, the session is
@@ -145,6 +147,15 @@ public:
     // The attached session, or none.
     const std::shared_ptr<CameraSession>& session() const { return session_; }
 
+    // Another reader of the camera's pictures beside the window's renderer (a camera grid's
+    // tile): added to the attached session and to every session attached later, until removed.
+    void addPictureSink(std::weak_ptr<PictureSink> sink);
+    void removePictureSink(const PictureSink* sink);
+    // While set, the window's close box and Close Window only hide it, and the session goes on
+    // for the other readers; `close` and the bar's close button still close it.
+    void setHidesOnClose(bool hides) { hidesOnClose_ = hides; }
+    bool hidesOnClose() const { return hidesOnClose_; }
+
     // The attached session ended for `why`. True when the window connects again (a verified
     // session dropped, or an attempt to connect again failed); false when it is to close.
     bool reconnectAfter(SessionEnd why) override;
@@ -197,6 +208,8 @@ private:
     // While the camera is offered as a webcam; linked to each attached session.
     std::unique_ptr<CameraWebcam> webcam_;
     bool inClose_ = false;
+    bool hidesOnClose_ = false;
+    std::vector<std::weak_ptr<PictureSink>> pictureSinks_;
     // Connecting again.
     ReconnectPolicy policy_;
     QTimer reconnectTimer_;

@@ -76,9 +76,11 @@ VideoRenderer::~VideoRenderer() {
 }
 
 void VideoRenderer::setSurface(QOpenGLWidget* surface,
-                               std::function<void(float ratio)> frameSizeChanged) {
+                               std::function<void(float ratio)> frameSizeChanged,
+                               std::function<void()> repaint) {
     surface_ = surface;
     frameSizeChanged_ = std::move(frameSizeChanged);
+    repaint_ = std::move(repaint);
 }
 
 void VideoRenderer::streamRestarted() { firstFrame_.store(true); }
@@ -149,7 +151,11 @@ void VideoRenderer::uploadFrame(const PixelBuffer& frame) {
     }
     hasFrame_ = true;
     ++uploadedFrames_;
-    surface->update();
+    if (repaint_) {
+        repaint_();
+    } else {
+        surface->update();
+    }
 }
 
 bool VideoRenderer::ensureProgram() {

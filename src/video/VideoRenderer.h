@@ -51,8 +51,11 @@ public:
     // Main thread: the widget whose context holds this renderer's OpenGL objects and which
     // repaints after each upload, and what to call, with that context current, when the frames'
     // size changes (their width / height). `frameSizeChanged` is called only while `surface`
-    // exists. Set once, before the first frame.
-    void setSurface(QOpenGLWidget* surface, std::function<void(float ratio)> frameSizeChanged);
+    // exists. `repaint`, when given, is asked after each upload instead of the surface's own
+    // update (a surface drawing several renderers paces its paints itself). Set once, before
+    // the first frame.
+    void setSurface(QOpenGLWidget* surface, std::function<void(float ratio)> frameSizeChanged,
+                    std::function<void()> repaint = {});
 
     // ---- any thread ----
     // The camera's stream starts anew: nothing is drawn until the next frame arrives.
@@ -109,6 +112,7 @@ private:
     // Main thread only.
     QPointer<QOpenGLWidget> surface_;
     std::function<void(float ratio)> frameSizeChanged_;
+    std::function<void()> repaint_;
     float frame_width_ = 0;
     float frame_height_ = 0;
     VideoViewport viewport_;

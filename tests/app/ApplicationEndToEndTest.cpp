@@ -65,9 +65,10 @@ bool waitForNoWindow(const std::string& titlePattern) {
     return waitUntil([&] { return !visibleWindow(titlePattern); }, 15s);
 }
 
-bool click(unsigned long window, int x, int y) {
+bool click(unsigned long window, int x, int y, int times = 1) {
     return runCommand({"xdotool", "mousemove", "--window", std::to_string(window),
-                       std::to_string(x), std::to_string(y), "click", "1"});
+                       std::to_string(x), std::to_string(y), "click", "--repeat",
+                       std::to_string(times), "--delay", "60", "1"});
 }
 
 // Gives `window` the keyboard focus, then presses each key chord ("ctrl+n", "Return").
@@ -788,7 +789,7 @@ std::optional<int> tileFrameNumber(unsigned long grid, const std::filesystem::pa
 
 constexpr const char* kGridTitle = "^Camera Grid$";
 
-TEST_F(ApplicationEndToEndTest, CameraGridShowsEveryCameraLiveAndReopensWithItsLayout) {
+TEST_F(ApplicationEndToEndTest, CameraGridShowsEveryCameraOnItsOneConnectionAndReopensAsItWas) {
     const QSize kitchenSize(320, 240);
     const QSize porchSize(320, 180);
     CameraProcess& kitchen = startCamera(
@@ -811,6 +812,21 @@ TEST_F(ApplicationEndToEndTest, CameraGridShowsEveryCameraLiveAndReopensWithItsL
 
     // Each tile has its own camera's shape, and its own camera's numbers go up in it.
     const auto scratch = root_ / "grab.png";
+    const auto tileAdvances = [&](const std::string& name, QSize size) {
+        std::optional<int> first;
+        return waitUntil(
+            [&] {
+                const auto place = gridTilePlace(app, name);
+                const auto now =
+                    place ? tileFrameNumber(*grid, scratch, *place, size) : std::nullopt;
+                if (!first) {
+                    first = now;
+                    return false;
+                }
+                return now && *now != *first;
+            },
+            20s);
+    };
     std::map<std::string, int> widths;
     for (const auto& [name, size] : {std::pair{"Kitchen", kitchenSize}, {"Porch", porchSize}}) {
         std::optional<QRect> place;
@@ -820,19 +836,23 @@ TEST_F(ApplicationEndToEndTest, CameraGridShowsEveryCameraLiveAndReopensWithItsL
         EXPECT_NEAR(place->width() * 1.0 / place->height(), size.width() * 1.0 / size.height(),
                     0.03)
             << name;
-        std::optional<int> first;
-        EXPECT_TRUE(waitUntil(
-            [&] {
-                const auto now = tileFrameNumber(*grid, scratch, *gridTilePlace(app, name), size);
-                if (!first) {
-                    first = now;
-                    return false;
-                }
-                return now && *now != *first;
-            },
-            20s))
-            << name;
+        EXPECT_TRUE(tileAdvances(name, size)) << name;
     }
+
+    // A double-click opens the camera's window on the tile's own connection; closing that
+    // window leaves the tile streaming.
+    const QRect kitchenTile = *gridTilePlace(app, "Kitchen");
+    ASSERT_TRUE(click(*grid, kitchenTile.center().x(), kitchenTile.center().y(), 2));
+    const auto kitchenWindow = waitForWindow("^Video From Kitchen$");
+    ASSERT_TRUE(kitchenWindow) << app.transcript();
+    ASSERT_TRUE(moveWindow(*kitchenWindow, 0, 0));
+    EXPECT_TRUE(frameNumberAdvances(*kitchenWindow, scratch, kitchenSize));
+    ASSERT_TRUE(requestClose(*kitchenWindow));
+    EXPECT_TRUE(waitForNoWindow("^Video From Kitchen$"));
+    ASSERT_TRUE(moveWindow(*grid, 0, 0));
+    EXPECT_TRUE(tileAdvances("Kitchen", kitchenSize));
+    EXPECT_FALSE(kitchen.findLine("conn=2")) << app.transcript();
+    EXPECT_FALSE(kitchen.findLine("disconnect requested conn=1"));
     EXPECT_TRUE(screenshot(*grid, screenshotFolder() / "camera-grid.png"));
 
     // View › 1 × 1, then closing the grid lets both cameras go.
