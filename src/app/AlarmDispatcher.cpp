@@ -72,6 +72,9 @@ void AlarmDispatcher::guardSwitched(const CameraSession& session) {
 
 void AlarmDispatcher::runAlarm(const std::weak_ptr<CameraSession>& session,
                                const std::shared_ptr<SoundPlayer>& alarmSound) {
+    if (hooks_.alarmed) {
+        hooks_.alarmed(session);
+    }
     // The pass calls these back while it runs, so the dispatcher is there for them.
     AlarmPassContext context;
     context.workspace = workspace_;

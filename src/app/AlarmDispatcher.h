@@ -44,7 +44,7 @@ public:
     };
 
     // What the dispatcher asks of the scanner; called on the main thread, during the alarm's
-    // actions, and only while the dispatcher lives. Either may be left empty.
+    // actions, and only while the dispatcher lives. Any may be left empty.
     struct Hooks {
         // The viewer's own windows to the front, the scanner window becoming the active one.
         std::function<void()> bringWindowsForward;
@@ -53,6 +53,8 @@ public:
         // which must not be destroyed there.
         std::function<std::optional<AlarmedWindow>(const std::weak_ptr<CameraSession>& session)>
             windowOf;
+        // `session`'s camera had the first alarm of a guard period (before the actions run).
+        std::function<void(const std::weak_ptr<CameraSession>& session)> alarmed;
     };
 
     // `options` are the scanner's and outlive the dispatcher. Main thread.

@@ -8,15 +8,20 @@
 #include <algorithm>
 
 #include "discovery/CameraRecord.h"
+#include "media/SessionAudioCodec.h"
+#include "session/CameraSession.h"
 #include "video/CameraGridView.h"
+#include "video/CameraViewController.h"
 #include "video/CameraWindow.h"
+#include "video/ControlBarGeometry.h"
 #include "video/VideoRenderer.h"
+#include "video/VideoView.h"
 
 namespace vistamo {
 
 namespace {
 
-constexpr int kRefreshIntervalMs = 1000;
+constexpr int kRefreshIntervalMs = 500;
 
 struct LayoutItem {
     GridLayout layout;
@@ -44,7 +49,13 @@ CameraGridWindow::CameraGridWindow(Hooks hooks, QMenuBar* menuBar)
     addLayoutMenu(*this->menuBar());
     view_->setOnTileDoubleClicked([this](const std::string& identity) { showWindowOf(identity); });
     refreshTimer_.setInterval(kRefreshIntervalMs);
-    connect(&refreshTimer_, &QTimer::timeout, this, [this] { refreshCameras(); });
+    connect(&refreshTimer_, &QTimer::timeout, this, [this] {
+        refreshCameras();
+        updateStatuses();
+        updateSound();
+    });
+    view_->setOnFocusChanged([this] { updateSound(); });
+    view_->setOnKey([this](const std::string& identity, int key) { pressKey(identity, key); });
 }
 
 CameraGridWindow::~CameraGridWindow() {
@@ -84,6 +95,7 @@ void CameraGridWindow::chooseLayout(GridLayout layout) {
 void CameraGridWindow::open(GridLayout layout) {
     chooseLayout(layout);
     refreshCameras();
+    updateSound();
     refreshTimer_.start();
     show();
     raise();
@@ -111,7 +123,9 @@ void CameraGridWindow::refreshCameras() {
             return tile.identity == camera.identity;
         });
         if (found == tiles_.end()) {
-            tiles_.push_back(Tile{camera.identity, {}});
+            Tile tile;
+            tile.identity = camera.identity;
+            tiles_.push_back(std::move(tile));
             found = std::prev(tiles_.end());
         }
         // The same renderer as before for a tile whose window closed: it keeps its last picture.
@@ -134,6 +148,70 @@ std::shared_ptr<CameraWindow> CameraGridWindow::windowOf(const std::string& iden
         }
     }
     return nullptr;
+}
+
+void CameraGridWindow::showAlarmOf(const QWidget* window) {
+    for (Tile& tile : tiles_) {
+        if (static_cast<const QWidget*>(tile.window.lock().get()) == window) {
+            tile.alarmUntil =
+                std::chrono::steady_clock::now() + std::chrono::seconds(kAlarmHighlightSeconds);
+        }
+    }
+    updateStatuses();
+    QTimer::singleShot(std::chrono::seconds(kAlarmHighlightSeconds) + std::chrono::milliseconds(50),
+                       this, [this] { updateStatuses(); });
+}
+
+void CameraGridWindow::updateStatuses() {
+    const auto now = std::chrono::steady_clock::now();
+    for (const Tile& tile : tiles_) {
+        CameraGridView::TileStatus status;
+        status.alarmed = now < tile.alarmUntil;
+        if (const auto window = tile.window.lock()) {
+            status.reconnecting = window->reconnecting();
+            status.recording = window->viewController() && window->viewController()->isRecording();
+        }
+        view_->setTileStatus(tile.identity, status);
+    }
+}
+
+void CameraGridWindow::updateSound() {
+    const auto& focused = view_->focusedTile();
+    for (Tile& tile : tiles_) {
+        const auto window = tile.window.lock();
+        const auto session = window ? window->session() : nullptr;
+        const auto codec = session ? session->audioCodec() : nullptr;
+        if (!codec) {
+            continue;
+        }
+        const bool play = focused == tile.identity || window->isVisible();
+        if (codec != tile.codec.lock() || play != tile.playing) {
+            if (play) {
+                codec->startPlay();
+            } else {
+                codec->stopPlay();
+            }
+            tile.codec = codec;
+            tile.playing = play;
+        }
+    }
+}
+
+void CameraGridWindow::pressKey(const std::string& identity, int key) {
+    const auto window = windowOf(identity);
+    if (!window || !window->viewController()) {
+        return;
+    }
+    if (key == Qt::Key_R) {
+        window->viewController()->toggleRecording();
+        updateStatuses();
+        return;
+    }
+    for (const BarButtonKey& entry : kBarButtonKeys) {
+        if (entry.key != 0 && key == entry.key) {
+            window->viewController()->performButton(entry.button);
+        }
+    }
 }
 
 void CameraGridWindow::showWindowOf(const std::string& identity) {

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@ namespace vistamo {
 class CameraGridView;
 class CameraRecord;
 class CameraWindow;
+class SessionAudioCodec;
 
 // One camera the grid shows: its identity (the key of its tile), its name, and where to
 // connect: discovery's record, or a typed address when it has none.
@@ -36,6 +38,10 @@ struct GridCamera {
 // connection. A double-click on a tile shows that window; closing it hides it again. The list
 // of cameras is asked for again every second while the grid shows; a camera that left it, and
 // every camera when the grid closes, is let go (`letGo`).
+//
+// A click focuses a tile: only its camera plays sound (besides cameras whose windows show), and
+// the camera window's keys act on it. The tiles say twice a second whether their windows are
+// connecting again or recording.
 //
 // Main thread only: everything here, including the hooks, runs on it.
 class CameraGridWindow final : public QMainWindow {
@@ -66,6 +72,9 @@ public:
     CameraGridView* gridView() const { return view_; }
     // The window whose session `identity`'s tile shows, or none.
     std::shared_ptr<CameraWindow> windowOf(const std::string& identity) const;
+    // `window`'s camera had a motion alarm: its tile is framed for kAlarmHighlightSeconds.
+    void showAlarmOf(const QWidget* window);
+    static constexpr int kAlarmHighlightSeconds = 5;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -74,6 +83,10 @@ private:
     struct Tile {
         std::string identity;
         std::weak_ptr<CameraWindow> window;
+        std::chrono::steady_clock::time_point alarmUntil;
+        // The sound this tile last started or stopped, and whether it plays.
+        std::weak_ptr<SessionAudioCodec> codec;
+        bool playing = true;
     };
 
     void addLayoutMenu(QMenuBar& bar);
@@ -81,6 +94,12 @@ private:
     // Takes the tile's renderer off its window and lets the window go.
     void releaseWindow(Tile& tile);
     void showWindowOf(const std::string& identity);
+    // Each tile's state from its window: connecting again, recording, alarmed.
+    void updateStatuses();
+    // Only the focused tile's camera plays its sound, and any camera whose window shows.
+    void updateSound();
+    // A key on the focused tile does what it does in the camera's window.
+    void pressKey(const std::string& identity, int key);
 
     // Set once at construction.
     const Hooks hooks_;

@@ -94,6 +94,13 @@ ScannerController::ScannerController(Environment environment)
                   [this](const std::weak_ptr<CameraSession>& session) {
                       return alarmedWindowOf(session);
                   },
+              .alarmed =
+                  [this](const std::weak_ptr<CameraSession>& session) {
+                      // The grid frames the camera's tile.
+                      if (const auto alarmed = alarmedWindowOf(session); alarmed && grid_) {
+                          grid_->showAlarmOf(alarmed->window);
+                      }
+                  },
           })),
       dialogs_(std::make_unique<ScannerDialogs>(*this)),
       hostReachability_(Reachability::forHostName(kReachabilityHost)) {

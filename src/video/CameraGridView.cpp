@@ -1,11 +1,13 @@
 #include "video/CameraGridView.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <algorithm>
 #include <cmath>
 
+#include "platform/Localization.h"
 #include "platform/Log.h"
 #include "video/GLFunctions.h"
 #include "video/VideoRenderer.h"
@@ -42,12 +44,15 @@ std::shared_ptr<VideoRenderer> CameraGridView::addTile(const std::string& key,
             update();
         },
         [this] { requestRepaint(); });
-    tiles_.push_back(Tile{key, name, renderer, 0});
+    tiles_.push_back(Tile{key, name, renderer, 0, {}});
     update();
     return renderer;
 }
 
 void CameraGridView::removeTile(const std::string& key) {
+    if (focused_ == key) {
+        focused_.reset();
+    }
     if (auto renderer = rendererOf(key)) {
         renderer->setBClosing(true);  // a picture already posted is not uploaded
     }
@@ -162,7 +167,7 @@ void CameraGridView::paintGL() {
         renderer.drawFrame();
     }
     gl->glDisable(GL_SCISSOR_TEST);
-    paintNames(cells);
+    paintOverlays(cells);
     logPictureRects(cells);
 }
 
@@ -191,15 +196,73 @@ void CameraGridView::logPictureRects(const std::vector<GridTileFrame>& frames) {
     loggedRects_ = std::move(rects);
 }
 
-void CameraGridView::paintNames(const std::vector<GridTileFrame>& frames) {
+void CameraGridView::paintOverlays(const std::vector<GridTileFrame>& frames) {
     QPainter painter(this);
-    painter.setPen(Qt::white);
+    painter.setRenderHint(QPainter::Antialiasing);
     for (size_t index = 0; index < frames.size(); ++index) {
-        const QRect& line = frames[index].name;
+        const Tile& tile = tiles_[index];
+        const GridTileFrame& frame = frames[index];
+        const QRect picture = frame.picture.isEmpty()
+                                  ? frame.cell.adjusted(0, 0, 0, -frame.name.height())
+                                  : frame.picture;
+        if (tile.status.reconnecting) {
+            painter.fillRect(picture, QColor(0, 0, 0, 150));
+            painter.setPen(Qt::white);
+            painter.drawText(
+                picture, Qt::AlignCenter,
+                QString::fromStdString(localizedString("RECONNECTING", "Reconnecting…")));
+        }
+        if (tile.status.recording) {
+            const int radius = std::clamp(picture.height() / 24, 4, 9);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(230, 30, 30));
+            painter.drawEllipse(QPoint(picture.right() - 2 * radius, picture.top() + 2 * radius),
+                                radius, radius);
+            painter.setBrush(Qt::NoBrush);
+        }
+        if (tile.status.alarmed) {
+            painter.setPen(QPen(QColor(255, 170, 0), 4));
+            painter.drawRect(picture.adjusted(2, 2, -2, -2));
+        } else if (focused_ == tile.key) {
+            painter.setPen(QPen(QColor(255, 255, 255, 200), 2));
+            painter.drawRect(picture.adjusted(1, 1, -1, -1));
+        }
+        painter.setPen(Qt::white);
+        const QRect& line = frame.name;
         painter.drawText(
             line.adjusted(4, 0, -4, 0), Qt::AlignCenter,
-            painter.fontMetrics().elidedText(tiles_[index].name, Qt::ElideRight, line.width() - 8));
+            painter.fontMetrics().elidedText(tile.name, Qt::ElideRight, line.width() - 8));
     }
+}
+
+void CameraGridView::setTileStatus(const std::string& key, const TileStatus& status) {
+    for (Tile& tile : tiles_) {
+        if (tile.key == key && !(tile.status == status)) {
+            tile.status = status;
+            update();
+        }
+    }
+}
+
+void CameraGridView::mousePressEvent(QMouseEvent* event) {
+    const auto key = tileAt(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && key && key != focused_) {
+        focused_ = key;
+        update();
+        if (onFocusChanged_) {
+            onFocusChanged_();
+        }
+    }
+    QOpenGLWidget::mousePressEvent(event);
+}
+
+void CameraGridView::keyPressEvent(QKeyEvent* event) {
+    const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && focused_ && onKey_ && !event->isAutoRepeat()) {
+        onKey_(*focused_, event->key());
+        return;
+    }
+    QOpenGLWidget::keyPressEvent(event);
 }
 
 void CameraGridView::mouseDoubleClickEvent(QMouseEvent* event) {

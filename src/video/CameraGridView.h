@@ -45,6 +45,26 @@ public:
     std::vector<std::string> tileKeys() const;
     std::shared_ptr<VideoRenderer> rendererOf(const std::string& key) const;
 
+    // What a tile says besides its picture: its camera is being connected again (the last
+    // picture dimmed under "Reconnecting…"), records (the red dot), or had a motion alarm a
+    // moment ago (a highlighted frame).
+    struct TileStatus {
+        bool reconnecting = false;
+        bool recording = false;
+        bool alarmed = false;
+        friend bool operator==(const TileStatus&, const TileStatus&) = default;
+    };
+    void setTileStatus(const std::string& key, const TileStatus& status);
+
+    // The tile a click chose (framed), whose camera plays its sound and takes the keys; none
+    // before the first click.
+    const std::optional<std::string>& focusedTile() const { return focused_; }
+    void setOnFocusChanged(std::function<void()> handler) { onFocusChanged_ = std::move(handler); }
+    // A key pressed while the grid has the keyboard, with the focused tile's key.
+    void setOnKey(std::function<void(const std::string& tile, int key)> handler) {
+        onKey_ = std::move(handler);
+    }
+
     void setLayout(GridLayout layout);
     GridLayout layout() const { return layout_; }
 
@@ -65,6 +85,8 @@ public:
 protected:
     void paintGL() override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     struct Tile {
@@ -72,12 +94,14 @@ private:
         QString name;
         std::shared_ptr<VideoRenderer> renderer;
         float ratio = 0;  // width / height of the tile's pictures, 0 until the first one
+        TileStatus status;
     };
 
     std::vector<GridTileFrame> frames() const;
     // A repaint at the next refresh of the screen, unless one is due already.
     void requestRepaint();
-    void paintNames(const std::vector<GridTileFrame>& frames);
+    // Names, frames, dots and the dimming over the drawn pictures.
+    void paintOverlays(const std::vector<GridTileFrame>& frames);
     // A debug line per tile whose picture moved since the last paint, in its window's points.
     void logPictureRects(const std::vector<GridTileFrame>& frames);
 
@@ -85,6 +109,9 @@ private:
     std::vector<Tile> tiles_;
     GridLayout layout_ = GridLayout::Automatic;
     std::function<void(const std::string&)> onTileDoubleClicked_;
+    std::function<void()> onFocusChanged_;
+    std::function<void(const std::string&, int)> onKey_;
+    std::optional<std::string> focused_;
     uint64_t paintCount_ = 0;
     QTimer repaintTimer_;  // single shot: the next refresh's repaint
     QElapsedTimer sinceLastPaint_;

@@ -787,9 +787,33 @@ std::optional<int> tileFrameNumber(unsigned long grid, const std::filesystem::pa
     return number >= 0 ? std::optional<int>(number) : std::nullopt;
 }
 
+// The mean brightness (0 to 255) of the grid's tile at `place`, from a grab.
+std::optional<double> tileBrightness(unsigned long grid, const std::filesystem::path& scratch,
+                                     QRect place) {
+    if (!screenshot(grid, scratch)) {
+        return std::nullopt;
+    }
+    const QImage grab = QImage(QString::fromStdString(scratch.string()))
+                            .copy(place)
+                            .convertToFormat(QImage::Format_Grayscale8);
+    if (grab.isNull() || grab.width() == 0) {
+        return std::nullopt;
+    }
+    double sum = 0;
+    for (int y = 0; y < grab.height(); ++y) {
+        for (int x = 0; x < grab.width(); ++x) {
+            sum += grab.constScanLine(y)[x];
+        }
+    }
+    return sum / (grab.width() * grab.height());
+}
+
 constexpr const char* kGridTitle = "^Camera Grid$";
 
 TEST_F(ApplicationEndToEndTest, CameraGridShowsEveryCameraOnItsOneConnectionAndReopensAsItWas) {
+    AlarmOptions quiet;
+    quiet.bEnableActive = false;  // an alarm leaves the windows where they are
+    writeOptions(quiet);
     const QSize kitchenSize(320, 240);
     const QSize porchSize(320, 180);
     CameraProcess& kitchen = startCamera(
@@ -807,6 +831,7 @@ TEST_F(ApplicationEndToEndTest, CameraGridShowsEveryCameraOnItsOneConnectionAndR
     const auto grid = waitForWindow(kGridTitle);
     ASSERT_TRUE(grid) << app.transcript();
     ASSERT_TRUE(moveWindow(*grid, 0, 0));
+    ASSERT_TRUE(moveWindow(*scanner, 1000, 620));
     ASSERT_TRUE(kitchen.waitForLine("stream started conn=1", 20s)) << app.transcript();
     ASSERT_TRUE(porch.waitForLine("stream started conn=1", 20s)) << app.transcript();
 
@@ -853,13 +878,45 @@ TEST_F(ApplicationEndToEndTest, CameraGridShowsEveryCameraOnItsOneConnectionAndR
     EXPECT_TRUE(tileAdvances("Kitchen", kitchenSize));
     EXPECT_FALSE(kitchen.findLine("conn=2")) << app.transcript();
     EXPECT_FALSE(kitchen.findLine("disconnect requested conn=1"));
+
+    // A motion alarm frames its camera's tile in orange for a moment.
+    ASSERT_TRUE(kitchen.sendControl("alarm"));
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            if (!screenshot(*grid, scratch)) {
+                return false;
+            }
+            const QColor edge = QImage(QString::fromStdString(scratch.string()))
+                                    .pixelColor(kitchenTile.topLeft() + QPoint(3, 40));
+            return edge.red() > 200 && edge.green() > 120 && edge.blue() < 60;
+        },
+        20s))
+        << app.transcript();
+
+    // A camera killed dims its own tile only, and the tile streams again when it comes back.
+    const double porchBright = tileBrightness(*grid, scratch, *gridTilePlace(app, "Porch")).value();
+    porch.kill();
+    ASSERT_TRUE(app.waitForLine("the connection to Porch dropped", 20s)) << app.transcript();
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const auto now = tileBrightness(*grid, scratch, *gridTilePlace(app, "Porch"));
+            return now && *now < porchBright * 0.7;
+        },
+        20s));
+    EXPECT_TRUE(tileAdvances("Kitchen", kitchenSize));
+    CameraProcess& porchBack =
+        startCamera({"--port", "7343", "--control", "--discovery", "--name", "Porch", "--size",
+                     "320x180", "--uuid", "0A1B2C3D4E5F60718293A4B5C6D7E8F9"});
+    ASSERT_TRUE(porchBack.waitForLine("stream started conn=1", 60s)) << app.transcript();
+    EXPECT_TRUE(app.waitForLine("connected again to Porch", 20s)) << app.transcript();
+    EXPECT_TRUE(tileAdvances("Porch", porchSize));
     EXPECT_TRUE(screenshot(*grid, screenshotFolder() / "camera-grid.png"));
 
     // View › 1 × 1, then closing the grid lets both cameras go.
     ASSERT_TRUE(keys(*grid, {"alt+v", "Down", "Return"}));
     ASSERT_TRUE(requestClose(*grid));
     EXPECT_TRUE(sessionEnded(kitchen));
-    EXPECT_TRUE(sessionEnded(porch));
+    EXPECT_TRUE(sessionEnded(porchBack));
     closeScannerAndWaitForExit(app);
 
     // The next run opens the grid as it was: one tile, in the room the two had side by side.
@@ -872,7 +929,7 @@ TEST_F(ApplicationEndToEndTest, CameraGridShowsEveryCameraOnItsOneConnectionAndR
     ASSERT_TRUE(keys(*scannerAgain, {"ctrl+g"}));
     ASSERT_TRUE(waitForWindow(kGridTitle)) << again.transcript();
     ASSERT_TRUE(kitchen.waitForLine("stream started conn=2", 20s)) << again.transcript();
-    ASSERT_TRUE(porch.waitForLine("stream started conn=2", 20s)) << again.transcript();
+    ASSERT_TRUE(porchBack.waitForLine("stream started conn=2", 20s)) << again.transcript();
     ASSERT_TRUE(waitUntil(
         [&] { return gridTilePlace(again, "Kitchen") || gridTilePlace(again, "Porch"); }, 20s));
     const std::string shownName = gridTilePlace(again, "Kitchen") ? "Kitchen" : "Porch";

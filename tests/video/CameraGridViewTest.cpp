@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QTest>
 #include <thread>
 
 #include "support/qt/QtWait.h"
@@ -74,6 +75,40 @@ TEST(CameraGridViewTest, EachTileDrawsItsOwnCameraAndOnlyANewPictureIsUploaded) 
     EXPECT_EQ(tall->uploadedFrames(), tallUploads);
     EXPECT_TRUE(bluish(sample(grid, image, "uuid:wide", true)));
     EXPECT_TRUE(bluish(sample(grid, image, "uuid:tall", true)));
+
+    // A click focuses a tile, which then takes the keys; the statuses draw over the pictures.
+    std::vector<std::pair<std::string, int>> keys;
+    int focusChanges = 0;
+    grid.setOnFocusChanged([&] { ++focusChanges; });
+    grid.setOnKey([&](const std::string& tile, int key) { keys.emplace_back(tile, key); });
+    QTest::keyClick(&grid, Qt::Key_T);  // no tile focused yet
+    const QRect tallPicture = *grid.pictureRectOf("uuid:tall");
+    QTest::mouseClick(&grid, Qt::LeftButton, {}, tallPicture.center());
+    QTest::mouseClick(&grid, Qt::LeftButton, {}, tallPicture.center());
+    QTest::keyClick(&grid, Qt::Key_T);
+    QTest::keyClick(&grid, Qt::Key_W, Qt::ControlModifier);  // the menus' shortcut, not the tile's
+    EXPECT_EQ(focusChanges, 1);
+    EXPECT_EQ(grid.focusedTile(), "uuid:tall");
+    EXPECT_EQ(keys, (std::vector<std::pair<std::string, int>>{{"uuid:tall", Qt::Key_T}}));
+
+    grid.setTileStatus("uuid:tall", {.reconnecting = true, .recording = true});
+    grid.setTileStatus("uuid:wide", {.alarmed = true});
+    image = grid.grabFramebuffer();
+    const auto at = [&](QPoint point) {
+        const double scale = grid.devicePixelRatioF();
+        return image.pixel(static_cast<int>(point.x() * scale),
+                           static_cast<int>(point.y() * scale));
+    };
+    const QRgb dimmed = sample(grid, image, "uuid:tall", true);
+    EXPECT_LT(qBlue(dimmed), 120);  // blue under the dimming
+    EXPECT_GT(qBlue(dimmed), qRed(dimmed) + 20);
+    EXPECT_TRUE(reddish(at(tallPicture.topRight() + QPoint(-2 * 7, 2 * 7))));
+    const QRgb frame = at(grid.pictureRectOf("uuid:wide")->topLeft() + QPoint(3, 40));
+    EXPECT_GT(qRed(frame), 200);
+    EXPECT_GT(qGreen(frame), 120);
+    EXPECT_LT(qBlue(frame), 60);  // orange, over the picture's blue
+    EXPECT_TRUE(
+        bluish(sample(grid, image, "uuid:wide", true)));  // the picture itself is not dimmed
 
     // One by one shows the first camera across the whole window.
     grid.setLayout(GridLayout::OneByOne);
