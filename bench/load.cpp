@@ -2,10 +2,11 @@
 // each from its own looping test camera (--loop, so the cameras' encoders cost nothing), with
 // the real decoder and codec. Headless, a renderer only counts the pictures; windowed (built
 // with the Qt side, needs an X display), every camera has its own view and renderer, as a
-// camera window does. Sound plays through SDL's disk driver, which takes it at the real rate,
-// so that the players' rings starve when sound comes late.
+// camera window does; grid, every camera is a tile of one camera grid view (one context for all
+// of them), as the Camera Grid window shows them. Sound plays through SDL's disk driver, which
+// takes it at the real rate, so that the players' rings starve when sound comes late.
 //
-//   load [seconds per round] [headless|windowed|both]     default 5 both (headless without Qt)
+//   load [seconds per round] [headless|windowed|grid|all]     default 5 all (headless without Qt)
 //
 // Prints per N: pictures shown per second over all cameras, pictures dropped (decoder), sound
 // buffers the players filled with silence, this process's CPU use (100 = one core) and its
@@ -36,6 +37,7 @@
 
 #include "dispatch/MainQueue.h"
 #include "support/qt/QtWait.h"
+#include "video/CameraGridView.h"
 #include "video/QtMainQueue.h"
 #include "video/VideoRenderer.h"
 #include "video/VideoView.h"
@@ -48,6 +50,20 @@ using bench::pause;
 using test::ProcessResources;
 
 namespace {
+
+enum class Mode { Headless, Windowed, Grid };
+
+const char* nameOf(Mode mode) {
+    switch (mode) {
+        case Mode::Headless:
+            return "headless";
+        case Mode::Windowed:
+            return "windowed";
+        case Mode::Grid:
+            return "grid";
+    }
+    return "";
+}
 
 struct Camera {
     std::unique_ptr<test::CameraProcess> process;
@@ -86,8 +102,18 @@ double cpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-void runRound(int count, int seconds, bool windowed) {
+void runRound(int count, int seconds, Mode mode) {
+    const bool windowed = mode != Mode::Headless;
     std::vector<Camera> cameras(static_cast<size_t>(count));
+#ifdef VISTAMO_BENCH_WINDOWS
+    // The grid's window is as large as four of the camera views side by side.
+    std::unique_ptr<CameraGridView> grid;
+    if (mode == Mode::Grid) {
+        grid = std::make_unique<CameraGridView>();
+        grid->resize(960, 540);
+        grid->show();
+    }
+#endif
     for (Camera& camera : cameras) {
         camera.process = std::make_unique<test::CameraProcess>(std::vector<std::string>{
             "--port", "0", "--size", "1280x720", "--fps", "30", "--gop", "25", "--loop", "2"});
@@ -98,12 +124,17 @@ void runRound(int count, int seconds, bool windowed) {
         camera.session = CameraSession::init(std::move(parts));
         camera.session->addPictureSink(camera.renderer);
 #ifdef VISTAMO_BENCH_WINDOWS
-        if (windowed) {
+        if (mode == Mode::Windowed) {
             camera.view = std::make_unique<VideoView>();
             camera.view->resize(480, 270);
             camera.video = std::make_shared<VideoRenderer>();
             camera.view->setVideo(camera.video);
             camera.view->show();
+        } else if (mode == Mode::Grid) {
+            camera.video = grid->addTile("camera-" + std::to_string(&camera - cameras.data()),
+                                         QStringLiteral("Camera"));
+        }
+        if (camera.video) {
             camera.session->removePictureSink(camera.renderer.get());
             camera.session->addPictureSink(camera.video);
         }
@@ -137,8 +168,7 @@ void runRound(int count, int seconds, bool windowed) {
     std::printf(
         "load %s cameras=%d shown_fps=%.1f dropped=%llu audio_gaps=%llu "
         "cpu_pct=%.0f rss_mb=%.0f\n",
-        windowed ? "windowed" : "headless", count,
-        static_cast<double>(sum(shown) - shownBefore) / wall,
+        nameOf(mode), count, static_cast<double>(sum(shown) - shownBefore) / wall,
         static_cast<unsigned long long>(sum(dropped) - droppedBefore),
         static_cast<unsigned long long>(sum(starved) - starvedBefore), 100 * cpu / wall,
         static_cast<double>(ProcessResources::residentKilobytes()) / 1024.0);
@@ -153,23 +183,24 @@ void runRound(int count, int seconds, bool windowed) {
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 5;
-    const std::string modes = argc > 2 ? argv[2] : "both";
+    const std::string modes = argc > 2 ? argv[2] : "all";
 #ifdef VISTAMO_BENCH_WINDOWS
     QApplication app(argc, argv);
     dispatch::setMainQueue(QtMainQueue::create());
-    const bool windows = modes != "headless";
+    const bool windows = true;
 #else
     const bool windows = false;
 #endif
     const auto folder = std::filesystem::temp_directory_path() / "vistamo-load-audio.raw";
     ::setenv("SDL_AUDIODRIVER", "disk", 0);
     ::setenv("SDL_DISKAUDIOFILE", folder.c_str(), 0);
-    for (const bool windowed : {false, true}) {
-        if ((windowed && !windows) || (!windowed && modes == "windowed")) {
+    for (const Mode mode : {Mode::Headless, Mode::Windowed, Mode::Grid}) {
+        const bool wanted = modes == "all" || modes == nameOf(mode);
+        if (!wanted || (mode != Mode::Headless && !windows)) {
             continue;
         }
         for (const int count : {1, 2, 4, 8}) {
-            runRound(count, seconds, windowed);
+            runRound(count, seconds, mode);
         }
     }
     std::error_code ignored;
