@@ -5,10 +5,12 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <algorithm>
 
 #include "discovery/CameraRecord.h"
 #include "media/SessionAudioCodec.h"
+#include "platform/Log.h"
 #include "session/CameraSession.h"
 #include "video/CameraGridView.h"
 #include "video/CameraViewController.h"
@@ -47,7 +49,7 @@ CameraGridWindow::CameraGridWindow(Hooks hooks, QMenuBar* menuBar)
         setMenuBar(menuBar);
     }
     addLayoutMenu(*this->menuBar());
-    view_->setOnTileDoubleClicked([this](const std::string& identity) { showWindowOf(identity); });
+    view_->setOnTileDoubleClicked([this](const std::string& identity) { openTile(identity); });
     refreshTimer_.setInterval(kRefreshIntervalMs);
     connect(&refreshTimer_, &QTimer::timeout, this, [this] {
         refreshCameras();
@@ -103,8 +105,7 @@ void CameraGridWindow::open(GridLayout layout) {
 }
 
 void CameraGridWindow::refreshCameras() {
-    const std::vector<GridCamera> cameras =
-        hooks_.cameras ? hooks_.cameras() : std::vector<GridCamera>{};
+    const std::vector<GridCamera> cameras = camerasNow();
     for (Tile& tile : tiles_) {
         const bool listed =
             std::any_of(cameras.begin(), cameras.end(),
@@ -131,13 +132,59 @@ void CameraGridWindow::refreshCameras() {
         // The same renderer as before for a tile whose window closed: it keeps its last picture.
         const auto renderer = view_->addTile(camera.identity, name);
         view_->renameTile(camera.identity, name);
-        if (!found->window.expired() || !hooks_.windowFor) {
+        if (!found->window.expired() || found->passwordNeeded || !hooks_.windowFor) {
             continue;
         }
-        if (auto window = hooks_.windowFor(camera)) {
+        GridCamera withPassword = camera;
+        withPassword.typedPassword = found->typedPassword;
+        auto passwordNeeded = [grid = QPointer<CameraGridWindow>(this), id = camera.identity] {
+            if (!grid) {
+                return;
+            }
+            debugLine("the camera of grid tile " + id + " asks for a password");
+            for (Tile& tile : grid->tiles_) {
+                if (tile.identity == id) {
+                    tile.passwordNeeded = true;
+                }
+            }
+            grid->updateStatuses();
+        };
+        if (auto window = hooks_.windowFor(withPassword, std::move(passwordNeeded))) {
             window->addPictureSink(renderer);
             found->window = window;
         }
+    }
+}
+
+std::vector<GridCamera> CameraGridWindow::camerasNow() const {
+    return hooks_.cameras ? hooks_.cameras() : std::vector<GridCamera>{};
+}
+
+void CameraGridWindow::openTile(const std::string& identity) {
+    const auto tile = std::find_if(tiles_.begin(), tiles_.end(),
+                                   [&](const Tile& entry) { return entry.identity == identity; });
+    if (tile == tiles_.end()) {
+        return;
+    }
+    if (!tile->passwordNeeded) {
+        if (auto window = tile->window.lock()) {
+            window->showWindow();
+        }
+        return;
+    }
+    for (const GridCamera& camera : camerasNow()) {
+        if (camera.identity != identity || !hooks_.askPassword) {
+            continue;
+        }
+        const auto typed = hooks_.askPassword(camera);
+        if (!typed) {
+            return;
+        }
+        tile->passwordNeeded = false;
+        tile->typedPassword = *typed;
+        updateStatuses();
+        refreshCameras();
+        return;
     }
 }
 
@@ -167,6 +214,7 @@ void CameraGridWindow::updateStatuses() {
     for (const Tile& tile : tiles_) {
         CameraGridView::TileStatus status;
         status.alarmed = now < tile.alarmUntil;
+        status.passwordNeeded = tile.passwordNeeded;
         if (const auto window = tile.window.lock()) {
             status.reconnecting = window->reconnecting();
             status.recording = window->viewController() && window->viewController()->isRecording();
@@ -211,12 +259,6 @@ void CameraGridWindow::pressKey(const std::string& identity, int key) {
         if (entry.key != 0 && key == entry.key) {
             window->viewController()->performButton(entry.button);
         }
-    }
-}
-
-void CameraGridWindow::showWindowOf(const std::string& identity) {
-    if (auto window = windowOf(identity)) {
-        window->showWindow();
     }
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ struct GridCamera {
     std::string name;
     std::shared_ptr<CameraRecord> record;
     std::string address;
+    // The password typed for the camera on its tile, for a camera reached by address.
+    std::string typedPassword;
 };
 
 // The "Camera Grid" window: a CameraGridView with a tile for every camera the application
@@ -51,8 +54,14 @@ public:
     struct Hooks {
         // The cameras to show now, in the order of their tiles.
         std::function<std::vector<GridCamera>()> cameras;
-        // The window that holds `camera`'s session; none when it cannot be had now.
-        std::function<std::shared_ptr<CameraWindow>(const GridCamera& camera)> windowFor;
+        // The window that holds `camera`'s session; none when it cannot be had now. When the
+        // camera asks for a password the new session calls `passwordNeeded` instead of asking
+        // (and then ends, closing its window).
+        std::function<std::shared_ptr<CameraWindow>(const GridCamera& camera,
+                                                    std::function<void()> passwordNeeded)>
+            windowFor;
+        // Asks the user for `camera`'s password, as a camera window does; none when cancelled.
+        std::function<std::optional<std::string>(const GridCamera& camera)> askPassword;
         // The grid no longer needs `window`.
         std::function<void(const std::shared_ptr<CameraWindow>& window)> letGo;
         // The window's layout and frame, each time the window closes.
@@ -83,6 +92,9 @@ private:
     struct Tile {
         std::string identity;
         std::weak_ptr<CameraWindow> window;
+        // The camera asked for a password: no window until a double-click asks the user.
+        bool passwordNeeded = false;
+        std::string typedPassword;
         std::chrono::steady_clock::time_point alarmUntil;
         // The sound this tile last started or stopped, and whether it plays.
         std::weak_ptr<SessionAudioCodec> codec;
@@ -93,7 +105,9 @@ private:
     void chooseLayout(GridLayout layout);
     // Takes the tile's renderer off its window and lets the window go.
     void releaseWindow(Tile& tile);
-    void showWindowOf(const std::string& identity);
+    // A double-click: the window, or the password question first.
+    void openTile(const std::string& identity);
+    std::vector<GridCamera> camerasNow() const;
     // Each tile's state from its window: connecting again, recording, alarmed.
     void updateStatuses();
     // Only the focused tile's camera plays its sound, and any camera whose window shows.

@@ -24,6 +24,7 @@
 #include "session/CameraSession.h"
 #include "settings/PasswordStore.h"
 #include "video/CameraWindow.h"
+#include "video/QtSessionDialogs.h"
 #include "video/SessionPartsFactory.h"
 #include "webcam/PipeWireConnection.h"
 #include "workspace/LinuxWorkspace.h"
@@ -40,6 +41,23 @@ constexpr int kStatusMargin = 20;
 constexpr int kStatusHeight = 40;
 constexpr int kCentreButtonSize = 80;
 constexpr int kControlMargin = 8;
+
+// A grid's session asks for no password itself: it tells the grid, whose tile then asks on a
+// double-click. Main thread, as sessions call their dialogs.
+class PasswordNeededDialogs final : public SessionDialogs {
+public:
+    explicit PasswordNeededDialogs(std::function<void()> passwordNeeded)
+        : passwordNeeded_(std::move(passwordNeeded)) {}
+    std::optional<std::string> askPassword() override {
+        if (passwordNeeded_) {
+            passwordNeeded_();
+        }
+        return std::nullopt;
+    }
+
+private:
+    const std::function<void()> passwordNeeded_;
+};
 
 // The scanner's view: it reports its size changes so that the scanner can lay it out.
 class ScannerView final : public QWidget {
@@ -489,7 +507,11 @@ void ScannerController::showCameraGrid() {
     if (!grid_) {
         CameraGridWindow::Hooks hooks{
             .cameras = [this] { return gridCameras(); },
-            .windowFor = [this](const GridCamera& camera) { return windowForGrid(camera); },
+            .windowFor =
+                [this](const GridCamera& camera, std::function<void()> passwordNeeded) {
+                    return windowForGrid(camera, std::move(passwordNeeded));
+                },
+            .askPassword = [](const GridCamera&) { return QtSessionDialogs().askPassword(); },
             .letGo =
                 [this](const std::shared_ptr<CameraWindow>& window) { releaseGridWindow(window); },
             .remember =
@@ -510,7 +532,8 @@ void ScannerController::showCameraGrid() {
     grid_->open(place.layout);
 }
 
-std::shared_ptr<CameraWindow> ScannerController::windowForGrid(const GridCamera& camera) {
+std::shared_ptr<CameraWindow> ScannerController::windowForGrid(
+    const GridCamera& camera, std::function<void()> passwordNeeded) {
     for (const auto& window : videoWindowList_) {
         const bool same = camera.record ? window->device.lock() == camera.record
                                         : window->device.expired() && window->session() &&
@@ -523,8 +546,14 @@ std::shared_ptr<CameraWindow> ScannerController::windowForGrid(const GridCamera&
         (camera.record->bOccupied() || !finder_ || !finder_->isListed(camera.record))) {
         return nullptr;  // its window is on its way, or the camera is gone
     }
-    auto session = makeSession();
+    SessionParts parts = makeSessionParts();
+    parts.dialogs = std::make_shared<PasswordNeededDialogs>(std::move(passwordNeeded));
+    auto session = CameraSession::init(std::move(parts));
+    session->setScanner(std::shared_ptr<SessionScanner>(shared_from_this(), sessionHost_.get()));
     if (camera.record) {
+        if (!camera.typedPassword.empty()) {
+            camera.record->setPassword(camera.typedPassword);
+        }
         camera.record->setBOccupied(true);
         return openVideoWindow(
             session, camera.record,
@@ -532,6 +561,7 @@ std::shared_ptr<CameraWindow> ScannerController::windowForGrid(const GridCamera&
             WindowShown::Hidden);
     }
     session->setIp(camera.address);
+    session->setTypedPassword(camera.typedPassword);
     return openVideoWindow(
         session, nullptr, [&] { session->connectToServer(camera.address, false); },
         WindowShown::Hidden);
@@ -555,8 +585,11 @@ std::vector<GridCamera> ScannerController::gridCameras() const {
             if (!identity || !record->address()) {
                 continue;
             }
-            cameras.push_back(GridCamera{*identity, record->name().value_or(*record->address()),
-                                         record, *record->address()});
+            cameras.push_back(GridCamera{*identity,
+                                         record->name().value_or(*record->address()),
+                                         record,
+                                         *record->address(),
+                                         {}});
         }
     }
     for (const std::string& address : typedAddresses_) {
@@ -565,7 +598,7 @@ std::vector<GridCamera> ScannerController::gridCameras() const {
                         [&](const auto& camera) { return camera.address == address; });
         if (const auto identity = WindowPlaces::identityFor(std::nullopt, address);
             identity && !discovered) {
-            cameras.push_back(GridCamera{*identity, address, nullptr, address});
+            cameras.push_back(GridCamera{*identity, address, nullptr, address, {}});
         }
     }
     return cameras;

@@ -191,7 +191,9 @@ private:
                                                   WindowShown shown = WindowShown::Shown);
     // The grid's way to a camera: the camera's open window, else a new hidden one that
     // connects to it and hides when closed. None when the camera cannot be reached now.
-    std::shared_ptr<CameraWindow> windowForGrid(const GridCamera& camera);
+    // A new window's session calls `passwordNeeded` when the camera asks for a password.
+    std::shared_ptr<CameraWindow> windowForGrid(const GridCamera& camera,
+                                                std::function<void()> passwordNeeded);
     // The grid no longer shows `window`'s camera: a hidden window closes, a shown one stays
     // and closes as usual from now on.
     void releaseGridWindow(const std::shared_ptr<CameraWindow>& window);

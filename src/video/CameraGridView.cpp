@@ -212,6 +212,12 @@ void CameraGridView::paintOverlays(const std::vector<GridTileFrame>& frames) {
                 picture, Qt::AlignCenter,
                 QString::fromStdString(localizedString("RECONNECTING", "Reconnecting…")));
         }
+        if (tile.status.passwordNeeded) {
+            painter.setPen(Qt::white);
+            painter.drawText(
+                picture, Qt::AlignCenter,
+                QString::fromStdString(localizedString("PASSWORD_NEEDED", "Password needed")));
+        }
         if (tile.status.recording) {
             const int radius = std::clamp(picture.height() / 24, 4, 9);
             painter.setPen(Qt::NoPen);

@@ -47,11 +47,13 @@ public:
 
     // What a tile says besides its picture: its camera is being connected again (the last
     // picture dimmed under "Reconnecting…"), records (the red dot), or had a motion alarm a
-    // moment ago (a highlighted frame).
+    // moment ago (a highlighted frame), or waits for a password ("Password needed").
     struct TileStatus {
         bool reconnecting = false;
         bool recording = false;
         bool alarmed = false;
+        // The camera asked for a password that was not given yet.
+        bool passwordNeeded = false;
         friend bool operator==(const TileStatus&, const TileStatus&) = default;
     };
     void setTileStatus(const std::string& key, const TileStatus& status);

@@ -939,6 +939,45 @@ TEST_F(ApplicationEndToEndTest, CameraGridShowsEveryCameraOnItsOneConnectionAndR
     closeScannerAndWaitForExit(again);
 }
 
+TEST_F(ApplicationEndToEndTest, GridTileOfACameraWithAPasswordAsksForItOnADoubleClick) {
+    CameraProcess& attic = startCamera({"--port", "7344", "--control", "--discovery", "--name",
+                                        "Attic", "--size", "320x240", "--password", "loft"});
+    ChildProcess& app = startApp();
+    ASSERT_TRUE(app.waitForLine(found("Attic"), 20s)) << app.transcript();
+    const auto scanner = waitForWindow(kScannerTitle);
+    ASSERT_TRUE(scanner);
+    ASSERT_TRUE(keys(*scanner, {"ctrl+g"}));
+    const auto grid = waitForWindow(kGridTitle);
+    ASSERT_TRUE(grid) << app.transcript();
+    ASSERT_TRUE(moveWindow(*grid, 0, 0));
+    ASSERT_TRUE(moveWindow(*scanner, 1000, 620));
+
+    // No dialog of its own: the tile waits, and its camera is not asked again meanwhile.
+    ASSERT_TRUE(app.waitForLine("asks for a password", 20s)) << app.transcript();
+    EXPECT_FALSE(visibleWindow("^Wrong Password$"));
+    ASSERT_TRUE(click(*grid, 240, 300, 2));
+    const auto dialog = waitForWindow("^Wrong Password$");
+    ASSERT_TRUE(dialog) << app.transcript();
+    EXPECT_FALSE(attic.findLine("conn=2"));
+    ASSERT_TRUE(type(*dialog, "loft"));
+    ASSERT_TRUE(keys(*dialog, {"Return"}));
+    ASSERT_TRUE(attic.waitForLine("stream started conn=2", 20s)) << app.transcript();
+    std::optional<QRect> place;
+    ASSERT_TRUE(waitUntil([&] { return (place = gridTilePlace(app, "Attic")).has_value(); }, 20s));
+    std::optional<int> first;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const auto now = tileFrameNumber(*grid, root_ / "grab.png", *place, QSize(320, 240));
+            if (!first) {
+                first = now;
+                return false;
+            }
+            return now && *now != *first;
+        },
+        20s));
+    closeScannerAndWaitForExit(app);
+}
+
 // A camera killed (it cannot say goodbye) comes back on another port with the same identity:
 // discovery finds it again, and its window, which stayed open, streams again.
 class ApplicationReconnectTest : public ApplicationEndToEndTest {};
