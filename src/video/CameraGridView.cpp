@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "platform/Localization.h"
 #include "platform/Log.h"
@@ -20,6 +21,8 @@ CameraGridView::CameraGridView(QWidget* parent) : QOpenGLWidget(parent) {
     repaintTimer_.setSingleShot(true);
     repaintTimer_.setTimerType(Qt::PreciseTimer);
     repaintTimer_.callOnTimeout([this] { update(); });
+    // Only tiles with a new picture are drawn again; the rest of the last paint stays.
+    setUpdateBehavior(QOpenGLWidget::PartialUpdate);
     setMinimumSize(160, 120);
     setFocusPolicy(Qt::StrongFocus);
 }
@@ -41,11 +44,18 @@ std::shared_ptr<VideoRenderer> CameraGridView::addTile(const std::string& key,
                     tile.ratio = ratio;
                 }
             }
-            update();
+            repaintAll();
         },
-        [this] { requestRepaint(); });
-    tiles_.push_back(Tile{key, name, renderer, 0, {}});
-    update();
+        [this, key] {
+            for (Tile& tile : tiles_) {
+                if (tile.key == key) {
+                    tile.fresh = true;
+                }
+            }
+            requestRepaint();
+        });
+    tiles_.push_back(Tile{key, name, renderer, 0, {}, false});
+    repaintAll();
     return renderer;
 }
 
@@ -57,14 +67,14 @@ void CameraGridView::removeTile(const std::string& key) {
         renderer->setBClosing(true);  // a picture already posted is not uploaded
     }
     std::erase_if(tiles_, [&](const Tile& tile) { return tile.key == key; });
-    update();
+    repaintAll();
 }
 
 void CameraGridView::renameTile(const std::string& key, const QString& name) {
     for (Tile& tile : tiles_) {
         if (tile.key == key && tile.name != name) {
             tile.name = name;
-            update();
+            repaintAll();
         }
     }
 }
@@ -89,7 +99,7 @@ std::shared_ptr<VideoRenderer> CameraGridView::rendererOf(const std::string& key
 void CameraGridView::setLayout(GridLayout layout) {
     if (layout_ != layout) {
         layout_ = layout;
-        update();
+        repaintAll();
     }
 }
 
@@ -143,16 +153,22 @@ void CameraGridView::paintGL() {
     }
     const qreal scale = devicePixelRatioF();
     const auto backingHeight = static_cast<GLint>(std::lround(height() * scale));
-    gl->glViewport(0, 0, static_cast<GLsizei>(std::lround(width() * scale)), backingHeight);
-    gl->glClearColor(0.12f, 0.12f, 0.12f, 1.0f);
-    gl->glClear(GL_COLOR_BUFFER_BIT);
+    const bool full = fullRepaint_;
+    fullRepaint_ = false;
+    if (full) {
+        gl->glViewport(0, 0, static_cast<GLsizei>(std::lround(width() * scale)), backingHeight);
+        gl->glClearColor(0.12f, 0.12f, 0.12f, 1.0f);
+        gl->glClear(GL_COLOR_BUFFER_BIT);
+    }
 
     const auto cells = frames();
+    std::vector<bool> drawn(cells.size(), false);
     // Each renderer clears and fills its own viewport; the scissor keeps its clear there.
     gl->glEnable(GL_SCISSOR_TEST);
     for (size_t index = 0; index < cells.size(); ++index) {
         const QRect& picture = cells[index].picture;
-        if (picture.isEmpty()) {
+        const bool fresh = std::exchange(tiles_[index].fresh, false);
+        if (picture.isEmpty() || (!full && !fresh)) {
             continue;
         }
         // Backing pixels, origin at the bottom left.
@@ -165,10 +181,23 @@ void CameraGridView::paintGL() {
                                            static_cast<float>(w), static_cast<float>(h)});
         gl->glScissor(x, y, w, h);
         renderer.drawFrame();
+        drawn[index] = true;
     }
     gl->glDisable(GL_SCISSOR_TEST);
-    paintOverlays(cells);
+    // A name lies beside its picture: drawn again over itself, its edges would thicken.
+    if (full) {
+        paintOverlays(cells, std::vector<bool>(cells.size(), true), Names::Draw);
+    } else {
+        paintOverlays(cells, drawn, Names::Keep);
+    }
     logPictureRects(cells);
+}
+
+void CameraGridView::resizeGL(int /*width*/, int /*height*/) { fullRepaint_ = true; }
+
+void CameraGridView::repaintAll() {
+    fullRepaint_ = true;
+    update();
 }
 
 void CameraGridView::logPictureRects(const std::vector<GridTileFrame>& frames) {
@@ -196,10 +225,14 @@ void CameraGridView::logPictureRects(const std::vector<GridTileFrame>& frames) {
     loggedRects_ = std::move(rects);
 }
 
-void CameraGridView::paintOverlays(const std::vector<GridTileFrame>& frames) {
+void CameraGridView::paintOverlays(const std::vector<GridTileFrame>& frames,
+                                   const std::vector<bool>& tiles, Names names) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     for (size_t index = 0; index < frames.size(); ++index) {
+        if (!tiles[index]) {
+            continue;
+        }
         const Tile& tile = tiles_[index];
         const GridTileFrame& frame = frames[index];
         const QRect picture = frame.picture.isEmpty()
@@ -233,11 +266,13 @@ void CameraGridView::paintOverlays(const std::vector<GridTileFrame>& frames) {
             painter.setPen(QPen(QColor(255, 255, 255, 200), 2));
             painter.drawRect(picture.adjusted(1, 1, -1, -1));
         }
-        painter.setPen(Qt::white);
-        const QRect& line = frame.name;
-        painter.drawText(
-            line.adjusted(4, 0, -4, 0), Qt::AlignCenter,
-            painter.fontMetrics().elidedText(tile.name, Qt::ElideRight, line.width() - 8));
+        if (names == Names::Draw) {
+            painter.setPen(Qt::white);
+            const QRect& line = frame.name;
+            painter.drawText(
+                line.adjusted(4, 0, -4, 0), Qt::AlignCenter,
+                painter.fontMetrics().elidedText(tile.name, Qt::ElideRight, line.width() - 8));
+        }
     }
 }
 
@@ -245,7 +280,7 @@ void CameraGridView::setTileStatus(const std::string& key, const TileStatus& sta
     for (Tile& tile : tiles_) {
         if (tile.key == key && !(tile.status == status)) {
             tile.status = status;
-            update();
+            repaintAll();
         }
     }
 }
@@ -254,7 +289,7 @@ void CameraGridView::mousePressEvent(QMouseEvent* event) {
     const auto key = tileAt(event->position().toPoint());
     if (event->button() == Qt::LeftButton && key && key != focused_) {
         focused_ = key;
-        update();
+        repaintAll();
         if (onFocusChanged_) {
             onFocusChanged_();
         }

@@ -22,8 +22,9 @@ class VideoRenderer;
 // this widget, so every tile's textures live in this one context and a tile's planes are
 // uploaded only when its camera decoded a new picture. The uploads ask for a repaint, which
 // comes at most once per refresh of the screen the widget is on, however many cameras
-// uploaded meanwhile. A paint draws every tile through its renderer, limited to the tile's
-// picture by a scissor, then the names over them.
+// uploaded meanwhile, and draws only the tiles with a new picture (the widget keeps its last
+// paint): each through its renderer, limited to the tile's picture by a scissor, with its
+// overlays. A change of size, layout, tiles or statuses paints everything, names included.
 //
 // The tiles are kept in the order they were added, each under a key of the caller's choosing
 // (a camera's identity). The widget does not own the cameras: the caller adds each tile's
@@ -86,6 +87,7 @@ public:
 
 protected:
     void paintGL() override;
+    void resizeGL(int width, int height) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -97,13 +99,19 @@ private:
         std::shared_ptr<VideoRenderer> renderer;
         float ratio = 0;  // width / height of the tile's pictures, 0 until the first one
         TileStatus status;
+        bool fresh = false;  // a picture was uploaded since the last paint
     };
 
     std::vector<GridTileFrame> frames() const;
     // A repaint at the next refresh of the screen, unless one is due already.
     void requestRepaint();
-    // Names, frames, dots and the dimming over the drawn pictures.
-    void paintOverlays(const std::vector<GridTileFrame>& frames);
+    // Names, frames, dots and the dimming over the pictures of `tiles` (by index).
+    // The names too, or the ones already drawn stay.
+    enum class Names { Draw, Keep };
+    void paintOverlays(const std::vector<GridTileFrame>& frames, const std::vector<bool>& tiles,
+                       Names names);
+    // The next paint draws everything, not only the tiles with a new picture.
+    void repaintAll();
     // A debug line per tile whose picture moved since the last paint, in its window's points.
     void logPictureRects(const std::vector<GridTileFrame>& frames);
 
@@ -115,6 +123,7 @@ private:
     std::function<void(const std::string&, int)> onKey_;
     std::optional<std::string> focused_;
     uint64_t paintCount_ = 0;
+    bool fullRepaint_ = true;
     QTimer repaintTimer_;  // single shot: the next refresh's repaint
     QElapsedTimer sinceLastPaint_;
     std::vector<std::pair<std::string, QRect>> loggedRects_;
