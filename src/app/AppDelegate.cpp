@@ -196,7 +196,10 @@ std::vector<QWidget*> AppDelegate::cameraWindows() const {
     std::vector<QWidget*> windows;
     if (mainWindow_) {
         for (const auto& window : mainWindow_->videoWindowList()) {
-            windows.push_back(window.get());
+            // A window the camera grid keeps hidden is not open for the user.
+            if (window->isVisible() || !window->hidesOnClose()) {
+                windows.push_back(window.get());
+            }
         }
     }
     return windows;
