@@ -255,6 +255,10 @@ void CameraGridWindow::pressKey(const std::string& identity, int key) {
         updateStatuses();
         return;
     }
+    if (key == Qt::Key_W) {
+        window->toggleWebcam();  // nothing where PipeWire is absent
+        return;
+    }
     for (const BarButtonKey& entry : kBarButtonKeys) {
         if (entry.key != 0 && key == entry.key) {
             window->viewController()->performButton(entry.button);
