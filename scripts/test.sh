@@ -73,12 +73,15 @@ ASAN_OPTIONS=detect_leaks=1:intercept_tls_get_addr=0 LSAN_OPTIONS="suppressions=
   UBSAN_OPTIONS=print_stacktrace=1 test_preset asan
 # The threaded core under ThreadSanitizer, which needs the address layout it knows: setarch
 # turns randomisation off for it. The webcam tests run here too: PipeWire's own threads are not
-# instrumented, so only races on our side of its calls are seen.
+# instrumented, so only races on our side of its calls are seen. The publishing test over a
+# throttled link is left to the debug and ASan stages: it asks ffmpeg's receiver to keep up with
+# a link that is slowed on purpose, and under TSan's slowdown the receiver once kept only the
+# stream's first run; the other publishing tests exercise the same threads here.
 build_preset tsan
 begin_stage "tsan tests"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" setarch "$(uname -m)" -R \
   ctest --test-dir build/tsan --output-on-failure --timeout 600 \
-  -L 'dispatch|session|discovery|media|recording|faults|webcam|publish'
+  -L 'dispatch|session|discovery|media|recording|faults|webcam|publish' -E '^ThrottledPublishTest\.'
 # The libFuzzer build replays every corpus; it needs nothing but the fuzz targets.
 build_preset fuzz --target fuzz_targets
 test_preset fuzz -L fuzz
